@@ -1,0 +1,428 @@
+// Speed of the software Direct3D 8 device at 1600 x 1200 in X8R8G8B8: fill rate of a full-screen
+// textured quad blended SRCALPHA / INVSRCALPHA (point-sampled and bilinear), and lit Gouraud
+// triangles from vertex buffers. Prints figures; never fails on a time.
+// "bench_d3d8 --demo FILE.png" instead renders a small lit, textured, blended scene to a PNG.
+#include <d3d8.h>
+#include <marlix_d3d8.h>
+#include <png.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <time.h>
+
+#include <chrono>
+#include <vector>
+
+namespace {
+
+const int kW = 1600, kH = 1200;
+
+struct TLV {
+  float x, y, z, rhw;
+  DWORD color;
+  float u, v;
+};
+const DWORD kTLFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+struct MeshV {
+  float x, y, z, nx, ny, nz;
+  DWORD color;
+};
+const DWORD kMeshFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE;
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Processor time of the whole process (all threads): on a machine shared with other work, work
+// per processor-second shows what the code does on cores of its own.
+double Cpu() {
+  timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+IDirect3DDevice8* MakeDevice(IDirect3D8* d3d, int w, int h) {
+  D3DPRESENT_PARAMETERS pp;
+  memset(&pp, 0, sizeof(pp));
+  pp.Windowed = TRUE;
+  pp.BackBufferWidth = (UINT)w;
+  pp.BackBufferHeight = (UINT)h;
+  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+  pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  pp.EnableAutoDepthStencil = TRUE;
+  pp.AutoDepthStencilFormat = D3DFMT_D16;
+  pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+  IDirect3DDevice8* dev = nullptr;
+  d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &dev);
+  return dev;
+}
+
+// A checker texture with varying alpha, w x h texels.
+IDirect3DTexture8* Checker(IDirect3DDevice8* dev, int size, bool translucent) {
+  IDirect3DTexture8* tex = nullptr;
+  dev->CreateTexture((UINT)size, (UINT)size, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex);
+  D3DLOCKED_RECT lr;
+  tex->LockRect(0, &lr, nullptr, 0);
+  for (int y = 0; y < size; ++y) {
+    uint32_t* row = (uint32_t*)((uint8_t*)lr.pBits + (size_t)y * lr.Pitch);
+    for (int x = 0; x < size; ++x) {
+      bool on = ((x / 16) ^ (y / 16)) & 1;
+      uint32_t a = translucent ? (uint32_t)(64 + (x * 191) / size) : 255u;
+      row[x] = (a << 24) | ((on ? 0xf0c040u : 0x3060c0u) ^ (uint32_t)((x * 3) & 0x1f));
+    }
+  }
+  tex->UnlockRect(0);
+  return tex;
+}
+
+void FillBench(IDirect3DDevice8* dev, IDirect3DTexture8* tex, bool bilinear) {
+  dev->SetTexture(0, tex);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+  DWORD f = bilinear ? D3DTEXF_LINEAR : D3DTEXF_POINT;
+  dev->SetTextureStageState(0, D3DTSS_MAGFILTER, f);
+  dev->SetTextureStageState(0, D3DTSS_MINFILTER, f);
+  dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+  dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  dev->SetVertexShader(kTLFvf);
+  TLV q[4] = {{0, 0, 0.5f, 1, 0xffffffff, 0, 0},
+              {(float)kW, 0, 0.5f, 1, 0xffffffff, 4, 0},
+              {0, (float)kH, 0.5f, 1, 0xffffffff, 0, 3},
+              {(float)kW, (float)kH, 0.5f, 1, 0xffffffff, 4, 3}};
+  int frames = 0;
+  double start = Now(), t = start, cpu0 = Cpu();
+  while (t - start < 2.0 || frames < 5) {
+    dev->BeginScene();
+    dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TLV));
+    dev->EndScene();
+    dev->Present(nullptr, nullptr, nullptr, nullptr);
+    ++frames;
+    t = Now();
+  }
+  double mpx = (double)frames * kW * kH / (t - start) / 1e6;
+  double perCpu = (double)frames * kW * kH / (Cpu() - cpu0) / 1e6;
+  printf("fill %s blended SRCALPHA/INVSRCALPHA 1600x1200 X8R8G8B8: %.1f Mpx/s (%.1f quads/s); %.1f Mpx per "
+         "processor-second\n",
+         bilinear ? "bilinear" : "point-sampled", mpx, frames / (t - start), perCpu);
+  dev->SetTexture(0, nullptr);
+}
+
+// A sphere of rings x segments vertices as an indexed triangle list.
+void Sphere(int rings, int segs, float radius, std::vector<MeshV>& v, std::vector<uint16_t>& idx) {
+  for (int r = 0; r <= rings; ++r) {
+    float th = 3.14159265f * (float)r / (float)rings;
+    for (int s = 0; s <= segs; ++s) {
+      float ph = 2.0f * 3.14159265f * (float)s / (float)segs;
+      float nx = sinf(th) * cosf(ph), ny = cosf(th), nz = sinf(th) * sinf(ph);
+      v.push_back(MeshV{nx * radius, ny * radius, nz * radius, nx, ny, nz, 0xffffffffu});
+    }
+  }
+  for (int r = 0; r < rings; ++r)
+    for (int s = 0; s < segs; ++s) {
+      uint16_t a = (uint16_t)(r * (segs + 1) + s), b = (uint16_t)(a + segs + 1);
+      uint16_t tri[6] = {a, (uint16_t)(a + 1), b, (uint16_t)(a + 1), (uint16_t)(b + 1), b};
+      idx.insert(idx.end(), tri, tri + 6);
+    }
+}
+
+void SetCamera(IDirect3DDevice8* dev, float aspect) {
+  D3DMATRIX m;
+  memset(&m, 0, sizeof(m));
+  m._11 = m._22 = m._33 = m._44 = 1;
+  dev->SetTransform(D3DTS_WORLD, &m);
+  m._43 = 0;
+  dev->SetTransform(D3DTS_VIEW, &m);
+  float zn = 1.0f, zf = 100.0f, fov = 1.0f / tanf(0.5f);
+  D3DMATRIX p;
+  memset(&p, 0, sizeof(p));
+  p._11 = fov / aspect;
+  p._22 = fov;
+  p._33 = zf / (zf - zn);
+  p._34 = 1;
+  p._43 = -zn * zf / (zf - zn);
+  dev->SetTransform(D3DTS_PROJECTION, &p);
+}
+
+void WorldAt(IDirect3DDevice8* dev, float x, float y, float z, float angle) {
+  D3DMATRIX m;
+  memset(&m, 0, sizeof(m));
+  float c = cosf(angle), s = sinf(angle);
+  m._11 = c;
+  m._13 = -s;
+  m._22 = 1;
+  m._31 = s;
+  m._33 = c;
+  m._41 = x;
+  m._42 = y;
+  m._43 = z;
+  m._44 = 1;
+  dev->SetTransform(D3DTS_WORLD, &m);
+}
+
+void LightScene(IDirect3DDevice8* dev) {
+  D3DMATERIAL8 mat;
+  memset(&mat, 0, sizeof(mat));
+  mat.Diffuse = D3DCOLORVALUE{0.9f, 0.7f, 0.3f, 1};
+  mat.Ambient = D3DCOLORVALUE{0.3f, 0.3f, 0.4f, 1};
+  mat.Specular = D3DCOLORVALUE{1, 1, 1, 1};
+  mat.Power = 20;
+  dev->SetMaterial(&mat);
+  D3DLIGHT8 l;
+  memset(&l, 0, sizeof(l));
+  l.Type = D3DLIGHT_DIRECTIONAL;
+  l.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+  l.Specular = D3DCOLORVALUE{1, 1, 1, 1};
+  l.Direction = D3DVECTOR{-0.5f, -0.6f, 0.6f};
+  dev->SetLight(0, &l);
+  dev->LightEnable(0, TRUE);
+  dev->SetRenderState(D3DRS_LIGHTING, TRUE);
+  dev->SetRenderState(D3DRS_AMBIENT, 0x00303030);
+  dev->SetRenderState(D3DRS_COLORVERTEX, FALSE);
+  dev->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
+}
+
+// dense: 12 finely tessellated spheres (33,024 vertices each, most triangles below a pixel), which
+// measures vertex processing; otherwise an 8 x 8 grid of 861-vertex spheres about 150 pixels
+// across, which measures whole triangles.
+void VertexBench(IDirect3DDevice8* dev, bool dense) {
+  std::vector<MeshV> v;
+  std::vector<uint16_t> idx;
+  if (dense)
+    Sphere(128, 255, 1.0f, v, idx);
+  else
+    Sphere(20, 40, 1.0f, v, idx);
+  IDirect3DVertexBuffer8* vb = nullptr;
+  IDirect3DIndexBuffer8* ib = nullptr;
+  dev->CreateVertexBuffer((UINT)(v.size() * sizeof(MeshV)), D3DUSAGE_WRITEONLY, kMeshFvf, D3DPOOL_MANAGED, &vb);
+  dev->CreateIndexBuffer((UINT)(idx.size() * 2), D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib);
+  BYTE* p;
+  vb->Lock(0, 0, &p, 0);
+  memcpy(p, v.data(), v.size() * sizeof(MeshV));
+  vb->Unlock();
+  ib->Lock(0, 0, &p, 0);
+  memcpy(p, idx.data(), idx.size() * 2);
+  ib->Unlock();
+  SetCamera(dev, (float)kW / kH);
+  LightScene(dev);
+  dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+  dev->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  dev->SetVertexShader(kMeshFvf);
+  dev->SetStreamSource(0, vb, sizeof(MeshV));
+  dev->SetIndices(ib, 0);
+  MarlixD3D8ResetCounters();
+  int frames = 0;
+  double start = Now(), t = start, cpu0 = Cpu();
+  while (t - start < 2.0 || frames < 3) {
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff102030, 1.0f, 0);
+    dev->BeginScene();
+    int count = dense ? 12 : 64;
+    for (int i = 0; i < count; ++i) {
+      if (dense)
+        WorldAt(dev, -5.0f + (float)(i % 6) * 2.0f, (i < 6) ? 1.3f : -1.3f, 12.0f, 0.1f * (float)frames + (float)i);
+      else
+        WorldAt(dev, -7.0f + (float)(i % 8) * 2.0f, -5.25f + (float)(i / 8) * 1.5f, 16.0f,
+                0.05f * (float)frames + (float)i);
+      dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, (UINT)v.size(), 0, (UINT)(idx.size() / 3));
+    }
+    dev->EndScene();
+    dev->Present(nullptr, nullptr, nullptr, nullptr);
+    ++frames;
+    t = Now();
+  }
+  MarlixD3D8Counters c;
+  MarlixD3D8GetCounters(&c);
+  double secs = t - start, cpu = Cpu() - cpu0;
+  printf("lit Gouraud triangles from vertex buffers, %s (1 directional light, specular, 1600x1200, depth):\n",
+         dense ? "12 dense spheres of 33,024 vertices" : "64 spheres of 861 vertices, 150 pixels across");
+  printf("  per processor-second: %.2f million lit vertices, %.2f million triangles\n",
+         (double)c.verticesLit / cpu / 1e6, (double)c.primitives / cpu / 1e6);
+  printf("  %.2f million lit vertices/s, %.2f million triangles/s submitted, %.2f million drawn/s (%.1f frames/s)\n",
+         (double)c.verticesLit / secs / 1e6, (double)c.primitives / secs / 1e6, (double)c.trianglesDrawn / secs / 1e6,
+         frames / secs);
+  dev->SetStreamSource(0, nullptr, 0);
+  dev->SetIndices(nullptr, 0);
+  vb->Release();
+  ib->Release();
+}
+
+bool WritePng(const char* path, IDirect3DDevice8* dev, int w, int h) {
+  IDirect3DSurface8* bb = nullptr;
+  dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &bb);
+  D3DLOCKED_RECT lr;
+  if (!bb || FAILED(bb->LockRect(&lr, nullptr, D3DLOCK_READONLY))) return false;
+  FILE* f = fopen(path, "wb");
+  bool ok = false;
+  if (f) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (!setjmp(png_jmpbuf(png))) {
+      png_init_io(png, f);
+      png_set_IHDR(png, info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                   PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+      png_write_info(png, info);
+      std::vector<png_byte> row((size_t)w * 3);
+      for (int y = 0; y < h; ++y) {
+        const uint32_t* src = (const uint32_t*)((const uint8_t*)lr.pBits + (size_t)y * lr.Pitch);
+        for (int x = 0; x < w; ++x) {
+          row[3 * x] = (png_byte)(src[x] >> 16);
+          row[3 * x + 1] = (png_byte)(src[x] >> 8);
+          row[3 * x + 2] = (png_byte)src[x];
+        }
+        png_write_row(png, row.data());
+      }
+      png_write_end(png, nullptr);
+      ok = true;
+    }
+    png_destroy_write_struct(&png, &info);
+    fclose(f);
+  }
+  bb->UnlockRect();
+  bb->Release();
+  return ok;
+}
+
+// Lit spheres with a texture, a translucent textured floor and a blended, fogged sprite.
+int Demo(const char* path) {
+  const int w = 480, h = 360;
+  IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+  IDirect3DDevice8* dev = MakeDevice(d3d, w, h);
+  if (!dev) return 1;
+  IDirect3DTexture8* tex = Checker(dev, 64, false);
+  IDirect3DTexture8* glass = Checker(dev, 64, true);
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff203048, 1.0f, 0);
+  dev->BeginScene();
+  SetCamera(dev, (float)w / h);
+  LightScene(dev);
+  dev->SetRenderState(D3DRS_COLORVERTEX, TRUE);
+  dev->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+  // Textured lit spheres: texture coordinates from the camera-space normal.
+  struct SV {
+    float x, y, z, nx, ny, nz;
+    DWORD c;
+  };
+  std::vector<MeshV> v;
+  std::vector<uint16_t> idx;
+  Sphere(24, 48, 1.0f, v, idx);
+  dev->SetTexture(0, tex);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  dev->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
+  D3DMATRIX tm;
+  memset(&tm, 0, sizeof(tm));
+  tm._11 = 0.5f;
+  tm._22 = -0.5f;
+  tm._31 = 0.5f;
+  tm._32 = 0.5f;
+  tm._41 = 0.5f;
+  tm._42 = 0.5f;
+  tm._44 = 1;
+  dev->SetTransform(D3DTS_TEXTURE0, &tm);
+  dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+  dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+  dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+  dev->SetVertexShader(kMeshFvf);
+  for (int i = 0; i < 3; ++i) {
+    WorldAt(dev, -2.4f + 2.4f * (float)i, 0.2f, 8.0f + (float)i, 0.7f * (float)i);
+    for (MeshV& m : v) m.color = i == 0 ? 0xffff8080u : (i == 1 ? 0xff80ff80u : 0xff8080ffu);
+    dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, (UINT)v.size(), (UINT)(idx.size() / 3), idx.data(),
+                                D3DFMT_INDEX16, v.data(), sizeof(MeshV));
+  }
+  // A translucent floor in perspective with fog, textured by its own coordinates.
+  struct FV {
+    float x, y, z;
+    DWORD c;
+    float u, v;
+  };
+  FV floorv[4] = {{-8, -1.5f, 4, 0xffffffff, 0, 0},
+                  {8, -1.5f, 4, 0xffffffff, 8, 0},
+                  {-8, -1.5f, 30, 0xffffffff, 0, 12},
+                  {8, -1.5f, 30, 0xffffffff, 8, 12}};
+  D3DMATRIX id;
+  memset(&id, 0, sizeof(id));
+  id._11 = id._22 = id._33 = id._44 = 1;
+  dev->SetTransform(D3DTS_WORLD, &id);
+  dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  dev->SetTexture(0, glass);
+  dev->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+  dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+  dev->SetTextureStageState(0, D3DTSS_MIPFILTER, D3DTEXF_NONE);
+  dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  dev->SetRenderState(D3DRS_FOGENABLE, TRUE);
+  dev->SetRenderState(D3DRS_FOGCOLOR, 0x203048);
+  dev->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+  float fs = 6.0f, fe = 30.0f;
+  DWORD d;
+  memcpy(&d, &fs, 4);
+  dev->SetRenderState(D3DRS_FOGSTART, d);
+  memcpy(&d, &fe, 4);
+  dev->SetRenderState(D3DRS_FOGEND, d);
+  dev->SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+  dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, floorv, sizeof(FV));
+  dev->SetRenderState(D3DRS_FOGENABLE, FALSE);
+  // A blended screen-space sprite.
+  TLV q[4] = {{330, 20, 0.0f, 1, 0xc0ffffff, 0, 0},
+              {460, 20, 0.0f, 1, 0xc0ffffff, 1, 0},
+              {330, 110, 0.0f, 1, 0x40ffffff, 0, 1},
+              {460, 110, 0.0f, 1, 0x40ffffff, 1, 1}};
+  dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+  dev->SetTexture(0, tex);
+  dev->SetVertexShader(kTLFvf);
+  dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TLV));
+  dev->EndScene();
+  dev->Present(nullptr, nullptr, nullptr, nullptr);
+  bool ok = WritePng(path, dev, w, h);
+  dev->SetTexture(0, nullptr);
+  tex->Release();
+  glass->Release();
+  dev->Release();
+  d3d->Release();
+  printf("%s %s\n", ok ? "wrote" : "could not write", path);
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 3 && strcmp(argv[1], "--demo") == 0) return Demo(argv[2]);
+  if (argc >= 3 && strcmp(argv[1], "--threads") == 0) MarlixD3D8SetThreads(atoi(argv[2]));
+  printf("rasteriser threads: %d\n", MarlixD3D8GetThreads());
+  IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+  IDirect3DDevice8* dev = MakeDevice(d3d, kW, kH);
+  if (!dev) {
+    printf("no device\n");
+    return 1;
+  }
+  bool vertexOnly = argc >= 2 && strcmp(argv[argc - 1], "--vertex") == 0;
+  IDirect3DTexture8* tex = Checker(dev, 256, true);
+  if (!vertexOnly) {
+    FillBench(dev, tex, false);
+    FillBench(dev, tex, true);
+  }
+  tex->Release();
+  VertexBench(dev, true);
+  VertexBench(dev, false);
+  dev->Release();
+  d3d->Release();
+  return 0;
+}

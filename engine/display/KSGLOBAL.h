@@ -1,0 +1,228 @@
+// The engine state block: the one home of engine-wide state (Direct3D object and device, adapters,
+// device types, modes, capability flags, present parameters, current mode, viewport, 2D drawing
+// state and the start-up defaults that later modules read).
+//
+// KS_InitEngine zeroes the block at every start. What the caller sets before that call survives it:
+// the three option bytes (runWindowed, use32Bit, optionByte), like the owner window of the error
+// boxes (kept by the runtime, KS_SetWindow). Fields marked "later:" are set here at start-up or
+// read by the display code but belong to a module of a later stage, which reads and writes them in
+// this block rather than keeping its own copy.
+#ifndef KSGLOBAL_H
+#define KSGLOBAL_H
+
+#include <windows.h>
+#include <d3d8.h>
+#include <stdint.h>
+
+#define KS_MAX_ADAPTERS 10   // adapters beyond the tenth are not recorded
+#define KS_MAX_DEVICES 10    // device-type list capacity (only two are ever filled)
+#define KS_MAX_MODES 256     // 255 modes and the end record
+#define KS_MODE_LIMIT 255
+#define KS_DRIVER_NONE 0
+#define KS_DRIVER_D3D8 6     // driver id of Direct3D 8
+
+// One display mode. index -1 marks the end of the list.
+struct KSVideoMode {
+    int32_t index;   // position in the adapter's own mode enumeration
+    int32_t width;
+    int32_t height;
+    int32_t bits;    // 8, 16, 24, 32 from the format, 0 for a format outside the bits table
+    int32_t format;  // D3DFORMAT
+};
+
+// One entry of the device-type list ("HAL" and "REF").
+struct KSDevice {
+    char name[30];
+    char about[130];
+    int32_t type;      // D3DDEVTYPE
+    D3DCAPS8 caps;     // GetDeviceCaps
+    int32_t hardware;  // 1 for both entries: dithering on, viewport centre rule
+    int32_t zbuffer;   // 1 for both entries; only logged
+};
+
+// One Direct3D adapter.
+struct KSAdapter {
+    D3DADAPTER_IDENTIFIER8 identifier;
+    D3DDISPLAYMODE desktopMode;
+    IDirect3D8* d3d;              // borrowed: every record holds the one engine object
+    IDirect3DDevice8* device;     // null until KS_SetModeD3D
+    D3DVIEWPORT8 viewport;
+    D3DPRESENT_PARAMETERS presentParams;
+};
+
+// Capability flags derived from the current device entry's caps.
+struct KSDeviceCaps {
+    int32_t FogTable;        // always 0
+    int32_t FogVertex;
+    int32_t AlphaBlend;      // every render method consults it
+    int32_t AlphaStippled;   // always 0
+    int32_t BilinearFilter;
+    int32_t DDRAWHasAGP;
+    int32_t HasAGPTextures;  // always 0
+    int32_t WBuffer;
+    int32_t MaxTextureWidth;
+    int32_t MaxTextureHeight;
+    uint8_t SquareTexture;
+    uint8_t Pow2Textures;
+    uint8_t MaxBlendStages;
+    uint8_t MaxSimultaneous;
+    uint8_t SeparateTextureMemory;
+    int32_t singleTexture;   // MaxSimultaneous == 1; never cleared within a run
+    int32_t trilinearFilter;
+    int32_t hardwareTnL;
+    int32_t maxLights;       // 8 without hardware transform and lighting
+    uint32_t vertexShaderVersion;
+    int32_t canRenderWindowed;
+};
+
+// An engine viewport: inclusive pixel rectangle with its derived sizes.
+struct KSViewport {
+    float width;       // x2 - x1 + 1
+    float height;      // y2 - y1 + 1
+    float centreX;     // x1 + halfWidth
+    float centreY;     // y1 + halfHeight
+    int32_t x1, y1, x2, y2;
+    float halfWidth;
+    float halfHeight;
+    int32_t value;     // caller's value, kept with the viewport
+};
+
+// How an engine colour becomes a pixel of the 2D drawing surface.
+struct KSPixelFormat {
+    int32_t redShift, greenShift, blueShift;  // position of the channel's lowest bit
+    int32_t redMax, greenMax, blueMax;        // mask shifted down
+    int32_t redLoss, greenLoss, blueLoss;     // right shift from 8 bits
+};
+
+struct KSBitmapFont;
+
+struct KSGlobal {
+    // ---- Caller options: set before KS_InitEngine, kept by it ----
+    uint8_t runWindowed;       // render into the window instead of full screen
+    uint8_t use32Bit;          // 32-bit colour, else 16-bit
+    uint8_t optionByte;        // the further option byte the plug-in clears; nothing reads it
+
+    // ---- Driver and enumeration ----
+    int32_t requestedDriver;   // KS_UseDirect3D sets 6
+    int32_t driverId;          // 6 once Direct3D 8 enumeration succeeded
+    int32_t directXVersion;    // result of the start-up probe (0x800 for DirectX 8)
+    IDirect3D8* d3d;           // the engine's Direct3D object (owned)
+    IDirect3DDevice8* device;  // the current device (owned by the current adapter record)
+    int32_t adapterCount;      // recorded adapters (at most KS_MAX_ADAPTERS)
+    KSAdapter adapters[KS_MAX_ADAPTERS];
+    int32_t currentAdapter;    // number of the current adapter record
+    int32_t primaryAdapter;    // choices of the device-choice hook
+    int32_t secondaryAdapter;
+    int32_t chosenDevice;      // device-type entry chosen by the hook
+    int32_t deviceCount;
+    KSDevice devices[KS_MAX_DEVICES];
+    KSVideoMode modes[KS_MAX_MODES];
+    KSDeviceCaps caps;
+
+    // ---- Mode and presentation ----
+    RECT clientRect[2];        // source and destination rectangles of windowed presents
+    int32_t screenWidth;
+    int32_t screenHeight;
+    int32_t screenBits;
+    D3DFORMAT backBufferFormat;
+    IDirect3DSurface8* backBuffer;    // back buffer 0 (owned reference)
+    IDirect3DSurface8* renderTarget;  // the surface currently set as render target (not owned)
+    int32_t drawTarget;        // the value last passed to KSGFX_SetDrawTarget
+    int32_t frameParity;       // flips at every present
+    KSViewport viewport;       // current engine viewport
+    D3DVIEWPORT8 d3dViewport;  // current Direct3D viewport
+    float defaultProjection[16];
+    int32_t transformMode;     // KS_SetTransformMode
+
+    // ---- 2D drawing ----
+    IDirect3DSurface8* drawSurface;   // surface the pixel operations write into (not owned)
+    int32_t drawWidth, drawHeight;
+    int32_t drawBytesPerPixel;        // 1, 2 or 4, from the drawing surface's format
+    uint8_t* framePointer;            // valid between lock and unlock
+    int32_t framePitch;
+    int32_t frameLocks;               // nesting depth of KSGFX_LockFrame
+    int16_t clipX1, clipY1, clipX2, clipY2;
+    uint32_t drawColour;              // 0xRRGGBBAA
+    uint32_t textColour;              // engine colours of the bitmap-font text
+    uint32_t textBackColour;
+    int32_t textMode;                 // 0 set bits only, 1 clear bits only, else both
+    int32_t textX;                    // pen position while a string is drawn
+    const KSBitmapFont* bitmapFont;   // null: the built-in font
+    KSPixelFormat pixelFormat;
+    float quadDepthFactor;            // 2D texture-quad depth factor (1.0)
+    float quadUVMin, quadUVMax;       // 2D quad texture-coordinate range (0.01, 0.99)
+
+    // ---- Start-up buffers (the deferred sort, Part of the render pipeline) ----
+    int32_t polygonCapacity;
+    int32_t* sortOrder;        // later: the sorted drawing order
+    int32_t* sortKeys;         // later: one key per deferred polygon
+    int32_t* sortWork1;        // later: radix-sort work arrays
+    int32_t* sortWork2;
+    uint8_t* polygonTexSets;   // later: texture-coordinate set count per deferred polygon
+
+    // ---- Start-up defaults of later modules ----
+    int32_t cachedMethod;      // later (render pipeline): -1 = no render method cached
+    void* cachedMaterial;      // later (render pipeline): material last set up (null = none)
+    int32_t cachedTexture;     // later (render pipeline): cached texture
+    int32_t textureManagerFlag;   // later (texture manager): cleared at start-up
+    int32_t loadPaletteFlag;      // later (texture manager): 1 at start-up
+    int32_t fatalTextureErrors;   // later (texture manager): 0 at start-up
+    int32_t backFaceSense;     // later (render pipeline): 1 at start-up
+    float lodFactor;           // later (render pipeline): level-of-detail factor, 1.0
+    float ambient[3];          // later (lights): ambient colour, 0..255
+    int32_t objectLoaderFlag;  // later (object loader): 1 after driver installation
+    int32_t lightsFlag;        // later (lights): 1 after driver installation
+    int32_t vertexBufferSwitch;   // later (vertex buffers): the plug-in sets 1 after set-up
+    void* currentCamera;       // later (cameras): KSCamera*, read for the 2D quad depth
+    float drawColourF[3];      // later (fonts): 2D drawing colour as floats 0..255
+};
+
+extern KSGlobal ksGlobal;
+
+// The log line of a failed Direct3D call ("File: %s\nLine: %d\nError: %s\n"), written only while
+// verbose logging is on. Uses the calling file's KS_MODULE as the file name.
+#define KS_LOG_D3D_FAILURE(result)                                                         \
+    do {                                                                                   \
+        if (verbose)                                                                       \
+            KS_Log("File: %s\nLine: %d\nError: %s\n", KS_MODULE, __LINE__,                  \
+                   KS_D3DErrorName(result));                                               \
+    } while (0)
+
+// Calls from the display code into modules of later stages. Each pointer is null until the module
+// that owns the step fills it (typically when its own tables are allocated, or when the engine is
+// wired together); a null pointer means the step is not done, and the display code does nothing in
+// its place. KS_InitEngine does not clear this table.
+struct KSEngineHooks {
+    // Render pipeline: validate the render methods on the new device (end of KS_SetModeD3D when
+    // the current adapter is the primary choice).
+    void (*validateRenderMethods)(void);
+    // Render pipeline: allocate the deferred polygon list with `capacity` entries
+    // (KS_InitDriver) and free it (KS_ShutdownDevice).
+    void (*allocDeferredList)(int32_t capacity);
+    void (*freeDeferredList)(void);
+    // Texture manager: re-create the textures on a newly created device (KS_SetModeD3D step 9).
+    void (*recreateTextures)(void);
+    // Texture manager: release before and restore after a device reset of a lost device
+    // (KSGFX_ShowFrame); the plug-in's resize calls KS_ReleaseRenderTextures and
+    // KS_RestoreRenderTextures itself.
+    void (*releaseManagedTextures)(void);
+    void (*restoreManagedTextures)(void);
+    // Vertex buffers: prepare the vertex-buffer path (end of KS_SetDefaultRenderStates).
+    void (*prepareVertexBuffers)(void);
+    // Shaders: free every vertex and pixel shader (start of KS_ShutdownDevice).
+    void (*freeShaders)(void);
+    // Cameras: free every camera (KS_ShutdownDevice, before the leak report).
+    void (*freeCameras)(void);
+    // Cameras: far distance of the current camera, for the depth of 2D texture quads; without it
+    // the quads use a far distance of 1.
+    float (*currentCameraFar)(void);
+    // Procedure table: fills the slots and separate pointers of the render pipeline, fog and
+    // lighting modules (slots 3 and 31, the fog setters, the vertex lighting routine). Called at
+    // the end of KS_InitDriver, after the display and texture procedures are installed (the
+    // texture manager's through KS_InstallTextureProcedures).
+    void (*installProcedures)(void);
+};
+
+extern KSEngineHooks ksHooks;
+
+#endif

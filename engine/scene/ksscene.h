@@ -1,0 +1,10 @@
+// Scene graph: objects and segments, entities, cameras and lights.
+#ifndef KSSCENE_H
+#define KSSCENE_H
+
+#include "Ksobject.h"
+#include "Ksentity.h"
+#include "Kscam.h"
+#include "Kslight.h"
+
+#endif

@@ -1,0 +1,45 @@
+#include "hostcontrols.h"
+#include "host.h"
+
+#include <marlix_platform.h>
+
+#include <stdio.h>
+
+void HostUseHeadless(void)
+{
+    MarlixSetHeadless(1);
+    MarlixClockEnable(1);
+}
+
+void HostAdvanceClock(double seconds)
+{
+    MarlixClockAdvance((int64_t)(seconds * (double)MARLIX_CLOCK_FREQUENCY + 0.5));
+}
+
+static void WriteFrame(HWND window, const uint32_t* pixels, int width, int height, void* user)
+{
+    (void)window;
+    HostCapture* capture = (HostCapture*)user;
+    char name[32];
+    snprintf(name, sizeof(name), "/frame-%05d.png", capture->written);
+    if (HostWritePng(capture->dir + name, pixels, width, height, width * 4))
+        capture->written++;
+    else
+        capture->failed = true;
+}
+
+void HostBeginCapture(HostCapture* capture, const std::string& dir)
+{
+    capture->dir = dir;
+    capture->written = 0;
+    capture->failed = false;
+    if (!dir.empty())
+        MarlixSetPresentHook(WriteFrame, capture);
+}
+
+bool HostEndCapture(HostCapture* capture)
+{
+    if (!capture->dir.empty())
+        MarlixSetPresentHook(NULL, NULL);
+    return !capture->failed;
+}

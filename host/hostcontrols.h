@@ -1,0 +1,22 @@
+// What the host asks of the platform stand-ins beyond Win32: headless windows, the virtual clock,
+// and the frames the plug-in presents.
+#ifndef MARLIX_HOSTCONTROLS_H
+#define MARLIX_HOSTCONTROLS_H
+
+#include <string>
+
+// Virtual windows and the virtual clock, for a run without a display.
+void HostUseHeadless(void);
+void HostAdvanceClock(double seconds);
+
+// Writes every presented frame as DIR/frame-NNNNN.png (NNNNN counts the presents from 0) while active.
+struct HostCapture {
+    std::string dir;
+    int written = 0;
+    bool failed = false;
+};
+void HostBeginCapture(HostCapture* capture, const std::string& dir);
+// False when a frame could not be written. Ends the capture.
+bool HostEndCapture(HostCapture* capture);
+
+#endif

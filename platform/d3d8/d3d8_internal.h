@@ -1,0 +1,288 @@
+// Internal records of the software Direct3D 8 device: formats, resources, device state, and the
+// interfaces between the device front end, vertex processing and the rasteriser.
+#ifndef MARLIX_D3D8_INTERNAL_H
+#define MARLIX_D3D8_INTERNAL_H
+
+#include <d3d8.h>
+#include <marlix_d3d8.h>
+
+#include <stdint.h>
+#include <atomic>
+#include <vector>
+
+namespace mxd3d {
+
+// ---- formats (formats.cpp) ------------------------------------------------------------------
+enum FormatKind { FK_NONE, FK_COLOR, FK_PALETTE, FK_BUMP, FK_DXT, FK_DEPTH, FK_INDEX, FK_OTHER };
+
+struct FormatInfo {
+  D3DFORMAT format;
+  uint8_t kind;
+  uint8_t bytesPerPixel;  // 0 for block formats
+  uint8_t blockBytes;     // bytes per 4x4 block (DXT), else 0
+  uint8_t hasAlpha;
+  uint8_t depthBits, stencilBits;
+};
+
+const FormatInfo* FindFormat(D3DFORMAT format);
+// Bytes in one row of pixels (one row of 4x4 blocks for DXT) and number of such rows.
+uint32_t FormatPitch(D3DFORMAT format, uint32_t width);
+uint32_t FormatRows(D3DFORMAT format, uint32_t height);
+// Reads one pixel of a plain colour, luminance or palette format as A8R8G8B8 (palette may be null).
+uint32_t ReadArgb(D3DFORMAT format, const uint8_t* p, const PALETTEENTRY* palette);
+// Writes A8R8G8B8 into one pixel of a plain colour or luminance format (truncating channels).
+void WriteArgb(D3DFORMAT format, uint8_t* p, uint32_t argb);
+// Decodes one 4x4 block of DXT1..DXT5 into 16 A8R8G8B8 texels (row-major).
+void DecodeDxtBlock(D3DFORMAT format, const uint8_t* block, uint32_t out[16]);
+// Reads a bump texel as signed du, dv (-128..127 scale) and luminance 0..255, packed for the
+// sampler as (L << 16) | ((dv & 0xff) << 8) | (du & 0xff).
+uint32_t ReadBump(D3DFORMAT format, const uint8_t* p);
+// Decodes a whole image (any colour, palette, bump or DXT format) into 32-bit sampler texels.
+void DecodeImage(D3DFORMAT format, const uint8_t* src, int pitch, int width, int height,
+                 const PALETTEENTRY* palette, uint32_t* out);
+
+// ---- objects --------------------------------------------------------------------------------
+struct Device;
+struct Direct3D;
+struct Texture;
+
+void CountObject(int delta);
+
+struct Surface final : public IDirect3DSurface8 {
+  std::atomic<int> refs{1};
+  Device* device = nullptr;
+  Texture* container = nullptr;  // level of this texture: references go to the texture
+  D3DFORMAT format = D3DFMT_UNKNOWN;
+  DWORD usage = 0;
+  D3DPOOL pool = D3DPOOL_DEFAULT;
+  UINT width = 0, height = 0;
+  int pitch = 0;
+  uint8_t* bits = nullptr;
+  size_t bytes = 0;
+  bool lockable = true;
+  bool locked = false;
+  bool implicit = false;  // back buffer or automatic depth buffer
+  bool detached = false;  // an implicit surface the device replaced (Reset) while it was held
+  uint32_t version = 1;   // changes whenever its pixels may have changed
+
+  Surface();
+  ~Surface();
+  bool Allocate(D3DFORMAT f, UINT w, UINT h);
+
+  HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObject) override;
+  ULONG WINAPI AddRef() override;
+  ULONG WINAPI Release() override;
+  HRESULT WINAPI GetDevice(IDirect3DDevice8** ppDevice) override;
+  HRESULT WINAPI SetPrivateData(REFGUID, const void*, DWORD, DWORD) override;
+  HRESULT WINAPI GetPrivateData(REFGUID, void*, DWORD*) override;
+  HRESULT WINAPI FreePrivateData(REFGUID) override;
+  HRESULT WINAPI GetContainer(REFIID riid, void** ppContainer) override;
+  HRESULT WINAPI GetDesc(D3DSURFACE_DESC* pDesc) override;
+  HRESULT WINAPI LockRect(D3DLOCKED_RECT* locked_rect, const RECT* rect, DWORD flags) override;
+  HRESULT WINAPI UnlockRect() override;
+};
+
+struct TextureLevelCache {
+  std::vector<uint32_t> texels;
+  int width = 0, height = 0;
+  uint32_t version = 0;
+};
+
+struct Texture final : public IDirect3DTexture8 {
+  std::atomic<int> refs{1};
+  Device* device = nullptr;
+  D3DFORMAT format = D3DFMT_UNKNOWN;
+  DWORD usage = 0;
+  D3DPOOL pool = D3DPOOL_MANAGED;
+  UINT width = 0, height = 0;
+  DWORD lod = 0, priority = 0;
+  std::vector<Surface*> levels;
+  // Sampler copies of every level in 32-bit texels, rebuilt when a level or the palette changes.
+  std::vector<TextureLevelCache> cache;
+  uint32_t cachePalette = 0xffffffffu;
+
+  Texture();
+  ~Texture();
+
+  HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObject) override;
+  ULONG WINAPI AddRef() override;
+  ULONG WINAPI Release() override;
+  HRESULT WINAPI GetDevice(IDirect3DDevice8** ppDevice) override;
+  HRESULT WINAPI SetPrivateData(REFGUID, const void*, DWORD, DWORD) override;
+  HRESULT WINAPI GetPrivateData(REFGUID, void*, DWORD*) override;
+  HRESULT WINAPI FreePrivateData(REFGUID) override;
+  DWORD WINAPI SetPriority(DWORD PriorityNew) override;
+  DWORD WINAPI GetPriority() override;
+  void WINAPI PreLoad() override;
+  D3DRESOURCETYPE WINAPI GetType() override;
+  DWORD WINAPI SetLOD(DWORD LODNew) override;
+  DWORD WINAPI GetLOD() override;
+  DWORD WINAPI GetLevelCount() override;
+  HRESULT WINAPI GetLevelDesc(UINT Level, D3DSURFACE_DESC* pDesc) override;
+  HRESULT WINAPI GetSurfaceLevel(UINT Level, IDirect3DSurface8** ppSurfaceLevel) override;
+  HRESULT WINAPI LockRect(UINT level, D3DLOCKED_RECT* locked_rect, const RECT* rect, DWORD flags) override;
+  HRESULT WINAPI UnlockRect(UINT Level) override;
+  HRESULT WINAPI AddDirtyRect(const RECT* dirty_rect) override;
+};
+
+struct Buffer {
+  std::vector<uint8_t> data;
+  DWORD usage = 0;
+  D3DPOOL pool = D3DPOOL_DEFAULT;
+  bool locked = false;
+};
+
+struct VertexBuffer final : public IDirect3DVertexBuffer8 {
+  std::atomic<int> refs{1};
+  Device* device = nullptr;
+  Buffer buf;
+  DWORD fvf = 0;
+
+  VertexBuffer();
+  ~VertexBuffer();
+  HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObject) override;
+  ULONG WINAPI AddRef() override;
+  ULONG WINAPI Release() override;
+  HRESULT WINAPI GetDevice(IDirect3DDevice8** ppDevice) override;
+  HRESULT WINAPI SetPrivateData(REFGUID, const void*, DWORD, DWORD) override;
+  HRESULT WINAPI GetPrivateData(REFGUID, void*, DWORD*) override;
+  HRESULT WINAPI FreePrivateData(REFGUID) override;
+  DWORD WINAPI SetPriority(DWORD PriorityNew) override;
+  DWORD WINAPI GetPriority() override;
+  void WINAPI PreLoad() override;
+  D3DRESOURCETYPE WINAPI GetType() override;
+  HRESULT WINAPI Lock(UINT OffsetToLock, UINT SizeToLock, BYTE** ppbData, DWORD Flags) override;
+  HRESULT WINAPI Unlock() override;
+  HRESULT WINAPI GetDesc(D3DVERTEXBUFFER_DESC* pDesc) override;
+};
+
+struct IndexBuffer final : public IDirect3DIndexBuffer8 {
+  std::atomic<int> refs{1};
+  Device* device = nullptr;
+  Buffer buf;
+  D3DFORMAT format = D3DFMT_INDEX16;
+
+  IndexBuffer();
+  ~IndexBuffer();
+  HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObject) override;
+  ULONG WINAPI AddRef() override;
+  ULONG WINAPI Release() override;
+  HRESULT WINAPI GetDevice(IDirect3DDevice8** ppDevice) override;
+  HRESULT WINAPI SetPrivateData(REFGUID, const void*, DWORD, DWORD) override;
+  HRESULT WINAPI GetPrivateData(REFGUID, void*, DWORD*) override;
+  HRESULT WINAPI FreePrivateData(REFGUID) override;
+  DWORD WINAPI SetPriority(DWORD PriorityNew) override;
+  DWORD WINAPI GetPriority() override;
+  void WINAPI PreLoad() override;
+  D3DRESOURCETYPE WINAPI GetType() override;
+  HRESULT WINAPI Lock(UINT OffsetToLock, UINT SizeToLock, BYTE** ppbData, DWORD Flags) override;
+  HRESULT WINAPI Unlock() override;
+  HRESULT WINAPI GetDesc(D3DINDEXBUFFER_DESC* pDesc) override;
+};
+
+// ---- profiles and caps (direct3d.cpp) -------------------------------------------------------
+int CurrentProfile();
+void FillCaps(int profile, UINT adapter, D3DCAPS8* caps);
+UINT AdapterCount(int profile);
+// Whether a format may be used as a texture / render target / depth buffer under the profile.
+bool TextureFormatOK(int profile, D3DFORMAT f);
+bool RenderTargetFormatOK(D3DFORMAT f);
+bool DepthFormatOK(D3DFORMAT f);
+bool DisplayFormatOK(D3DFORMAT f);
+extern std::atomic<int> g_lostEpoch;  // bumped by MarlixD3D8LoseDevice
+extern std::atomic<int> g_lostPolls;
+
+struct Counters {
+  std::atomic<uint64_t> drawCalls{0}, primitives{0}, verticesLit{0}, verticesIn{0}, trianglesDrawn{0},
+      pixelsShaded{0}, clears{0}, presents{0}, resets{0};
+};
+extern Counters g_counters;
+
+// ---- rasteriser interface (raster.cpp) ------------------------------------------------------
+enum { MAX_STAGES = 8 };
+
+// One texture stage as the pixel pipeline sees it.
+struct StageDesc {
+  int colorOp, alphaOp;
+  DWORD colorArg[3], alphaArg[3];  // [0] is ARG0, [1] ARG1, [2] ARG2
+  DWORD resultArg;
+  // sampler
+  const TextureLevelCache* levels;  // null: no texture bound
+  int levelCount;
+  int bump;  // texture holds du/dv (1) and luminance (2)
+  int addressU, addressV;
+  uint32_t border;
+  int magFilter, minFilter, mipFilter;
+  float lodBias;
+  int maxMipLevel;
+  float bumpMat[4];
+  float bumpLScale, bumpLOffset;
+};
+
+// Everything the pixel pipeline needs for one batch of primitives; immutable once queued.
+struct PixelState {
+  // targets
+  uint8_t* color;
+  int colorPitch;
+  D3DFORMAT colorFormat;
+  uint8_t* depth;
+  int depthPitch;
+  D3DFORMAT depthFormat;
+  int clipX0, clipY0, clipX1, clipY1;  // scissor: the viewport, half open
+  // depth and stencil
+  int zEnable, zWrite, zFunc;
+  int stencilEnable, stencilFunc, stencilFail, stencilZFail, stencilPass;
+  uint32_t stencilRef, stencilMask, stencilWriteMask;
+  // alpha test and blend
+  int alphaTest, alphaFunc, alphaRef;
+  int blend, srcBlend, dstBlend, blendOp;
+  uint32_t colorWriteMask;
+  // colour
+  int flat;
+  int specular;
+  int fog, fogTable;  // fogTable: D3DFOG_* for per-pixel fog, 0 for vertex fog
+  int fogUseW;
+  uint32_t fogColor;
+  float fogStart, fogEnd, fogDensity;
+  uint32_t tfactor;
+  int stageCount;
+  int texStages;  // stages whose texture coordinates are interpolated (0 when nothing samples)
+  int usesTexture;
+  StageDesc stages[MAX_STAGES];
+  int fillMode;
+  int lastPixel;
+  float pointSize;
+};
+
+// A vertex after vertex processing, in screen space: x, y in pixels (centres on integers),
+// z in 0..1, rhw = 1/w, colours 0..1 (specular alpha is the fog factor), and per texture stage
+// the coordinates s, t, q (the sampler uses s/q, t/q).
+struct RVertex {
+  float x, y, z, rhw;
+  float diffuse[4];
+  float specular[4];
+  float tex[MAX_STAGES][3];
+};
+
+struct Raster;
+Raster* RasterCreate();
+void RasterDestroy(Raster* r);
+// Queues primitives for the pixel state. prim: 0 triangles, 1 lines, 2 points; indices hold
+// 3, 2 or 1 entries per primitive into v. Culling is done by the caller.
+void RasterSubmit(Raster* r, const PixelState& state, const RVertex* v, int vertexCount, const uint32_t* indices,
+                  int primCount, int prim);
+// The vertex store of the queue: vertex processing appends screen-space vertices here and then
+// queues triangles by their indices in it (valid until the next flush).
+std::vector<RVertex>& RasterVertexStore(Raster* r);
+void RasterSubmitStored(Raster* r, const PixelState& state, const uint32_t* indices, int triangles);
+// Queues a clear of rectangles (half open, already clipped to the target).
+void RasterClear(Raster* r, const PixelState& state, const RECT* rects, int count, DWORD flags, uint32_t color,
+                 float z, DWORD stencil);
+// Finishes every queued command; the targets hold the results afterwards.
+void RasterFlush(Raster* r);
+void RasterSetThreads(Raster* r, int threads);
+bool RasterBusy(Raster* r);
+
+}  // namespace mxd3d
+
+#endif

@@ -1,0 +1,1366 @@
+// The rasteriser and pixel pipeline. Primitives are set up once when queued (fixed-point edge
+// functions, attribute planes) and drawn when the queue is flushed, by two threads that own
+// alternate bands of rows, so results never depend on the thread count. Per pixel: depth and
+// stencil, the texture-stage combiner, specular, fog, alpha test, blending, the write.
+#include "d3d8_internal.h"
+
+#include <emmintrin.h>
+#include <math.h>
+#include <string.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace mxd3d {
+
+static const int kBandShift = 4;  // 16-row bands, alternating between the threads
+static bool g_fastPaths = true;
+
+// ---- queued work ----------------------------------------------------------------------------
+// A queued triangle: three vertices of the queue's vertex store.
+struct QTri {
+  uint32_t v[3];
+  int state;
+};
+
+// A triangle set up for drawing (by each thread that draws rows of it, identically).
+struct Tri {
+  int64_t A[3], B[3], C[3];  // E(X, Y) = A X + B Y + C >= 0 inside, pixel centres at integers
+  int minX, maxX, minY, maxY;
+  float x0, y0;  // reference point (vertex 0) for the attribute planes
+  float planes[3 * (8 + 3 * MAX_STAGES + 2)];  // value at the reference, d/dx, d/dy
+};
+
+struct Line {
+  RVertex a, b;
+  int state;
+};
+
+struct Point {
+  RVertex v;
+  int state;
+};
+
+struct ClearCmd {
+  int state;
+  RECT rect;
+  DWORD flags;
+  uint32_t color;
+  float z;
+  DWORD stencil;
+};
+
+enum { CMD_TRIS, CMD_LINE, CMD_POINT, CMD_CLEAR };
+
+struct Cmd {
+  int kind;
+  int first, count;
+};
+
+// A run of queued work. The thread that records fills one segment; when it is full (or at a
+// flush) it is published and the band threads draw it, each its own rows, in order.
+struct Segment {
+  std::vector<Cmd> cmds;
+  std::vector<PixelState> states;
+  std::vector<QTri> tris;
+  std::vector<RVertex> verts;
+  std::vector<Line> lines;
+  std::vector<Point> points;
+  std::vector<ClearCmd> clears;
+  bool Empty() const { return cmds.empty(); }
+  void Clear() {
+    cmds.clear();
+    states.clear();
+    tris.clear();
+    verts.clear();
+    lines.clear();
+    points.clear();
+    clears.clear();
+  }
+};
+
+static void RunBand(Segment* g, int band, int bands);
+
+struct Raster {
+  Segment* cur = nullptr;
+  std::vector<Segment*> published;  // in order; published[i - base] is segment number i
+  uint64_t base = 0, count = 0;     // numbers of the first kept and of the next segment
+  uint64_t done[2] = {0, 0};        // segments each band thread has finished
+  std::vector<Segment*> spare;
+  std::thread workers[2];
+  std::mutex mu;
+  std::condition_variable work, finished;
+  bool quit = false;
+  bool started = false;
+};
+
+static void WorkerMain(Raster* r, int band) {
+  for (;;) {
+    Segment* g;
+    {
+      std::unique_lock<std::mutex> lk(r->mu);
+      r->work.wait(lk, [&] { return r->quit || r->done[band] < r->count; });
+      if (r->quit) return;
+      g = r->published[(size_t)(r->done[band] - r->base)];
+    }
+    RunBand(g, band, 2);
+    {
+      std::lock_guard<std::mutex> lk(r->mu);
+      r->done[band]++;
+    }
+    r->finished.notify_all();
+  }
+}
+
+Raster* RasterCreate() {
+  Raster* r = new Raster();
+  r->cur = new Segment();
+  return r;
+}
+
+void RasterDestroy(Raster* r) {
+  if (!r) return;
+  RasterFlush(r);
+  if (r->started) {
+    {
+      std::lock_guard<std::mutex> lk(r->mu);
+      r->quit = true;
+    }
+    r->work.notify_all();
+    for (std::thread& t : r->workers) t.join();
+  }
+  for (Segment* g : r->spare) delete g;
+  delete r->cur;
+  delete r;
+}
+
+void RasterSetThreads(Raster*, int) {}
+bool RasterBusy(Raster* r) { return !r->cur->Empty() || r->count != r->done[0]; }
+
+// Hands the current segment to the band threads (two threads), or draws it here (one thread).
+static void Publish(Raster* r) {
+  Segment* g = r->cur;
+  if (g->Empty()) return;
+  if (MarlixD3D8GetThreads() < 2 && !r->started) {
+    RunBand(g, 0, 1);
+    g->Clear();
+    return;
+  }
+  if (!r->started) {
+    r->workers[0] = std::thread(WorkerMain, r, 0);
+    r->workers[1] = std::thread(WorkerMain, r, 1);
+    r->started = true;
+  }
+  Segment* next = nullptr;
+  {
+    std::lock_guard<std::mutex> lk(r->mu);
+    r->published.push_back(g);
+    r->count++;
+    // Segments both threads have finished can be filled again.
+    uint64_t low = std::min(r->done[0], r->done[1]);
+    while (r->base < low) {
+      r->spare.push_back(r->published.front());
+      r->published.erase(r->published.begin());
+      r->base++;
+    }
+    if (!r->spare.empty()) {
+      next = r->spare.back();
+      r->spare.pop_back();
+    }
+  }
+  r->work.notify_all();
+  if (!next) next = new Segment();
+  next->Clear();
+  r->cur = next;
+}
+
+// Publishes the current segment once it holds a good amount of work.
+static Segment* Current(Raster* r) {
+  Segment* g = r->cur;
+  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 16384 || g->verts.size() > 32768)
+    Publish(r);
+  return r->cur;
+}
+
+void RasterFlush(Raster* r) {
+  Publish(r);
+  if (!r->started) return;
+  std::unique_lock<std::mutex> lk(r->mu);
+  r->finished.wait(lk, [&] { return r->done[0] == r->count && r->done[1] == r->count; });
+  while (!r->published.empty()) {
+    r->spare.push_back(r->published.front());
+    r->published.erase(r->published.begin());
+    r->base++;
+  }
+}
+
+static int AddState(Segment* r, const PixelState& s) {
+  if (!r->states.empty() && memcmp(&r->states.back(), &s, sizeof(s)) == 0) return (int)r->states.size() - 1;
+  r->states.push_back(s);
+  return (int)r->states.size() - 1;
+}
+
+static void AddCmd(Segment* r, int kind, int first) {
+  if (!r->cmds.empty() && r->cmds.back().kind == kind && r->cmds.back().first + r->cmds.back().count == first) {
+    r->cmds.back().count++;
+    return;
+  }
+  r->cmds.push_back(Cmd{kind, first, 1});
+}
+
+// Attributes interpolated over a triangle, in this order.
+enum { AT_Z, AT_RHW, AT_DIFF, AT_SPEC = AT_DIFF + 4, AT_TEX = AT_SPEC + 4 };
+static inline int AttrCount(const PixelState& s) { return AT_TEX + 3 * s.texStages; }
+
+static inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
+  int64_t q = a / b;
+  if ((a % b != 0) && (a < 0)) --q;
+  return q;
+}
+
+static inline int64_t Snap(float v) { return (int64_t)floorf(v * 256.0f + 0.5f); }
+
+// Edge functions and attribute planes of one triangle; false when it covers no pixel.
+static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex* v1, const RVertex* v2, Tri& t) {
+  int64_t x[3], y[3];
+  const RVertex* v[3] = {v0, v1, v2};
+  for (int i = 0; i < 3; ++i) {
+    x[i] = Snap(v[i]->x);
+    y[i] = Snap(v[i]->y);
+  }
+  int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+  if (area == 0) return false;
+  if (area < 0) {
+    std::swap(x[1], x[2]);
+    std::swap(y[1], y[2]);
+    std::swap(v[1], v[2]);
+    area = -area;
+  }
+  int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
+  int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
+  int64_t bx0 = -FloorDiv(-minx, 256), bx1 = FloorDiv(maxx, 256);
+  int64_t by0 = -FloorDiv(-miny, 256), by1 = FloorDiv(maxy, 256);
+  if (bx0 < s.clipX0) bx0 = s.clipX0;
+  if (by0 < s.clipY0) by0 = s.clipY0;
+  if (bx1 > s.clipX1 - 1) bx1 = s.clipX1 - 1;
+  if (by1 > s.clipY1 - 1) by1 = s.clipY1 - 1;
+  if (bx0 > bx1 || by0 > by1) return false;
+  t.minX = (int)bx0;
+  t.maxX = (int)bx1;
+  t.minY = (int)by0;
+  t.maxY = (int)by1;
+  for (int e = 0; e < 3; ++e) {
+    int a = e, b = (e + 1) % 3;
+    int64_t dx = x[b] - x[a], dy = y[b] - y[a];
+    t.A[e] = -dy * 256;
+    t.B[e] = dx * 256;
+    t.C[e] = dy * x[a] - dx * y[a];
+    bool topLeft = dy < 0 || (dy == 0 && dx > 0);
+    if (!topLeft) t.C[e] -= 1;
+  }
+  // Attribute planes from the snapped positions.
+  float fx[3], fy[3];
+  for (int i = 0; i < 3; ++i) {
+    fx[i] = (float)x[i] / 256.0f;
+    fy[i] = (float)y[i] / 256.0f;
+  }
+  t.x0 = fx[0];
+  t.y0 = fy[0];
+  float ex1 = fx[1] - fx[0], ey1 = fy[1] - fy[0], ex2 = fx[2] - fx[0], ey2 = fy[2] - fy[0];
+  float inv = 1.0f / (float)((double)area / 65536.0);
+  int n = AttrCount(s);
+  float* p = t.planes;
+  float a[3][AT_TEX + 3 * MAX_STAGES];
+  for (int i = 0; i < 3; ++i) {
+    const RVertex* q = v[i];
+    const RVertex* c = s.flat ? v0 : q;  // flat shading: the colours of the first vertex
+    a[i][AT_Z] = q->z;
+    a[i][AT_RHW] = q->rhw;
+    for (int k = 0; k < 4; ++k) a[i][AT_DIFF + k] = c->diffuse[k];
+    for (int k = 0; k < 3; ++k) a[i][AT_SPEC + k] = c->specular[k];
+    a[i][AT_SPEC + 3] = q->specular[3];  // the fog factor is always interpolated
+    for (int st = 0; st < s.texStages; ++st)
+      for (int k = 0; k < 3; ++k) a[i][AT_TEX + 3 * st + k] = q->tex[st][k] * q->rhw;
+  }
+  for (int k = 0; k < n; ++k) {
+    float d1 = a[1][k] - a[0][k], d2 = a[2][k] - a[0][k];
+    p[3 * k] = a[0][k];
+    p[3 * k + 1] = (d1 * ey2 - d2 * ey1) * inv;
+    p[3 * k + 2] = (d2 * ex1 - d1 * ex2) * inv;
+  }
+  return true;
+}
+
+void RasterSubmit(Raster* rr, const PixelState& state, const RVertex* v, int vertexCount, const uint32_t* idx,
+                  int primCount, int prim) {
+  Segment* r = rr->cur;  // never published here: v may point into this segment
+  int si = AddState(r, state);
+  uint32_t base = (uint32_t)r->verts.size();
+  if (prim == 0) r->verts.insert(r->verts.end(), v, v + vertexCount);
+  for (int i = 0; i < primCount; ++i) {
+    if (prim == 0) {
+      uint32_t a = idx[3 * i], b = idx[3 * i + 1], c = idx[3 * i + 2];
+      if ((int)a >= vertexCount || (int)b >= vertexCount || (int)c >= vertexCount) continue;
+      AddCmd(r, CMD_TRIS, (int)r->tris.size());
+      r->tris.push_back(QTri{{base + a, base + b, base + c}, si});
+    } else if (prim == 1) {
+      uint32_t a = idx[2 * i], b = idx[2 * i + 1];
+      if ((int)a >= vertexCount || (int)b >= vertexCount) continue;
+      AddCmd(r, CMD_LINE, (int)r->lines.size());
+      r->lines.push_back(Line{v[a], v[b], si});
+    } else {
+      uint32_t a = idx[i];
+      if ((int)a >= vertexCount) continue;
+      AddCmd(r, CMD_POINT, (int)r->points.size());
+      r->points.push_back(Point{v[a], si});
+    }
+  }
+}
+
+std::vector<RVertex>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
+
+void RasterSubmitStored(Raster* rr, const PixelState& state, const uint32_t* idx, int triangles) {
+  Segment* r = rr->cur;
+  int si = AddState(r, state);
+  uint32_t n = (uint32_t)r->verts.size();
+  for (int i = 0; i < triangles; ++i) {
+    const uint32_t* t = idx + 3 * i;
+    if (t[0] >= n || t[1] >= n || t[2] >= n) continue;
+    AddCmd(r, CMD_TRIS, (int)r->tris.size());
+    r->tris.push_back(QTri{{t[0], t[1], t[2]}, si});
+  }
+}
+
+void RasterClear(Raster* rr, const PixelState& state, const RECT* rects, int count, DWORD flags, uint32_t color,
+                 float z, DWORD stencil) {
+  Segment* r = Current(rr);
+  int si = AddState(r, state);
+  for (int i = 0; i < count; ++i) {
+    AddCmd(r, CMD_CLEAR, (int)r->clears.size());
+    r->clears.push_back(ClearCmd{si, rects[i], flags, color, z, stencil});
+  }
+}
+
+// ---- depth ----------------------------------------------------------------------------------
+static inline uint32_t DepthMax(D3DFORMAT f) {
+  switch (f) {
+    case D3DFMT_D16:
+    case D3DFMT_D16_LOCKABLE: return 0xffffu;
+    case D3DFMT_D15S1: return 0x7fffu;
+    case D3DFMT_D32: return 0xffffffffu;
+    default: return 0xffffffu;
+  }
+}
+
+static inline uint32_t QuantizeDepth(float z, uint32_t maxv) {
+  if (!(z > 0.0f)) return 0;
+  if (z >= 1.0f) return maxv;
+  return (uint32_t)((double)z * maxv + 0.5);
+}
+
+// Reads depth and stencil of one pixel.
+static inline void ReadDepth(D3DFORMAT f, const uint8_t* p, uint32_t& depth, uint32_t& stencil) {
+  switch (f) {
+    case D3DFMT_D16:
+    case D3DFMT_D16_LOCKABLE: {
+      uint16_t v;
+      memcpy(&v, p, 2);
+      depth = v;
+      stencil = 0;
+      return;
+    }
+    case D3DFMT_D15S1: {
+      uint16_t v;
+      memcpy(&v, p, 2);
+      depth = v >> 1;
+      stencil = v & 1;
+      return;
+    }
+    case D3DFMT_D32: {
+      memcpy(&depth, p, 4);
+      stencil = 0;
+      return;
+    }
+    default: {
+      uint32_t v;
+      memcpy(&v, p, 4);
+      depth = v >> 8;
+      stencil = v & 0xff;
+      return;
+    }
+  }
+}
+
+static inline void WriteDepth(D3DFORMAT f, uint8_t* p, uint32_t depth, uint32_t stencil) {
+  switch (f) {
+    case D3DFMT_D16:
+    case D3DFMT_D16_LOCKABLE: {
+      uint16_t v = (uint16_t)depth;
+      memcpy(p, &v, 2);
+      return;
+    }
+    case D3DFMT_D15S1: {
+      uint16_t v = (uint16_t)((depth << 1) | (stencil & 1));
+      memcpy(p, &v, 2);
+      return;
+    }
+    case D3DFMT_D32: memcpy(p, &depth, 4); return;
+    case D3DFMT_D24X4S4: {
+      uint32_t v = (depth << 8) | (stencil & 0xf);
+      memcpy(p, &v, 4);
+      return;
+    }
+    default: {
+      uint32_t v = (depth << 8) | (stencil & 0xff);
+      memcpy(p, &v, 4);
+      return;
+    }
+  }
+}
+
+static inline int DepthBytes(D3DFORMAT f) {
+  return (f == D3DFMT_D16 || f == D3DFMT_D16_LOCKABLE || f == D3DFMT_D15S1) ? 2 : 4;
+}
+
+static inline bool Compare(int func, uint32_t a, uint32_t b) {
+  switch (func) {
+    case D3DCMP_NEVER: return false;
+    case D3DCMP_LESS: return a < b;
+    case D3DCMP_EQUAL: return a == b;
+    case D3DCMP_LESSEQUAL: return a <= b;
+    case D3DCMP_GREATER: return a > b;
+    case D3DCMP_NOTEQUAL: return a != b;
+    case D3DCMP_GREATEREQUAL: return a >= b;
+    default: return true;
+  }
+}
+
+static inline uint32_t StencilOp(int op, uint32_t v, uint32_t ref, uint32_t maxv) {
+  switch (op) {
+    case D3DSTENCILOP_ZERO: return 0;
+    case D3DSTENCILOP_REPLACE: return ref & maxv;
+    case D3DSTENCILOP_INCRSAT: return v < maxv ? v + 1 : maxv;
+    case D3DSTENCILOP_DECRSAT: return v > 0 ? v - 1 : 0;
+    case D3DSTENCILOP_INVERT: return ~v & maxv;
+    case D3DSTENCILOP_INCR: return (v + 1) & maxv;
+    case D3DSTENCILOP_DECR: return (v - 1) & maxv;
+    default: return v;
+  }
+}
+
+// ---- colour arithmetic on 0..255 channels ---------------------------------------------------
+static inline int Div255(int t) { return (t + 127) / 255; }
+static inline int Mul(int a, int b) { return Div255(a * b); }
+static inline int Sat(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+static inline int ToByte(float f) {
+  if (!(f > 0.0f)) return 0;
+  if (f >= 1.0f) return 255;
+  return (int)(f * 255.0f + 0.5f);
+}
+
+struct C4 {
+  int r, g, b, a;
+};
+
+static inline C4 Unpack(uint32_t c) {
+  return C4{(int)((c >> 16) & 255), (int)((c >> 8) & 255), (int)(c & 255), (int)(c >> 24)};
+}
+
+// ---- texture sampling -----------------------------------------------------------------------
+static inline int Address(int mode, int i, int size, bool& border) {
+  switch (mode) {
+    case D3DTADDRESS_CLAMP: return i < 0 ? 0 : (i >= size ? size - 1 : i);
+    case D3DTADDRESS_MIRROR: {
+      int period = 2 * size;
+      int m = i % period;
+      if (m < 0) m += period;
+      return m < size ? m : period - 1 - m;
+    }
+    case D3DTADDRESS_BORDER:
+      if (i < 0 || i >= size) border = true;
+      return i < 0 ? 0 : (i >= size ? size - 1 : i);
+    case D3DTADDRESS_MIRRORONCE: {
+      if (i < 0) i = -1 - i;
+      return i >= size ? size - 1 : i;
+    }
+    default: {
+      int m = i % size;
+      return m < 0 ? m + size : m;
+    }
+  }
+}
+
+static inline uint32_t Texel(const StageDesc& sd, const TextureLevelCache& lv, int x, int y) {
+  bool border = false;
+  int ix = Address(sd.addressU, x, lv.width, border);
+  int iy = Address(sd.addressV, y, lv.height, border);
+  if (border) return sd.border;
+  return lv.texels[(size_t)iy * lv.width + ix];
+}
+
+static inline int FloorInt(float f) {
+  if (!(f > -1e9f)) return -1000000000;
+  if (!(f < 1e9f)) return 1000000000;
+  int i = (int)f;
+  return (f < (float)i) ? i - 1 : i;
+}
+
+// Bilinear weights are 8-bit fractions applied along rows, then between the two rows, each step
+// rounded. Bump texels hold signed du, dv: they are filtered as signed values.
+static inline uint32_t Lerp4(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11, int fx, int fy, bool bump) {
+  uint32_t out = 0;
+  for (int sh = 0; sh < 32; sh += 8) {
+    int a = (int)((c00 >> sh) & 255), b = (int)((c10 >> sh) & 255), c = (int)((c01 >> sh) & 255),
+        d = (int)((c11 >> sh) & 255);
+    if (bump && sh < 16) {
+      a = (int8_t)a;
+      b = (int8_t)b;
+      c = (int8_t)c;
+      d = (int8_t)d;
+    }
+    int top = (a * (256 - fx) + b * fx + 128) >> 8;
+    int bottom = (c * (256 - fx) + d * fx + 128) >> 8;
+    int v = (top * (256 - fy) + bottom * fy + 128) >> 8;
+    out |= ((uint32_t)v & 255u) << sh;
+  }
+  return out;
+}
+
+static uint32_t SampleLevel(const StageDesc& sd, const TextureLevelCache& lv, float u, float v, int filter) {
+  if (filter == D3DTEXF_LINEAR) {
+    float fu = u * (float)lv.width - 0.5f, fv = v * (float)lv.height - 0.5f;
+    int x0 = FloorInt(fu), y0 = FloorInt(fv);
+    int fx = (int)((fu - (float)x0) * 256.0f), fy = (int)((fv - (float)y0) * 256.0f);
+    fx = fx < 0 ? 0 : (fx > 255 ? 255 : fx);
+    fy = fy < 0 ? 0 : (fy > 255 ? 255 : fy);
+    return Lerp4(Texel(sd, lv, x0, y0), Texel(sd, lv, x0 + 1, y0), Texel(sd, lv, x0, y0 + 1),
+                 Texel(sd, lv, x0 + 1, y0 + 1), fx, fy, sd.bump != 0);
+  }
+  return Texel(sd, lv, FloorInt(u * (float)lv.width), FloorInt(v * (float)lv.height));
+}
+
+// lod: log2 of the texel-per-pixel footprint on the top level (only read with several levels or
+// differing filters).
+static uint32_t Sample(const StageDesc& sd, float u, float v, float lod) {
+  if (!sd.levels || sd.levelCount <= 0) return 0xffffffffu;  // no texture: opaque white
+  int base = sd.maxMipLevel < sd.levelCount ? sd.maxMipLevel : sd.levelCount - 1;
+  lod += sd.lodBias;
+  if (lod <= 0.0f || sd.mipFilter == D3DTEXF_NONE || sd.levelCount == 1) {
+    int filter = lod <= 0.0f ? sd.magFilter : sd.minFilter;
+    return SampleLevel(sd, sd.levels[base], u, v, filter);
+  }
+  if (sd.mipFilter == D3DTEXF_POINT) {
+    int level = base + (int)floorf(lod + 0.5f);
+    if (level > sd.levelCount - 1) level = sd.levelCount - 1;
+    return SampleLevel(sd, sd.levels[level], u, v, sd.minFilter);
+  }
+  int l0 = base + (int)floorf(lod);
+  float frac = lod - floorf(lod);
+  if (l0 >= sd.levelCount - 1) return SampleLevel(sd, sd.levels[sd.levelCount - 1], u, v, sd.minFilter);
+  uint32_t a = SampleLevel(sd, sd.levels[l0], u, v, sd.minFilter);
+  uint32_t b = SampleLevel(sd, sd.levels[l0 + 1], u, v, sd.minFilter);
+  int f = (int)(frac * 256.0f);
+  return Lerp4(a, b, a, b, f, 0, sd.bump != 0);
+}
+
+// ---- the combiner ---------------------------------------------------------------------------
+struct PixelIn {
+  C4 diffuse, specular;
+  int fog;  // 0..255, 255 = no fog
+};
+
+static inline C4 Arg(DWORD arg, const C4& diffuse, const C4& current, const C4& tex, const C4& tfactor,
+                     const C4& specular, const C4& temp) {
+  C4 c;
+  switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE: c = diffuse; break;
+    case D3DTA_CURRENT: c = current; break;
+    case D3DTA_TEXTURE: c = tex; break;
+    case D3DTA_TFACTOR: c = tfactor; break;
+    case D3DTA_SPECULAR: c = specular; break;
+    case D3DTA_TEMP: c = temp; break;
+    default: c = current; break;
+  }
+  if (arg & D3DTA_ALPHAREPLICATE) c.r = c.g = c.b = c.a;
+  if (arg & D3DTA_COMPLEMENT) {
+    c.r = 255 - c.r;
+    c.g = 255 - c.g;
+    c.b = 255 - c.b;
+    c.a = 255 - c.a;
+  }
+  return c;
+}
+
+// One channel of an operation; a0, a1, a2 are ARG0..ARG2, alphas the blend factors the op needs.
+static inline int Op(int op, int a0, int a1, int a2, int diffA, int texA, int factA, int curA, int a1A) {
+  switch (op) {
+    case D3DTOP_SELECTARG1: return a1;
+    case D3DTOP_SELECTARG2: return a2;
+    case D3DTOP_MODULATE: return Mul(a1, a2);
+    case D3DTOP_MODULATE2X: return Sat(Div255(2 * a1 * a2));
+    case D3DTOP_MODULATE4X: return Sat(Div255(4 * a1 * a2));
+    case D3DTOP_ADD: return Sat(a1 + a2);
+    case D3DTOP_ADDSIGNED: return Sat(a1 + a2 - 128);
+    case D3DTOP_ADDSIGNED2X: return Sat(2 * (a1 + a2 - 128));
+    case D3DTOP_SUBTRACT: return Sat(a1 - a2);
+    case D3DTOP_ADDSMOOTH: return Sat(a1 + Mul(a2, 255 - a1));
+    case D3DTOP_BLENDDIFFUSEALPHA: return Div255(a1 * diffA + a2 * (255 - diffA));
+    case D3DTOP_BLENDTEXTUREALPHA: return Div255(a1 * texA + a2 * (255 - texA));
+    case D3DTOP_BLENDFACTORALPHA: return Div255(a1 * factA + a2 * (255 - factA));
+    case D3DTOP_BLENDTEXTUREALPHAPM: return Sat(a1 + Mul(a2, 255 - texA));
+    case D3DTOP_BLENDCURRENTALPHA: return Div255(a1 * curA + a2 * (255 - curA));
+    case D3DTOP_PREMODULATE: return a1;
+    case D3DTOP_MODULATEALPHA_ADDCOLOR: return Sat(a1 + Mul(a1A, a2));
+    case D3DTOP_MODULATECOLOR_ADDALPHA: return Sat(Mul(a1, a2) + a1A);
+    case D3DTOP_MODULATEINVALPHA_ADDCOLOR: return Sat(a1 + Mul(255 - a1A, a2));
+    case D3DTOP_MODULATEINVCOLOR_ADDALPHA: return Sat(Mul(255 - a1, a2) + a1A);
+    case D3DTOP_MULTIPLYADD: return Sat(a0 + Mul(a1, a2));
+    case D3DTOP_LERP: return Div255(a1 * a0 + a2 * (255 - a0));
+    default: return a1;
+  }
+}
+
+// Runs the stages for one pixel; uv[stage] are the sampler coordinates, lod[stage] the levels.
+static C4 Combine(const PixelState& s, const PixelIn& in, float (*uv)[2], const float* lod, const float* duv) {
+  C4 current = in.diffuse, temp = {0, 0, 0, 0};
+  C4 tfactor = Unpack(s.tfactor);
+  float bumpDu = 0.0f, bumpDv = 0.0f, bumpL = 1.0f;
+  bool bumpPending = false;
+  bool premodPending = false;
+  C4 premod = {255, 255, 255, 255};
+  for (int i = 0; i < s.stageCount; ++i) {
+    const StageDesc& sd = s.stages[i];
+    float u = uv[i][0], v = uv[i][1];
+    if (bumpPending) {
+      // The previous stage's du, dv move this stage's coordinates.
+      const StageDesc& bs = s.stages[i - 1];
+      u += bs.bumpMat[0] * bumpDu + bs.bumpMat[2] * bumpDv;
+      v += bs.bumpMat[1] * bumpDu + bs.bumpMat[3] * bumpDv;
+    }
+    uint32_t raw = Sample(sd, u, v, lod[i]);
+    (void)duv;
+    C4 tex;
+    if (sd.bump && sd.levels) {
+      tex = C4{255, 255, 255, 255};
+    } else {
+      tex = Unpack(raw);
+    }
+    if (bumpPending && bumpL != 1.0f) {
+      int l = ToByte(bumpL);
+      tex.r = Mul(tex.r, l);
+      tex.g = Mul(tex.g, l);
+      tex.b = Mul(tex.b, l);
+    }
+    if (premodPending) {
+      tex.r = Mul(tex.r, premod.r);
+      tex.g = Mul(tex.g, premod.g);
+      tex.b = Mul(tex.b, premod.b);
+      tex.a = Mul(tex.a, premod.a);
+      premodPending = false;
+    }
+    bumpPending = false;
+    int cop = sd.colorOp;
+    C4 res = current;
+    if (cop == D3DTOP_BUMPENVMAP || cop == D3DTOP_BUMPENVMAPLUMINANCE) {
+      bumpDu = (float)(int8_t)(raw & 255) / 128.0f;
+      bumpDv = (float)(int8_t)((raw >> 8) & 255) / 128.0f;
+      bumpL = 1.0f;
+      if (cop == D3DTOP_BUMPENVMAPLUMINANCE) {
+        float l = (float)((raw >> 16) & 255) / 255.0f;
+        bumpL = l * sd.bumpLScale + sd.bumpLOffset;
+        bumpL = bumpL < 0.0f ? 0.0f : (bumpL > 1.0f ? 1.0f : bumpL);
+      }
+      bumpPending = true;
+    } else {
+      C4 c0 = Arg(sd.colorArg[0], in.diffuse, current, tex, tfactor, in.specular, temp);
+      C4 c1 = Arg(sd.colorArg[1], in.diffuse, current, tex, tfactor, in.specular, temp);
+      C4 c2 = Arg(sd.colorArg[2], in.diffuse, current, tex, tfactor, in.specular, temp);
+      if (cop == D3DTOP_DOTPRODUCT3) {
+        int d = (2 * c1.r - 255) * (2 * c2.r - 255) + (2 * c1.g - 255) * (2 * c2.g - 255) +
+                (2 * c1.b - 255) * (2 * c2.b - 255);
+        int v = Sat(d > 0 ? (d + 127) / 255 : 0);
+        res = C4{v, v, v, v};
+      } else {
+        res.r = Op(cop, c0.r, c1.r, c2.r, in.diffuse.a, tex.a, tfactor.a, current.a, c1.a);
+        res.g = Op(cop, c0.g, c1.g, c2.g, in.diffuse.a, tex.a, tfactor.a, current.a, c1.a);
+        res.b = Op(cop, c0.b, c1.b, c2.b, in.diffuse.a, tex.a, tfactor.a, current.a, c1.a);
+      }
+      if (cop == D3DTOP_PREMODULATE) {
+        premod = res;
+        premodPending = true;
+      }
+    }
+    // Alpha: the alpha operation unless the colour operation already wrote alpha (dot3).
+    if (cop != D3DTOP_DOTPRODUCT3) {
+      int aop = sd.alphaOp;
+      if (aop == D3DTOP_DISABLE) {
+        res.a = current.a;
+      } else {
+        C4 a0 = Arg(sd.alphaArg[0], in.diffuse, current, tex, tfactor, in.specular, temp);
+        C4 a1 = Arg(sd.alphaArg[1], in.diffuse, current, tex, tfactor, in.specular, temp);
+        C4 a2 = Arg(sd.alphaArg[2], in.diffuse, current, tex, tfactor, in.specular, temp);
+        res.a = Op(aop, a0.a, a1.a, a2.a, in.diffuse.a, tex.a, tfactor.a, current.a, a1.a);
+      }
+    }
+    if (sd.resultArg == D3DTA_TEMP)
+      temp = res;
+    else
+      current = res;
+  }
+  return current;
+}
+
+// ---- blending and the write -----------------------------------------------------------------
+static inline int Factor(int f, int ch, const C4& s, const C4& d, bool alphaChannel) {
+  switch (f) {
+    case D3DBLEND_ZERO: return 0;
+    case D3DBLEND_ONE: return 255;
+    case D3DBLEND_SRCCOLOR: return ch == 0 ? s.r : ch == 1 ? s.g : ch == 2 ? s.b : s.a;
+    case D3DBLEND_INVSRCCOLOR: return 255 - (ch == 0 ? s.r : ch == 1 ? s.g : ch == 2 ? s.b : s.a);
+    case D3DBLEND_SRCALPHA: return s.a;
+    case D3DBLEND_INVSRCALPHA: return 255 - s.a;
+    case D3DBLEND_DESTALPHA: return d.a;
+    case D3DBLEND_INVDESTALPHA: return 255 - d.a;
+    case D3DBLEND_DESTCOLOR: return ch == 0 ? d.r : ch == 1 ? d.g : ch == 2 ? d.b : d.a;
+    case D3DBLEND_INVDESTCOLOR: return 255 - (ch == 0 ? d.r : ch == 1 ? d.g : ch == 2 ? d.b : d.a);
+    case D3DBLEND_SRCALPHASAT: return alphaChannel ? 255 : (s.a < 255 - d.a ? s.a : 255 - d.a);
+    default: return 255;
+  }
+}
+
+static inline int BlendChannel(int op, int sv, int sf, int dv, int df) {
+  switch (op) {
+    case D3DBLENDOP_SUBTRACT: {
+      int t = sv * sf - dv * df;
+      return t <= 0 ? 0 : Div255(t);
+    }
+    case D3DBLENDOP_REVSUBTRACT: {
+      int t = dv * df - sv * sf;
+      return t <= 0 ? 0 : Div255(t);
+    }
+    case D3DBLENDOP_MIN: return sv < dv ? sv : dv;
+    case D3DBLENDOP_MAX: return sv > dv ? sv : dv;
+    default: return Sat(Div255(sv * sf + dv * df));
+  }
+}
+
+static C4 Blend(const PixelState& s, const C4& src, const C4& dst) {
+  int sb = s.srcBlend, db = s.dstBlend;
+  if (sb == D3DBLEND_BOTHSRCALPHA) {
+    sb = D3DBLEND_SRCALPHA;
+    db = D3DBLEND_INVSRCALPHA;
+  } else if (sb == D3DBLEND_BOTHINVSRCALPHA) {
+    sb = D3DBLEND_INVSRCALPHA;
+    db = D3DBLEND_SRCALPHA;
+  }
+  C4 o;
+  o.r = BlendChannel(s.blendOp, src.r, Factor(sb, 0, src, dst, false), dst.r, Factor(db, 0, src, dst, false));
+  o.g = BlendChannel(s.blendOp, src.g, Factor(sb, 1, src, dst, false), dst.g, Factor(db, 1, src, dst, false));
+  o.b = BlendChannel(s.blendOp, src.b, Factor(sb, 2, src, dst, false), dst.b, Factor(db, 2, src, dst, false));
+  o.a = BlendChannel(s.blendOp, src.a, Factor(sb, 3, src, dst, true), dst.a, Factor(db, 3, src, dst, true));
+  return o;
+}
+
+static inline int ColorBytes(D3DFORMAT f) {
+  return (f == D3DFMT_X8R8G8B8 || f == D3DFMT_A8R8G8B8) ? 4 : (f == D3DFMT_R8G8B8 ? 3 : 2);
+}
+
+static inline uint32_t Pack(const C4& c) {
+  return ((uint32_t)c.a << 24) | ((uint32_t)c.r << 16) | ((uint32_t)c.g << 8) | (uint32_t)c.b;
+}
+
+static inline void WritePixel(const PixelState& s, uint8_t* p, C4 c) {
+  if (s.colorWriteMask != 15) {
+    C4 old = Unpack(ReadArgb(s.colorFormat, p, nullptr));
+    if (!(s.colorWriteMask & D3DCOLORWRITEENABLE_RED)) c.r = old.r;
+    if (!(s.colorWriteMask & D3DCOLORWRITEENABLE_GREEN)) c.g = old.g;
+    if (!(s.colorWriteMask & D3DCOLORWRITEENABLE_BLUE)) c.b = old.b;
+    if (!(s.colorWriteMask & D3DCOLORWRITEENABLE_ALPHA)) c.a = old.a;
+  }
+  WriteArgb(s.colorFormat, p, Pack(c));
+}
+
+static int TableFog(const PixelState& s, float z, float rhw) {
+  float d = s.fogUseW ? (rhw != 0.0f ? 1.0f / rhw : 0.0f) : z;
+  float f;
+  switch (s.fogTable) {
+    case D3DFOG_LINEAR: {
+      float range = s.fogEnd - s.fogStart;
+      f = range != 0.0f ? (s.fogEnd - d) / range : (d < s.fogEnd ? 1.0f : 0.0f);
+      break;
+    }
+    case D3DFOG_EXP: f = expf(-d * s.fogDensity); break;
+    case D3DFOG_EXP2: f = expf(-(d * s.fogDensity) * (d * s.fogDensity)); break;
+    default: f = 1.0f; break;
+  }
+  return ToByte(f);
+}
+
+// The whole per-pixel pipeline after coverage. a: interpolated attributes; g: their planes (for
+// texture derivatives), null for lines and points.
+static void ShadePixel(const PixelState& s, int x, int y, const float* a, const float* g) {
+  // depth and stencil first: a failing pixel costs nothing more
+  uint8_t* dp = nullptr;
+  uint32_t zq = 0, sten = 0;
+  uint32_t stencilMax = 0;
+  if (s.depth && (s.zEnable || s.stencilEnable)) {
+    dp = s.depth + (size_t)y * s.depthPitch + (size_t)x * DepthBytes(s.depthFormat);
+    uint32_t stored;
+    ReadDepth(s.depthFormat, dp, stored, sten);
+    zq = QuantizeDepth(a[AT_Z], DepthMax(s.depthFormat));
+    bool zpass = !s.zEnable || Compare(s.zFunc, zq, stored);
+    if (s.stencilEnable) {
+      stencilMax = s.depthFormat == D3DFMT_D15S1 ? 1u : (s.depthFormat == D3DFMT_D24X4S4 ? 15u : 255u);
+      bool spass = Compare(s.stencilFunc, s.stencilRef & s.stencilMask & stencilMax, sten & s.stencilMask);
+      if (!spass || !zpass) {
+        uint32_t ns = StencilOp(spass ? s.stencilZFail : s.stencilFail, sten, s.stencilRef, stencilMax);
+        ns = (sten & ~s.stencilWriteMask) | (ns & s.stencilWriteMask);
+        WriteDepth(s.depthFormat, dp, stored, ns & stencilMax);
+        return;
+      }
+    } else if (!zpass) {
+      return;
+    }
+    if (!s.zWrite) zq = stored;
+  }
+  float rhw = a[AT_RHW];
+  PixelIn in;
+  in.diffuse = C4{ToByte(a[AT_DIFF]), ToByte(a[AT_DIFF + 1]), ToByte(a[AT_DIFF + 2]), ToByte(a[AT_DIFF + 3])};
+  in.specular = C4{ToByte(a[AT_SPEC]), ToByte(a[AT_SPEC + 1]), ToByte(a[AT_SPEC + 2]), ToByte(a[AT_SPEC + 3])};
+  float uv[MAX_STAGES][2];
+  float lod[MAX_STAGES];
+  for (int i = 0; i < s.stageCount; ++i) {
+    if (i >= s.texStages) {
+      uv[i][0] = uv[i][1] = lod[i] = 0.0f;
+      continue;
+    }
+    const float* t = a + AT_TEX + 3 * i;
+    float q = t[2];
+    float iq = q != 0.0f ? 1.0f / q : 0.0f;
+    uv[i][0] = t[0] * iq;
+    uv[i][1] = t[1] * iq;
+    lod[i] = 0.0f;
+    const StageDesc& sd = s.stages[i];
+    if (g && sd.levels && (sd.levelCount > 1 || sd.minFilter != sd.magFilter)) {
+      const float* pl = g + 3 * (AT_TEX + 3 * i);
+      float dudx = (pl[1] - uv[i][0] * pl[7]) * iq, dudy = (pl[2] - uv[i][0] * pl[8]) * iq;
+      float dvdx = (pl[4] - uv[i][1] * pl[7]) * iq, dvdy = (pl[5] - uv[i][1] * pl[8]) * iq;
+      float w = (float)sd.levels[0].width, h = (float)sd.levels[0].height;
+      float lx = (dudx * w) * (dudx * w) + (dvdx * h) * (dvdx * h);
+      float ly = (dudy * w) * (dudy * w) + (dvdy * h) * (dvdy * h);
+      float m = lx > ly ? lx : ly;
+      lod[i] = m > 0.0f ? 0.5f * log2f(m) : -100.0f;
+    }
+  }
+  C4 c = Combine(s, in, uv, lod, nullptr);
+  if (s.specular) {
+    c.r = Sat(c.r + in.specular.r);
+    c.g = Sat(c.g + in.specular.g);
+    c.b = Sat(c.b + in.specular.b);
+  }
+  if (s.fog) {
+    int f = s.fogTable ? TableFog(s, a[AT_Z], rhw) : in.specular.a;
+    C4 fc = Unpack(s.fogColor);
+    c.r = Div255(c.r * f + fc.r * (255 - f));
+    c.g = Div255(c.g * f + fc.g * (255 - f));
+    c.b = Div255(c.b * f + fc.b * (255 - f));
+  }
+  if (s.alphaTest && !Compare(s.alphaFunc, (uint32_t)c.a, (uint32_t)s.alphaRef)) return;
+  if (dp) {
+    if (s.stencilEnable) {
+      uint32_t ns = StencilOp(s.stencilPass, sten, s.stencilRef, stencilMax);
+      sten = (sten & ~s.stencilWriteMask) | (ns & s.stencilWriteMask);
+      WriteDepth(s.depthFormat, dp, zq, sten & stencilMax);
+    } else if (s.zWrite) {
+      WriteDepth(s.depthFormat, dp, zq, sten);
+    }
+  }
+  uint8_t* cp = s.color + (size_t)y * s.colorPitch + (size_t)x * ColorBytes(s.colorFormat);
+  if (s.blend) c = Blend(s, c, Unpack(ReadArgb(s.colorFormat, cp, nullptr)));
+  WritePixel(s, cp, c);
+}
+
+// An alpha operation that selects the unbound texture: opaque.
+static inline bool AlphaIsOne(const StageDesc& sd) {
+  return !sd.levels && ((sd.alphaOp == D3DTOP_SELECTARG1 && sd.alphaArg[1] == D3DTA_TEXTURE) ||
+                        (sd.alphaOp == D3DTOP_SELECTARG2 && sd.alphaArg[2] == D3DTA_TEXTURE));
+}
+
+// ---- fast spans -----------------------------------------------------------------------------
+// The common cases (one texture stage, affine texture coordinates, 32-bit target) run through
+// specialised loops that give exactly the results of ShadePixel.
+enum FastColor { FC_TEX, FC_TEX_MOD_DIFF };
+enum FastAlpha { FA_TEX, FA_DIFF, FA_TEX_MOD_DIFF, FA_ONE };
+
+struct FastSpan {
+  bool ok;
+  int color, alpha;
+  bool bilinear;
+  int blend;  // 0 none, 1 src alpha / inv src alpha
+  int untextured;  // 0 textured loop, else the depth mode of the colour loop: 1 none, 16, 32
+};
+
+// Whether an argument selects the interpolated diffuse colour (stage 0 has no previous stage, and
+// an unbound texture reads as white, so MODULATE with it passes the other argument through).
+static inline bool IsDiffuse(DWORD arg) { return arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT; }
+
+static bool PassesDiffuse(int op, DWORD a1, DWORD a2, bool textured) {
+  if (op == D3DTOP_SELECTARG1) return IsDiffuse(a1);
+  if (op == D3DTOP_SELECTARG2) return IsDiffuse(a2);
+  if (op == D3DTOP_MODULATE && !textured)
+    return (IsDiffuse(a1) && a2 == D3DTA_TEXTURE) || (IsDiffuse(a2) && a1 == D3DTA_TEXTURE);
+  return false;
+}
+
+static FastSpan Classify(const PixelState& s) {
+  FastSpan f = {false, 0, 0, false, 0, 0};
+  if (!g_fastPaths) return f;
+  if (s.colorFormat != D3DFMT_X8R8G8B8 && s.colorFormat != D3DFMT_A8R8G8B8) return f;
+  if (s.stageCount != 1 || s.fog || s.specular || s.stencilEnable || s.colorWriteMask != 15) return f;
+  if (s.blend && (s.blendOp != D3DBLENDOP_ADD || s.srcBlend != D3DBLEND_SRCALPHA || s.dstBlend != D3DBLEND_INVSRCALPHA))
+    return f;
+  const StageDesc& sd0 = s.stages[0];
+  if (!sd0.levels && sd0.resultArg != D3DTA_TEMP &&
+      PassesDiffuse(sd0.colorOp, sd0.colorArg[1], sd0.colorArg[2], false) &&
+      (sd0.alphaOp == D3DTOP_DISABLE || PassesDiffuse(sd0.alphaOp, sd0.alphaArg[1], sd0.alphaArg[2], false) ||
+       AlphaIsOne(sd0))) {
+    int depth = 1;
+    if (s.depth && s.zEnable) {
+      D3DFORMAT df = s.depthFormat;
+      if (df == D3DFMT_D16 || df == D3DFMT_D16_LOCKABLE)
+        depth = 16;
+      else if (df == D3DFMT_D32 || df == D3DFMT_D24X8 || df == D3DFMT_D24S8)
+        depth = 32;
+      else
+        return f;
+    }
+    f.untextured = depth;
+    f.blend = s.blend ? 1 : 0;
+    f.ok = true;
+    return f;
+  }
+  if (s.depth && s.zEnable) return f;
+  const StageDesc& sd = s.stages[0];
+  if (!sd.levels || sd.bump || sd.resultArg == D3DTA_TEMP) return f;
+  if (sd.addressU != D3DTADDRESS_WRAP || sd.addressV != D3DTADDRESS_WRAP) return f;
+  if (sd.magFilter != sd.minFilter) return f;
+  if (sd.levelCount != 1 && sd.mipFilter != D3DTEXF_NONE) return f;
+  if (sd.magFilter != D3DTEXF_POINT && sd.magFilter != D3DTEXF_LINEAR) return f;
+  int w = sd.levels[0].width, h = sd.levels[0].height;
+  if ((w & (w - 1)) || (h & (h - 1))) return f;
+  f.bilinear = sd.magFilter == D3DTEXF_LINEAR;
+  DWORD a1 = sd.colorArg[1], a2 = sd.colorArg[2];
+  bool diff2 = a2 == D3DTA_DIFFUSE || a2 == D3DTA_CURRENT;
+  if (sd.colorOp == D3DTOP_SELECTARG1 && a1 == D3DTA_TEXTURE)
+    f.color = FC_TEX;
+  else if (sd.colorOp == D3DTOP_MODULATE && a1 == D3DTA_TEXTURE && diff2)
+    f.color = FC_TEX_MOD_DIFF;
+  else
+    return f;
+  DWORD b1 = sd.alphaArg[1], b2 = sd.alphaArg[2];
+  bool bdiff1 = b1 == D3DTA_DIFFUSE || b1 == D3DTA_CURRENT, bdiff2 = b2 == D3DTA_DIFFUSE || b2 == D3DTA_CURRENT;
+  if (sd.alphaOp == D3DTOP_SELECTARG1 && b1 == D3DTA_TEXTURE)
+    f.alpha = FA_TEX;
+  else if ((sd.alphaOp == D3DTOP_SELECTARG1 && bdiff1) || (sd.alphaOp == D3DTOP_SELECTARG2 && bdiff2) ||
+           sd.alphaOp == D3DTOP_DISABLE)
+    f.alpha = FA_DIFF;
+  else if (sd.alphaOp == D3DTOP_MODULATE && b1 == D3DTA_TEXTURE && bdiff2)
+    f.alpha = FA_TEX_MOD_DIFF;
+  else
+    return f;
+  if (s.blend) {
+    if (s.blendOp != D3DBLENDOP_ADD) return f;
+    if (s.srcBlend == D3DBLEND_SRCALPHA && s.dstBlend == D3DBLEND_INVSRCALPHA)
+      f.blend = 1;
+    else
+      return f;
+  }
+  f.ok = true;
+  return f;
+}
+
+// Exact division by 255 with rounding for 0 <= x <= 65025, in 16-bit lanes.
+static inline __m128i Div255x8(__m128i x) {
+  x = _mm_add_epi16(x, _mm_set1_epi16(128));
+  return _mm_srli_epi16(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), 8);
+}
+
+static inline __m128i Widen(uint32_t c) { return _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)c), _mm_setzero_si128()); }
+
+template <bool Bilinear, int Blend, int Color, int Alpha>
+static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a, const float* pl, bool alphaTest) {
+  const TextureLevelCache& lv = s.stages[0].levels[0];
+  const uint32_t* tex = lv.texels.data();
+  const int wmask = lv.width - 1, hmask = lv.height - 1;
+  int shiftW = 0;
+  while ((1 << shiftW) < lv.width) ++shiftW;
+  const float fw = (float)lv.width, fh = (float)lv.height;
+  // Same arithmetic as the general pipeline: S and T step in floats, u = S / Q with Q constant.
+  const float iq = 1.0f / a[AT_TEX + 2];
+  float S = a[AT_TEX], T = a[AT_TEX + 1];
+  const float dS = pl[3 * AT_TEX + 1], dT = pl[3 * (AT_TEX + 1) + 1];
+  const bool needDiffuse = Color == FC_TEX_MOD_DIFF || Alpha != FA_TEX;
+  float cr = a[AT_DIFF], cg = a[AT_DIFF + 1], cb = a[AT_DIFF + 2], ca = a[AT_DIFF + 3];
+  const float dr = pl[3 * AT_DIFF + 1], dg = pl[3 * (AT_DIFF + 1) + 1], db = pl[3 * (AT_DIFF + 2) + 1],
+              da = pl[3 * (AT_DIFF + 3) + 1];
+  const bool constDiffuse = dr == 0.0f && dg == 0.0f && db == 0.0f && da == 0.0f;
+  uint32_t* out = (uint32_t*)(s.color + (size_t)y * s.colorPitch);
+  const bool keepAlpha = s.colorFormat == D3DFMT_X8R8G8B8;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i k255 = _mm_set1_epi16(255);
+  __m128i mul = k255;  // per-lane multiplier (b, g, r, a) of the texel
+  int dA = 0;
+  auto diffuseLanes = [&]() {
+    int r = ToByte(cr), g = ToByte(cg), b = ToByte(cb), al = ToByte(ca);
+    dA = al;
+    mul = _mm_setr_epi16(Color == FC_TEX_MOD_DIFF ? b : 255, Color == FC_TEX_MOD_DIFF ? g : 255,
+                         Color == FC_TEX_MOD_DIFF ? r : 255, Alpha == FA_TEX_MOD_DIFF ? al : 255, 0, 0, 0, 0);
+  };
+  if (needDiffuse) diffuseLanes();
+  for (int x = x0; x <= x1; ++x) {
+    float u = S * iq, v = T * iq;
+    S += dS;
+    T += dT;
+    __m128i t;
+    if (Bilinear) {
+      float su = u * fw - 0.5f, sv = v * fh - 0.5f;
+      int ix = FloorInt(su), iy = FloorInt(sv);
+      int fx = (int)((su - (float)ix) * 256.0f), fy = (int)((sv - (float)iy) * 256.0f);
+      fx = fx < 0 ? 0 : (fx > 255 ? 255 : fx);
+      fy = fy < 0 ? 0 : (fy > 255 ? 255 : fy);
+      int x0i = ix & wmask, x1i = (ix + 1) & wmask;
+      const uint32_t* r0 = tex + ((size_t)(iy & hmask) << shiftW);
+      const uint32_t* r1 = tex + ((size_t)((iy + 1) & hmask) << shiftW);
+      __m128i wx = _mm_set1_epi16((short)fx), iwx = _mm_set1_epi16((short)(256 - fx));
+      __m128i wy = _mm_set1_epi16((short)fy), iwy = _mm_set1_epi16((short)(256 - fy));
+      __m128i half = _mm_set1_epi16(128);
+      __m128i top = _mm_srli_epi16(
+          _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(Widen(r0[x0i]), iwx), _mm_mullo_epi16(Widen(r0[x1i]), wx)), half),
+          8);
+      __m128i bot = _mm_srli_epi16(
+          _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(Widen(r1[x0i]), iwx), _mm_mullo_epi16(Widen(r1[x1i]), wx)), half),
+          8);
+      t = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(top, iwy), _mm_mullo_epi16(bot, wy)), half), 8);
+    } else {
+      int ix = FloorInt(u * fw) & wmask, iy = FloorInt(v * fh) & hmask;
+      t = Widen(tex[((size_t)iy << shiftW) + ix]);
+    }
+    if (needDiffuse && !constDiffuse) {
+      diffuseLanes();
+      cr += dr;
+      cg += dg;
+      cb += db;
+      ca += da;
+    }
+    if (Color == FC_TEX_MOD_DIFF || Alpha == FA_TEX_MOD_DIFF) t = Div255x8(_mm_mullo_epi16(t, mul));
+    if (Alpha == FA_DIFF) t = _mm_insert_epi16(t, dA, 3);
+    int al = _mm_extract_epi16(t, 3);
+    if (alphaTest && !Compare(s.alphaFunc, (uint32_t)al, (uint32_t)s.alphaRef)) continue;
+    if (Blend == 1) {
+      __m128i d = Widen(out[x]);
+      if (keepAlpha) d = _mm_insert_epi16(d, 255, 3);
+      __m128i sa = _mm_set1_epi16((short)al), ia = _mm_sub_epi16(k255, sa);
+      t = Div255x8(_mm_add_epi16(_mm_mullo_epi16(t, sa), _mm_mullo_epi16(d, ia)));
+    }
+    uint32_t o = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(t, zero));
+    out[x] = keepAlpha ? (o | 0xff000000u) : o;
+  }
+}
+
+// Untextured spans (Gouraud or flat colour) with an optional depth test and blending.
+template <int Depth, int Blend>
+static void ColorLoop(const PixelState& s, int y, int x0, int x1, const float* a, const float* pl, bool alphaTest) {
+  float cr = a[AT_DIFF], cg = a[AT_DIFF + 1], cb = a[AT_DIFF + 2], ca = a[AT_DIFF + 3], z = a[AT_Z];
+  const float dr = pl[3 * AT_DIFF + 1], dg = pl[3 * (AT_DIFF + 1) + 1], db = pl[3 * (AT_DIFF + 2) + 1],
+              da = pl[3 * (AT_DIFF + 3) + 1], dz = pl[3 * AT_Z + 1];
+  uint32_t* out = (uint32_t*)(s.color + (size_t)y * s.colorPitch);
+  const bool keepAlpha = s.colorFormat == D3DFMT_X8R8G8B8;
+  uint8_t* drow = Depth ? s.depth + (size_t)y * s.depthPitch : nullptr;
+  const uint32_t dmax = Depth ? DepthMax(s.depthFormat) : 0;
+  const bool d32 = s.depthFormat == D3DFMT_D32;
+  const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255);
+  const bool alphaOne = AlphaIsOne(s.stages[0]);
+  for (int x = x0; x <= x1; ++x) {
+    float fr = cr, fg = cg, fb = cb, fa = ca, fz = z;
+    cr += dr;
+    cg += dg;
+    cb += db;
+    ca += da;
+    z += dz;
+    uint32_t zq = 0, stored = 0, sbits = 0;
+    if (Depth == 16) {
+      uint16_t v;
+      memcpy(&v, drow + 2 * x, 2);
+      stored = v;
+    } else if (Depth == 32) {
+      uint32_t v;
+      memcpy(&v, drow + 4 * x, 4);
+      if (d32) {
+        stored = v;
+      } else {
+        stored = v >> 8;
+        sbits = v & 0xff;
+      }
+    }
+    if (Depth) {
+      zq = QuantizeDepth(fz, dmax);
+      if (!Compare(s.zFunc, zq, stored)) continue;
+    }
+    int r = ToByte(fr), g = ToByte(fg), b = ToByte(fb), al = alphaOne ? 255 : ToByte(fa);
+    if (alphaTest && !Compare(s.alphaFunc, (uint32_t)al, (uint32_t)s.alphaRef)) continue;
+    if (Depth && s.zWrite) {
+      if (Depth == 16) {
+        uint16_t v = (uint16_t)zq;
+        memcpy(drow + 2 * x, &v, 2);
+      } else {
+        uint32_t v = d32 ? zq : ((zq << 8) | sbits);
+        memcpy(drow + 4 * x, &v, 4);
+      }
+    }
+    uint32_t o;
+    if (Blend == 1) {
+      __m128i sv = _mm_setr_epi16((short)b, (short)g, (short)r, (short)al, 0, 0, 0, 0);
+      __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)out[x]), zero);
+      if (keepAlpha) d = _mm_insert_epi16(d, 255, 3);
+      __m128i sa = _mm_set1_epi16((short)al), ia = _mm_sub_epi16(k255, sa);
+      __m128i t = Div255x8(_mm_add_epi16(_mm_mullo_epi16(sv, sa), _mm_mullo_epi16(d, ia)));
+      o = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(t, zero));
+    } else {
+      o = ((uint32_t)al << 24) | ((uint32_t)r << 16) | ((uint32_t)g << 8) | (uint32_t)b;
+    }
+    out[x] = keepAlpha ? (o | 0xff000000u) : o;
+  }
+}
+
+typedef void (*FastFn)(const PixelState&, int, int, int, const float*, const float*, bool);
+
+template <bool Bi, int Bl>
+static FastFn PickFast2(int color, int alpha) {
+  if (color == FC_TEX) {
+    if (alpha == FA_TEX) return FastLoop<Bi, Bl, FC_TEX, FA_TEX>;
+    if (alpha == FA_DIFF) return FastLoop<Bi, Bl, FC_TEX, FA_DIFF>;
+    return FastLoop<Bi, Bl, FC_TEX, FA_TEX_MOD_DIFF>;
+  }
+  if (alpha == FA_TEX) return FastLoop<Bi, Bl, FC_TEX_MOD_DIFF, FA_TEX>;
+  if (alpha == FA_DIFF) return FastLoop<Bi, Bl, FC_TEX_MOD_DIFF, FA_DIFF>;
+  return FastLoop<Bi, Bl, FC_TEX_MOD_DIFF, FA_TEX_MOD_DIFF>;
+}
+
+static FastFn PickFast(const FastSpan& f) {
+  if (f.untextured) {
+    if (f.untextured == 16) return f.blend ? ColorLoop<16, 1> : ColorLoop<16, 0>;
+    if (f.untextured == 32) return f.blend ? ColorLoop<32, 1> : ColorLoop<32, 0>;
+    return f.blend ? ColorLoop<0, 1> : ColorLoop<0, 0>;
+  }
+  if (f.bilinear) return f.blend ? PickFast2<true, 1>(f.color, f.alpha) : PickFast2<true, 0>(f.color, f.alpha);
+  return f.blend ? PickFast2<false, 1>(f.color, f.alpha) : PickFast2<false, 0>(f.color, f.alpha);
+}
+
+// ---- drawing the queue ----------------------------------------------------------------------
+static inline bool OwnsRow(int y, int band, int bands) { return bands == 1 || ((y >> kBandShift) & 1) == band; }
+
+// Whether any row in [y0, y1] belongs to the band.
+static inline bool BandTouches(int y0, int y1, int band, int bands) {
+  if (bands == 1 || y1 - y0 >= (1 << kBandShift)) return true;
+  return ((y0 >> kBandShift) & 1) == band || ((y1 >> kBandShift) & 1) == band;
+}
+
+static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, const FastFn* fastFor, uint64_t& shaded) {
+  const PixelState& s = r->states[q.state];
+  const RVertex* v0 = &r->verts[q.v[0]];
+  const RVertex* v1 = &r->verts[q.v[1]];
+  const RVertex* v2 = &r->verts[q.v[2]];
+  // Rows this triangle may cover, before any set-up.
+  float ymin = std::min(v0->y, std::min(v1->y, v2->y)), ymax = std::max(v0->y, std::max(v1->y, v2->y));
+  int ry0 = std::max((int)ceilf(ymin) - 1, s.clipY0), ry1 = std::min((int)floorf(ymax) + 1, s.clipY1 - 1);
+  if (ry0 > ry1 || !BandTouches(ry0, ry1, band, bands)) return;
+  Tri t;
+  if (!SetupTriangle(s, v0, v1, v2, t)) return;
+  if (!BandTouches(t.minY, t.maxY, band, bands)) return;
+  const float* pl = t.planes;
+  int n = AttrCount(s);
+  FastFn fast = fastFor[q.state];
+  float a[AT_TEX + 3 * MAX_STAGES];
+  // The fast loops need affine texture coordinates: Q constant over the triangle.
+  if (fast && s.texStages &&
+      (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
+    fast = nullptr;
+  double invA[3];
+  for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
+  for (int y = t.minY; y <= t.maxY; ++y) {
+    if (!OwnsRow(y, band, bands)) {
+      // Skip to the next row this thread owns.
+      int next = ((y >> kBandShift) + 1) << kBandShift;
+      y = next - 1;
+      continue;
+    }
+    int64_t lo = t.minX, hi = t.maxX;
+    for (int e = 0; e < 3; ++e) {
+      int64_t A = t.A[e], K = t.B[e] * y + t.C[e];
+      // The bound from a floating-point estimate, made exact with the integer edge function.
+      if (A > 0) {
+        int64_t x = (int64_t)ceil((double)-K * invA[e]);  // first X with A X + K >= 0
+        while (A * x + K < 0) ++x;
+        while (A * (x - 1) + K >= 0) --x;
+        if (x > lo) lo = x;
+      } else if (A < 0) {
+        int64_t x = (int64_t)floor((double)K * -invA[e]);  // last X with A X + K >= 0
+        while (A * x + K < 0) --x;
+        while (A * (x + 1) + K >= 0) ++x;
+        if (x < hi) hi = x;
+      } else if (K < 0) {
+        lo = 1;
+        hi = 0;
+      }
+      if (lo > hi) break;
+    }
+    if (lo > hi) continue;
+    int x0 = (int)lo, x1 = (int)hi;
+    float ox = (float)x0 - t.x0, oy = (float)y - t.y0;
+    for (int k = 0; k < n; ++k) a[k] = pl[3 * k] + pl[3 * k + 1] * ox + pl[3 * k + 2] * oy;
+    shaded += (uint64_t)(x1 - x0 + 1);
+    if (fast) {
+      fast(s, y, x0, x1, a, pl, s.alphaTest != 0);
+      continue;
+    }
+    for (int x = x0; x <= x1; ++x) {
+      ShadePixel(s, x, y, a, pl);
+      for (int k = 0; k < n; ++k) a[k] += pl[3 * k + 1];
+    }
+  }
+}
+
+static void VertexAttrs(const PixelState& s, const RVertex& v, float* a) {
+  a[AT_Z] = v.z;
+  a[AT_RHW] = v.rhw;
+  memcpy(a + AT_DIFF, v.diffuse, 16);
+  memcpy(a + AT_SPEC, v.specular, 16);
+  for (int i = 0; i < s.texStages; ++i)
+    for (int k = 0; k < 3; ++k) a[AT_TEX + 3 * i + k] = v.tex[i][k] * v.rhw;
+}
+
+static void DrawLine(const Segment* r, const Line& l, int band, int bands) {
+  const PixelState& s = r->states[l.state];
+  float A[AT_TEX + 3 * MAX_STAGES], B[AT_TEX + 3 * MAX_STAGES], a[AT_TEX + 3 * MAX_STAGES];
+  VertexAttrs(s, l.a, A);
+  VertexAttrs(s, l.b, B);
+  if (s.flat) {
+    memcpy(B + AT_DIFF, A + AT_DIFF, 16);
+    memcpy(B + AT_SPEC, A + AT_SPEC, 12);
+  }
+  int n = AttrCount(s);
+  float dx = l.b.x - l.a.x, dy = l.b.y - l.a.y;
+  bool xMajor = fabsf(dx) >= fabsf(dy);
+  float major0 = xMajor ? l.a.x : l.a.y, major1 = xMajor ? l.b.x : l.b.y;
+  float len = major1 - major0;
+  if (len == 0.0f) return;
+  // Pixels whose centres lie on [start, end) along the major axis; the last one by LASTPIXEL.
+  int step = len > 0 ? 1 : -1;
+  int i0 = len > 0 ? (int)ceilf(major0 - 0.5f) : (int)floorf(major0 + 0.5f);
+  int i1 = len > 0 ? (int)ceilf(major1 - 0.5f) : (int)floorf(major1 + 0.5f);
+  if (s.lastPixel) i1 += step;
+  for (int i = i0; i != i1; i += step) {
+    float t = ((float)i - major0) / len;
+    if (t < 0.0f) t = 0.0f;
+    if (t > 1.0f) t = 1.0f;
+    float minor = xMajor ? l.a.y + dy * t : l.a.x + dx * t;
+    int m = (int)floorf(minor + 0.5f);
+    int x = xMajor ? i : m, y = xMajor ? m : i;
+    if (x < s.clipX0 || x >= s.clipX1 || y < s.clipY0 || y >= s.clipY1 || !OwnsRow(y, band, bands)) continue;
+    for (int k = 0; k < n; ++k) a[k] = A[k] + (B[k] - A[k]) * t;
+    ShadePixel(s, x, y, a, nullptr);
+  }
+}
+
+static void DrawPoint(const Segment* r, const Point& p, int band, int bands) {
+  const PixelState& s = r->states[p.state];
+  float a[AT_TEX + 3 * MAX_STAGES];
+  VertexAttrs(s, p.v, a);
+  float size = s.pointSize > 1.0f ? s.pointSize : 1.0f;
+  int x0 = (int)ceilf(p.v.x - size * 0.5f), x1 = (int)ceilf(p.v.x + size * 0.5f) - 1;
+  int y0 = (int)ceilf(p.v.y - size * 0.5f), y1 = (int)ceilf(p.v.y + size * 0.5f) - 1;
+  for (int y = y0; y <= y1; ++y) {
+    if (y < s.clipY0 || y >= s.clipY1 || !OwnsRow(y, band, bands)) continue;
+    for (int x = x0; x <= x1; ++x)
+      if (x >= s.clipX0 && x < s.clipX1) ShadePixel(s, x, y, a, nullptr);
+  }
+}
+
+static void DoClear(const Segment* r, const ClearCmd& c, int band, int bands) {
+  const PixelState& s = r->states[c.state];
+  uint8_t px[4];
+  memset(px, 0, 4);
+  WriteArgb(s.colorFormat, px, c.color);
+  int cb = ColorBytes(s.colorFormat);
+  uint32_t zq = s.depth ? QuantizeDepth(c.z, DepthMax(s.depthFormat)) : 0;
+  int db = s.depth ? DepthBytes(s.depthFormat) : 0;
+  for (int y = (int)c.rect.top; y < (int)c.rect.bottom; ++y) {
+    if (!OwnsRow(y, band, bands)) continue;
+    if (c.flags & D3DCLEAR_TARGET) {
+      uint8_t* p = s.color + (size_t)y * s.colorPitch + (size_t)c.rect.left * cb;
+      int n = (int)(c.rect.right - c.rect.left);
+      if (cb == 4) {
+        uint32_t v;
+        memcpy(&v, px, 4);
+        uint32_t* q = (uint32_t*)p;
+        for (int i = 0; i < n; ++i) q[i] = v;
+      } else {
+        for (int i = 0; i < n; ++i) memcpy(p + (size_t)i * cb, px, (size_t)cb);
+      }
+    }
+    const FormatInfo* dfi = s.depth ? FindFormat(s.depthFormat) : nullptr;
+    bool whole = dfi && (c.flags & D3DCLEAR_ZBUFFER) && (!dfi->stencilBits || (c.flags & D3DCLEAR_STENCIL));
+    if (whole) {
+      // Every bit of the depth buffer is replaced: one pattern for the row.
+      uint8_t pat[4];
+      WriteDepth(s.depthFormat, pat, zq, c.stencil);
+      uint8_t* p = s.depth + (size_t)y * s.depthPitch + (size_t)c.rect.left * db;
+      int n = (int)(c.rect.right - c.rect.left);
+      if (db == 2) {
+        uint16_t v;
+        memcpy(&v, pat, 2);
+        uint16_t* q = (uint16_t*)p;
+        for (int i = 0; i < n; ++i) q[i] = v;
+      } else {
+        uint32_t v;
+        memcpy(&v, pat, 4);
+        uint32_t* q = (uint32_t*)p;
+        for (int i = 0; i < n; ++i) q[i] = v;
+      }
+    } else if (s.depth && (c.flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))) {
+      uint8_t* p = s.depth + (size_t)y * s.depthPitch + (size_t)c.rect.left * db;
+      for (int x = (int)c.rect.left; x < (int)c.rect.right; ++x, p += db) {
+        uint32_t d, st;
+        ReadDepth(s.depthFormat, p, d, st);
+        if (c.flags & D3DCLEAR_ZBUFFER) d = zq;
+        if (c.flags & D3DCLEAR_STENCIL) st = c.stencil;
+        WriteDepth(s.depthFormat, p, d, st);
+      }
+    }
+  }
+}
+
+static void RunBand(Segment* r, int band, int bands) {
+  std::vector<FastFn> fast(r->states.size(), nullptr);
+  for (size_t i = 0; i < r->states.size(); ++i) {
+    FastSpan f = Classify(r->states[i]);
+    if (f.ok) fast[i] = PickFast(f);
+  }
+  uint64_t shaded = 0;
+  for (const Cmd& c : r->cmds) {
+    for (int i = c.first; i < c.first + c.count; ++i) {
+      switch (c.kind) {
+        case CMD_TRIS: DrawTriangle(r, r->tris[i], band, bands, fast.data(), shaded); break;
+        case CMD_LINE: DrawLine(r, r->lines[i], band, bands); break;
+        case CMD_POINT: DrawPoint(r, r->points[i], band, bands); break;
+        default: DoClear(r, r->clears[i], band, bands); break;
+      }
+    }
+  }
+  g_counters.pixelsShaded += shaded;
+}
+
+}  // namespace mxd3d
+
+extern "C" void MarlixD3D8SetFastPaths(int enabled) { mxd3d::g_fastPaths = enabled != 0; }

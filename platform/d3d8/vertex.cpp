@@ -1,0 +1,957 @@
+// Fixed-function vertex processing: vertex fetch from flexible vertex formats, transforms,
+// lighting, texture-coordinate generation and texture transforms, vertex fog, primitive assembly,
+// clipping against the view volume, viewport mapping, culling; the results go to the rasteriser.
+#include "device.h"
+
+#include <math.h>
+#include <string.h>
+
+namespace mxd3d {
+
+static float F(DWORD v) {
+  float f;
+  memcpy(&f, &v, 4);
+  return f;
+}
+
+struct FvfLayout {
+  bool rhw;
+  int normal, psize, diffuse, specular;  // byte offsets, -1 when absent
+  int texCount;
+  int tex[8], texDim[8];
+  UINT size;
+};
+
+static bool ParseFvf(DWORD fvf, FvfLayout& L) {
+  memset(&L, 0, sizeof(L));
+  L.normal = L.psize = L.diffuse = L.specular = -1;
+  int off;
+  switch (fvf & D3DFVF_POSITION_MASK) {
+    case D3DFVF_XYZ: off = 12; break;
+    case D3DFVF_XYZRHW: off = 16; L.rhw = true; break;
+    case D3DFVF_XYZB1: off = 16; break;
+    case D3DFVF_XYZB2: off = 20; break;
+    case D3DFVF_XYZB3: off = 24; break;
+    case D3DFVF_XYZB4: off = 28; break;
+    case D3DFVF_XYZB5: off = 32; break;
+    default: return false;
+  }
+  if (fvf & D3DFVF_NORMAL) {
+    if (L.rhw) return false;
+    L.normal = off;
+    off += 12;
+  }
+  if (fvf & D3DFVF_PSIZE) {
+    L.psize = off;
+    off += 4;
+  }
+  if (fvf & D3DFVF_DIFFUSE) {
+    L.diffuse = off;
+    off += 4;
+  }
+  if (fvf & D3DFVF_SPECULAR) {
+    L.specular = off;
+    off += 4;
+  }
+  L.texCount = (int)((fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT);
+  if (L.texCount > 8) return false;
+  for (int i = 0; i < L.texCount; ++i) {
+    static const int kDims[4] = {2, 3, 4, 1};
+    L.texDim[i] = kDims[(fvf >> (16 + 2 * i)) & 3];
+    L.tex[i] = off;
+    off += 4 * L.texDim[i];
+  }
+  L.size = (UINT)off;
+  return true;
+}
+
+// A processed vertex: clip-space position plus the rasteriser attributes.
+struct PVert {
+  float clip[4];
+  RVertex r;
+};
+
+struct Mat {
+  float m[4][4];
+};
+
+static Mat Mul(const D3DMATRIX& a, const D3DMATRIX& b) {
+  Mat r;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j)
+      r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
+  return r;
+}
+
+static Mat Mul(const Mat& a, const D3DMATRIX& b) {
+  D3DMATRIX t;
+  memcpy(t.m, a.m, sizeof(t.m));
+  return Mul(t, b);
+}
+
+// Inverse transpose of the upper 3x3, for normals.
+static void NormalMatrix(const Mat& m, float n[3][3]) {
+  float a = m.m[0][0], b = m.m[0][1], c = m.m[0][2];
+  float d = m.m[1][0], e = m.m[1][1], f = m.m[1][2];
+  float g = m.m[2][0], h = m.m[2][1], i = m.m[2][2];
+  float A = e * i - f * h, B = -(d * i - f * g), C = d * h - e * g;
+  float det = a * A + b * B + c * C;
+  float inv = det != 0.0f ? 1.0f / det : 0.0f;
+  // Row vectors: n' = n * (M^-1)^T, so n[r][c] = cofactor(r, c) / det.
+  n[0][0] = A * inv;
+  n[0][1] = B * inv;
+  n[0][2] = C * inv;
+  n[1][0] = -(b * i - c * h) * inv;
+  n[1][1] = (a * i - c * g) * inv;
+  n[1][2] = -(a * h - b * g) * inv;
+  n[2][0] = (b * f - c * e) * inv;
+  n[2][1] = -(a * f - c * d) * inv;
+  n[2][2] = (a * e - b * d) * inv;
+}
+
+static inline void ColorOf(DWORD c, float out[4]) {
+  const float k = 1.0f / 255.0f;
+  out[0] = (float)((c >> 16) & 255) * k;
+  out[1] = (float)((c >> 8) & 255) * k;
+  out[2] = (float)(c & 255) * k;
+  out[3] = (float)(c >> 24) * k;
+}
+
+static inline float Clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
+
+struct EyeLight {
+  int type;
+  float pos[3], dir[3];  // dir: towards the light, normalised (directional)
+  float diffuse[4], specular[4], ambient[4];
+  float range, falloff, att0, att1, att2, cosTheta, cosPhi;
+};
+
+// Per-draw set-up of vertex processing, derived from the state once.
+struct VSetup {
+  FvfLayout L;
+  Mat wv, wvp;
+  float nm[3][3];
+  bool lighting, normalize, localViewer, specularOn, colorVertex;
+  int srcDiffuse, srcSpecular, srcAmbient, srcEmissive;
+  float globalAmbient[4];
+  D3DMATERIAL8 mat;
+  std::vector<EyeLight> lights;
+  bool needEye;
+  bool fogVertex;
+  int fogMode;
+  bool rangeFog;
+  float fogStart, fogEnd, fogDensity;
+  int stageCount;
+  int texSet[MAX_STAGES], texGen[MAX_STAGES];
+  DWORD ttff[MAX_STAGES];
+  D3DMATRIX texMat[MAX_STAGES];
+  D3DVIEWPORT8 vp;
+};
+
+static void SetupVertex(Device& d, VSetup& s) {
+  const State& st = d.st;
+  s.wv = Mul(st.world, st.view);
+  s.wvp = Mul(s.wv, st.proj);
+  NormalMatrix(s.wv, s.nm);
+  s.lighting = st.rs[D3DRS_LIGHTING] != 0 && !s.L.rhw;
+  s.normalize = st.rs[D3DRS_NORMALIZENORMALS] != 0;
+  s.localViewer = st.rs[D3DRS_LOCALVIEWER] != 0;
+  s.specularOn = st.rs[D3DRS_SPECULARENABLE] != 0;
+  s.colorVertex = st.rs[D3DRS_COLORVERTEX] != 0;
+  s.srcDiffuse = (int)st.rs[D3DRS_DIFFUSEMATERIALSOURCE];
+  s.srcSpecular = (int)st.rs[D3DRS_SPECULARMATERIALSOURCE];
+  s.srcAmbient = (int)st.rs[D3DRS_AMBIENTMATERIALSOURCE];
+  s.srcEmissive = (int)st.rs[D3DRS_EMISSIVEMATERIALSOURCE];
+  ColorOf(st.rs[D3DRS_AMBIENT], s.globalAmbient);
+  s.mat = st.material;
+  s.lights.clear();
+  if (s.lighting) {
+    const D3DMATRIX& v = st.view;
+    for (auto& kv : st.lights) {
+      if (!kv.second.enabled) continue;
+      const D3DLIGHT8& l = kv.second.light;
+      EyeLight e;
+      memset(&e, 0, sizeof(e));
+      e.type = l.Type;
+      float px = l.Position.x, py = l.Position.y, pz = l.Position.z;
+      e.pos[0] = px * v._11 + py * v._21 + pz * v._31 + v._41;
+      e.pos[1] = px * v._12 + py * v._22 + pz * v._32 + v._42;
+      e.pos[2] = px * v._13 + py * v._23 + pz * v._33 + v._43;
+      float dx = l.Direction.x, dy = l.Direction.y, dz = l.Direction.z;
+      float ex = dx * v._11 + dy * v._21 + dz * v._31;
+      float ey = dx * v._12 + dy * v._22 + dz * v._32;
+      float ez = dx * v._13 + dy * v._23 + dz * v._33;
+      float len = sqrtf(ex * ex + ey * ey + ez * ez);
+      if (len > 0) len = 1.0f / len;
+      // Stored pointing from the surface towards the light.
+      e.dir[0] = -ex * len;
+      e.dir[1] = -ey * len;
+      e.dir[2] = -ez * len;
+      memcpy(e.diffuse, &l.Diffuse, 16);
+      memcpy(e.specular, &l.Specular, 16);
+      memcpy(e.ambient, &l.Ambient, 16);
+      e.range = l.Range;
+      e.falloff = l.Falloff;
+      e.att0 = l.Attenuation0;
+      e.att1 = l.Attenuation1;
+      e.att2 = l.Attenuation2;
+      e.cosTheta = cosf(l.Theta * 0.5f);
+      e.cosPhi = cosf(l.Phi * 0.5f);
+      s.lights.push_back(e);
+    }
+  }
+  s.fogVertex = st.rs[D3DRS_FOGENABLE] && st.rs[D3DRS_FOGTABLEMODE] == D3DFOG_NONE;
+  s.fogMode = (int)st.rs[D3DRS_FOGVERTEXMODE];
+  s.rangeFog = st.rs[D3DRS_RANGEFOGENABLE] != 0;
+  s.fogStart = F(st.rs[D3DRS_FOGSTART]);
+  s.fogEnd = F(st.rs[D3DRS_FOGEND]);
+  s.fogDensity = F(st.rs[D3DRS_FOGDENSITY]);
+  s.stageCount = 0;
+  bool texgen = false;
+  for (int i = 0; i < MAX_STAGES; ++i) {
+    if (st.tss[i][D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
+    s.stageCount = i + 1;
+    DWORD tci = st.tss[i][D3DTSS_TEXCOORDINDEX];
+    s.texSet[i] = (int)(tci & 0xffff);
+    s.texGen[i] = (int)(tci >> 16);
+    s.ttff[i] = st.tss[i][D3DTSS_TEXTURETRANSFORMFLAGS];
+    s.texMat[i] = st.tex[i];
+    if (s.texGen[i] && !s.L.rhw) texgen = true;
+  }
+  s.needEye = s.lighting || texgen || (s.fogVertex && s.fogMode != D3DFOG_NONE && !s.L.rhw);
+  s.vp = st.viewport;
+}
+
+static inline DWORD Rd32(const uint8_t* p) {
+  DWORD v;
+  memcpy(&v, p, 4);
+  return v;
+}
+
+// Lights one vertex in eye space (position p, normal n) into diffuse and specular.
+static void Light(const VSetup& s, const float p[3], const float n[3], const float* vdiff, const float* vspec,
+                  float outD[4], float outS[4]) {
+  const D3DMATERIAL8& m = s.mat;
+  auto pick = [&](int src, const D3DCOLORVALUE& mc) -> const float* {
+    if (s.colorVertex) {
+      if (src == D3DMCS_COLOR1 && vdiff) return vdiff;
+      if (src == D3DMCS_COLOR2 && vspec) return vspec;
+    }
+    return &mc.r;
+  };
+  const float* cd = pick(s.srcDiffuse, m.Diffuse);
+  const float* ca = pick(s.srcAmbient, m.Ambient);
+  const float* cs = pick(s.srcSpecular, m.Specular);
+  const float* ce = pick(s.srcEmissive, m.Emissive);
+  float amb[3] = {s.globalAmbient[0], s.globalAmbient[1], s.globalAmbient[2]};
+  float dif[3] = {0, 0, 0}, spe[3] = {0, 0, 0};
+  for (const EyeLight& l : s.lights) {
+    float L[3], atten = 1.0f;
+    if (l.type == D3DLIGHT_DIRECTIONAL) {
+      L[0] = l.dir[0];
+      L[1] = l.dir[1];
+      L[2] = l.dir[2];
+    } else {
+      L[0] = l.pos[0] - p[0];
+      L[1] = l.pos[1] - p[1];
+      L[2] = l.pos[2] - p[2];
+      float dist2 = L[0] * L[0] + L[1] * L[1] + L[2] * L[2];
+      float dist = sqrtf(dist2);
+      if (dist > l.range) continue;
+      float den = l.att0 + l.att1 * dist + l.att2 * dist2;
+      atten = den > 0.0f ? 1.0f / den : 1.0f;
+      float inv = dist > 0.0f ? 1.0f / dist : 0.0f;
+      L[0] *= inv;
+      L[1] *= inv;
+      L[2] *= inv;
+      if (l.type == D3DLIGHT_SPOT) {
+        // rho: cosine between the light's axis and the light-to-vertex direction.
+        float rho = L[0] * l.dir[0] + L[1] * l.dir[1] + L[2] * l.dir[2];
+        float spot;
+        if (rho > l.cosTheta) {
+          spot = 1.0f;
+        } else if (rho <= l.cosPhi) {
+          spot = 0.0f;
+        } else {
+          float t = (rho - l.cosPhi) / (l.cosTheta - l.cosPhi);
+          spot = l.falloff == 1.0f ? t : powf(t, l.falloff);
+        }
+        atten *= spot;
+      }
+    }
+    if (atten <= 0.0f) continue;
+    amb[0] += l.ambient[0] * atten;
+    amb[1] += l.ambient[1] * atten;
+    amb[2] += l.ambient[2] * atten;
+    float ndl = n[0] * L[0] + n[1] * L[1] + n[2] * L[2];
+    if (ndl > 0.0f) {
+      float k = ndl * atten;
+      dif[0] += l.diffuse[0] * k;
+      dif[1] += l.diffuse[1] * k;
+      dif[2] += l.diffuse[2] * k;
+      if (s.specularOn) {
+        float H[3];
+        if (s.localViewer) {
+          float len = sqrtf(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+          float inv = len > 0.0f ? 1.0f / len : 0.0f;
+          H[0] = L[0] - p[0] * inv;
+          H[1] = L[1] - p[1] * inv;
+          H[2] = L[2] - p[2] * inv;
+        } else {
+          H[0] = L[0];
+          H[1] = L[1];
+          H[2] = L[2] + 1.0f;
+        }
+        float hl = sqrtf(H[0] * H[0] + H[1] * H[1] + H[2] * H[2]);
+        float ndh = hl > 0.0f ? (n[0] * H[0] + n[1] * H[1] + n[2] * H[2]) / hl : 0.0f;
+        if (ndh > 0.0f) {
+          float sp = (m.Power > 0.0f ? powf(ndh, m.Power) : 1.0f) * atten;
+          spe[0] += l.specular[0] * sp;
+          spe[1] += l.specular[1] * sp;
+          spe[2] += l.specular[2] * sp;
+        }
+      }
+    }
+  }
+  for (int c = 0; c < 3; ++c) {
+    outD[c] = Clamp01(ce[c] + ca[c] * amb[c] + cd[c] * dif[c]);
+    outS[c] = Clamp01(cs[c] * spe[c]);
+  }
+  outD[3] = Clamp01(cd[3]);
+}
+
+static float FogFactor(const VSetup& s, float d) {
+  switch (s.fogMode) {
+    case D3DFOG_LINEAR: {
+      float range = s.fogEnd - s.fogStart;
+      return range != 0.0f ? Clamp01((s.fogEnd - d) / range) : (d < s.fogEnd ? 1.0f : 0.0f);
+    }
+    case D3DFOG_EXP: return Clamp01(expf(-d * s.fogDensity));
+    case D3DFOG_EXP2: return Clamp01(expf(-(d * s.fogDensity) * (d * s.fogDensity)));
+    default: return 1.0f;
+  }
+}
+
+static void RunVertices(const VSetup& s, const uint8_t* base, UINT count, UINT stride, PVert* out) {
+  const FvfLayout& L = s.L;
+  const float(*W)[4] = s.wvp.m;
+  for (UINT i = 0; i < count; ++i) {
+    const uint8_t* v = base + (size_t)i * stride;
+    PVert& o = out[i];
+    float pos[4];
+    memcpy(pos, v, L.rhw ? 16 : 12);
+    float vd[4] = {1, 1, 1, 1}, vs[4] = {0, 0, 0, 1};
+    if (L.diffuse >= 0) ColorOf(Rd32(v + L.diffuse), vd);
+    if (L.specular >= 0) ColorOf(Rd32(v + L.specular), vs);
+    float eye[3] = {0, 0, 0}, nrm[3] = {0, 0, 0};
+    if (L.rhw) {
+      o.r.x = pos[0];
+      o.r.y = pos[1];
+      o.r.z = pos[2];
+      o.r.rhw = pos[3];
+      o.clip[0] = o.clip[1] = o.clip[2] = 0.0f;
+      o.clip[3] = 1.0f;
+      memcpy(o.r.diffuse, vd, 16);
+      memcpy(o.r.specular, vs, 16);
+    } else {
+      float x = pos[0], y = pos[1], z = pos[2];
+      o.clip[0] = x * W[0][0] + y * W[1][0] + z * W[2][0] + W[3][0];
+      o.clip[1] = x * W[0][1] + y * W[1][1] + z * W[2][1] + W[3][1];
+      o.clip[2] = x * W[0][2] + y * W[1][2] + z * W[2][2] + W[3][2];
+      o.clip[3] = x * W[0][3] + y * W[1][3] + z * W[2][3] + W[3][3];
+      if (s.needEye) {
+        const float(*E)[4] = s.wv.m;
+        eye[0] = x * E[0][0] + y * E[1][0] + z * E[2][0] + E[3][0];
+        eye[1] = x * E[0][1] + y * E[1][1] + z * E[2][1] + E[3][1];
+        eye[2] = x * E[0][2] + y * E[1][2] + z * E[2][2] + E[3][2];
+        if (L.normal >= 0) {
+          float n[3];
+          memcpy(n, v + L.normal, 12);
+          nrm[0] = n[0] * s.nm[0][0] + n[1] * s.nm[1][0] + n[2] * s.nm[2][0];
+          nrm[1] = n[0] * s.nm[0][1] + n[1] * s.nm[1][1] + n[2] * s.nm[2][1];
+          nrm[2] = n[0] * s.nm[0][2] + n[1] * s.nm[1][2] + n[2] * s.nm[2][2];
+          if (s.normalize) {
+            float len = sqrtf(nrm[0] * nrm[0] + nrm[1] * nrm[1] + nrm[2] * nrm[2]);
+            if (len > 0.0f) {
+              len = 1.0f / len;
+              nrm[0] *= len;
+              nrm[1] *= len;
+              nrm[2] *= len;
+            }
+          }
+        }
+      }
+      if (s.lighting) {
+        Light(s, eye, nrm, L.diffuse >= 0 ? vd : nullptr, L.specular >= 0 ? vs : nullptr, o.r.diffuse, o.r.specular);
+        o.r.specular[3] = vs[3];
+      } else {
+        memcpy(o.r.diffuse, vd, 16);
+        memcpy(o.r.specular, vs, 16);
+      }
+      if (s.fogVertex && s.fogMode != D3DFOG_NONE) {
+        float d = s.rangeFog ? sqrtf(eye[0] * eye[0] + eye[1] * eye[1] + eye[2] * eye[2]) : eye[2];
+        o.r.specular[3] = FogFactor(s, d);
+      }
+    }
+    // Texture coordinates per stage: the chosen set or a generated vector, then the texture
+    // transform, then the coordinates the sampler divides (s/q, t/q).
+    for (int st = 0; st < s.stageCount; ++st) {
+      float in[4] = {0, 0, 0, 0};
+      int dim = 2;
+      int gen = L.rhw ? 0 : s.texGen[st];
+      if (gen == 1) {
+        memcpy(in, nrm, 12);
+        dim = 3;
+      } else if (gen == 2) {
+        memcpy(in, eye, 12);
+        dim = 3;
+      } else if (gen == 3) {
+        float e[3] = {0, 0, -1};
+        if (s.localViewer) {
+          float len = sqrtf(eye[0] * eye[0] + eye[1] * eye[1] + eye[2] * eye[2]);
+          float inv = len > 0.0f ? 1.0f / len : 0.0f;
+          e[0] = -eye[0] * inv;
+          e[1] = -eye[1] * inv;
+          e[2] = -eye[2] * inv;
+        }
+        float en = e[0] * nrm[0] + e[1] * nrm[1] + e[2] * nrm[2];
+        for (int c = 0; c < 3; ++c) in[c] = 2.0f * en * nrm[c] - e[c];
+        dim = 3;
+      } else {
+        int set = s.texSet[st];
+        if (set < L.texCount) {
+          dim = L.texDim[set];
+          memcpy(in, v + L.tex[set], 4 * dim);
+        } else {
+          dim = 2;
+        }
+      }
+      DWORD flags = s.ttff[st];
+      int count = (int)(flags & 0xff);
+      float* t = o.r.tex[st];
+      if (count && !L.rhw) {
+        if (dim < 4) in[dim] = 1.0f;  // the first missing coordinate is one
+        const D3DMATRIX& M = s.texMat[st];
+        float outv[4];
+        for (int c = 0; c < 4; ++c)
+          outv[c] = in[0] * M.m[0][c] + in[1] * M.m[1][c] + in[2] * M.m[2][c] + in[3] * M.m[3][c];
+        t[0] = outv[0];
+        t[1] = count >= 2 ? outv[1] : 0.0f;
+        t[2] = (flags & D3DTTFF_PROJECTED) && count >= 2 ? outv[count - 1] : 1.0f;
+      } else {
+        t[0] = in[0];
+        t[1] = dim >= 2 ? in[1] : 0.0f;
+        t[2] = (flags & D3DTTFF_PROJECTED) && count >= 2 && count <= dim ? in[count - 1] : 1.0f;
+      }
+    }
+  }
+}
+
+// ---- clipping -------------------------------------------------------------------------------
+static inline int ClipCode(const float c[4]) {
+  int code = 0;
+  float w = c[3];
+  if (c[0] < -w) code |= 1;
+  if (c[0] > w) code |= 2;
+  if (c[1] < -w) code |= 4;
+  if (c[1] > w) code |= 8;
+  if (c[2] < 0.0f) code |= 16;
+  if (c[2] > w) code |= 32;
+  return code;
+}
+
+static inline float PlaneDist(const float c[4], int plane) {
+  switch (plane) {
+    case 0: return c[0] + c[3];
+    case 1: return c[3] - c[0];
+    case 2: return c[1] + c[3];
+    case 3: return c[3] - c[1];
+    case 4: return c[2];
+    default: return c[3] - c[2];
+  }
+}
+
+static void Lerp(const PVert& a, const PVert& b, float t, PVert& o, int stages) {
+  for (int i = 0; i < 4; ++i) o.clip[i] = a.clip[i] + (b.clip[i] - a.clip[i]) * t;
+  for (int i = 0; i < 4; ++i) {
+    o.r.diffuse[i] = a.r.diffuse[i] + (b.r.diffuse[i] - a.r.diffuse[i]) * t;
+    o.r.specular[i] = a.r.specular[i] + (b.r.specular[i] - a.r.specular[i]) * t;
+  }
+  for (int s = 0; s < stages; ++s)
+    for (int i = 0; i < 3; ++i) o.r.tex[s][i] = a.r.tex[s][i] + (b.r.tex[s][i] - a.r.tex[s][i]) * t;
+}
+
+// Clips a convex polygon against the planes in mask; returns the vertex count left.
+static int ClipPolygon(PVert* poly, int n, PVert* scratch, int mask, int stages) {
+  PVert* in = poly;
+  PVert* out = scratch;
+  for (int plane = 0; plane < 6 && n > 0; ++plane) {
+    if (!(mask & (1 << plane))) continue;
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+      const PVert& a = in[i];
+      const PVert& b = in[(i + 1) % n];
+      float da = PlaneDist(a.clip, plane), db = PlaneDist(b.clip, plane);
+      if (da >= 0.0f) out[m++] = a;
+      if ((da >= 0.0f) != (db >= 0.0f)) {
+        float t = da / (da - db);
+        Lerp(a, b, t, out[m++], stages);
+      }
+    }
+    n = m;
+    PVert* tmp = in;
+    in = out;
+    out = tmp;
+  }
+  if (in != poly)
+    for (int i = 0; i < n; ++i) poly[i] = in[i];
+  return n;
+}
+
+static void Project(PVert& p, const D3DVIEWPORT8& vp) {
+  float rhw = 1.0f / p.clip[3];
+  p.r.rhw = rhw;
+  p.r.x = (float)vp.X + (1.0f + p.clip[0] * rhw) * (float)vp.Width * 0.5f;
+  p.r.y = (float)vp.Y + (1.0f - p.clip[1] * rhw) * (float)vp.Height * 0.5f;
+  p.r.z = vp.MinZ + p.clip[2] * rhw * (vp.MaxZ - vp.MinZ);
+}
+
+// ---- primitive assembly and submission ------------------------------------------------------
+struct VertexScratch {
+  VSetup setup, processSetup;
+  std::vector<PVert> verts;
+  std::vector<int> codes;
+  std::vector<uint32_t> mapped, tris, lines, points;
+};
+
+VertexScratch* NewVertexScratch() { return new VertexScratch(); }
+void DeleteVertexScratch(VertexScratch* v) { delete v; }
+
+static inline float Area2(const RVertex& a, const RVertex& b, const RVertex& c) {
+  return (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
+}
+
+static bool Culled(float area, DWORD cull) {
+  if (!(area == area) || area == 0.0f) return true;
+  if (cull == D3DCULL_CW) return area > 0.0f;  // clockwise on screen (y down) has positive area
+  if (cull == D3DCULL_CCW) return area < 0.0f;
+  return false;
+}
+
+static bool Sane(const RVertex& v) {
+  return v.x > -1e6f && v.x < 1e6f && v.y > -1e6f && v.y < 1e6f && v.rhw == v.rhw;
+}
+
+static inline uint32_t Emit(std::vector<RVertex>& out, const RVertex& v) {
+  out.push_back(v);
+  return (uint32_t)(out.size() - 1);
+}
+
+static void EmitTriangleFill(VertexScratch& b, uint32_t i0, uint32_t i1, uint32_t i2, int fill) {
+  if (fill == D3DFILL_WIREFRAME) {
+    uint32_t e[6] = {i0, i1, i1, i2, i2, i0};
+    b.lines.insert(b.lines.end(), e, e + 6);
+  } else if (fill == D3DFILL_POINT) {
+    uint32_t e[3] = {i0, i1, i2};
+    b.points.insert(b.points.end(), e, e + 3);
+  } else {
+    b.tris.push_back(i0);
+    b.tris.push_back(i1);
+    b.tris.push_back(i2);
+  }
+}
+
+HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_t* vertices, UINT vertexCount,
+                             UINT stride, const void* indices, bool index32, UINT indexCount, int indexBias) {
+  if (primCount == 0) return D3D_OK;
+  if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN) return D3DERR_INVALIDCALL;
+  if (!renderTarget) return D3DERR_INVALIDCALL;
+  if (!vs) vs = NewVertexScratch();
+  VertexScratch& b = *vs;
+  VSetup& s = b.setup;
+  if (!ParseFvf(st.vertexShader, s.L)) return D3DERR_INVALIDCALL;
+  if (stride < s.L.size) return D3DERR_INVALIDCALL;
+  UINT needed;
+  switch (type) {
+    case D3DPT_POINTLIST: needed = primCount; break;
+    case D3DPT_LINELIST: needed = primCount * 2; break;
+    case D3DPT_LINESTRIP: needed = primCount + 1; break;
+    case D3DPT_TRIANGLELIST: needed = primCount * 3; break;
+    default: needed = primCount + 2; break;
+  }
+  if (indices ? needed > indexCount : needed > vertexCount) return D3DERR_INVALIDCALL;
+  if (IsLost()) return D3D_OK;
+  g_counters.drawCalls++;
+  g_counters.primitives += primCount;
+  SetupVertex(*this, s);
+  // The pixel state first: building it may finish queued drawing, which empties the store.
+  PixelState ps;
+  BuildPixelState(ps);
+  std::vector<RVertex>& out = RasterVertexStore(raster);
+  b.verts.resize(vertexCount);
+  RunVertices(s, vertices, vertexCount, stride, b.verts.data());
+  g_counters.verticesIn += vertexCount;
+  if (s.lighting) g_counters.verticesLit += vertexCount;
+  b.tris.clear();
+  b.lines.clear();
+  b.points.clear();
+  b.codes.resize(vertexCount);
+  b.mapped.assign(vertexCount, 0xffffffffu);
+  std::vector<uint32_t>& mapped = b.mapped;
+  bool rhw = s.L.rhw;
+  for (UINT i = 0; i < vertexCount; ++i) {
+    if (rhw) {
+      b.codes[i] = Sane(b.verts[i].r) && b.verts[i].r.rhw > 0.0f ? 0 : 64;
+    } else {
+      b.codes[i] = ClipCode(b.verts[i].clip);
+    }
+  }
+  auto vertexIndex = [&](UINT n, uint32_t& out) -> bool {
+    int64_t v;
+    if (!indices) {
+      v = n;
+    } else if (index32) {
+      v = (int64_t)((const uint32_t*)indices)[n] + indexBias;
+    } else {
+      v = (int64_t)((const uint16_t*)indices)[n] + indexBias;
+    }
+    if (v < 0 || v >= (int64_t)vertexCount) return false;
+    out = (uint32_t)v;
+    return true;
+  };
+  auto screen = [&](uint32_t v) -> uint32_t {
+    if (mapped[v] == 0xffffffffu) {
+      PVert& p = b.verts[v];
+      if (!rhw) Project(p, s.vp);
+      mapped[v] = Emit(out, p.r);
+    }
+    return mapped[v];
+  };
+  DWORD cull = st.rs[D3DRS_CULLMODE];
+  int fill = (int)st.rs[D3DRS_FILLMODE];
+  bool flat = st.rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+  int stages = s.stageCount;
+  auto triangle = [&](uint32_t a, uint32_t bb, uint32_t c) {
+    int ca = b.codes[a], cb = b.codes[bb], cc = b.codes[c];
+    if (ca & cb & cc) return;
+    if (((ca | cb | cc) & 64)) return;
+    if ((ca | cb | cc) == 0) {
+      uint32_t i0 = screen(a), i1 = screen(bb), i2 = screen(c);
+      if (Culled(Area2(out[i0], out[i1], out[i2]), cull)) return;
+      EmitTriangleFill(b, i0, i1, i2, fill);
+      return;
+    }
+    PVert poly[16], scratch[16];
+    poly[0] = b.verts[a];
+    poly[1] = b.verts[bb];
+    poly[2] = b.verts[c];
+    int n = ClipPolygon(poly, 3, scratch, ca | cb | cc, stages);
+    if (n < 3) return;
+    for (int i = 0; i < n; ++i) {
+      Project(poly[i], s.vp);
+      if (flat) {
+        // The face keeps the colours of its first vertex whichever piece survives.
+        memcpy(poly[i].r.diffuse, b.verts[a].r.diffuse, 16);
+        memcpy(poly[i].r.specular, b.verts[a].r.specular, 12);
+      }
+    }
+    uint32_t first = Emit(out, poly[0].r);
+    uint32_t prev = Emit(out, poly[1].r);
+    for (int i = 2; i < n; ++i) {
+      uint32_t cur = Emit(out, poly[i].r);
+      if (!Culled(Area2(out[first], out[prev], out[cur]), cull)) EmitTriangleFill(b, first, prev, cur, fill);
+      prev = cur;
+    }
+  };
+  auto line = [&](uint32_t a, uint32_t c) {
+    int ca = b.codes[a], cc = b.codes[c];
+    if ((ca & cc) || ((ca | cc) & 64)) return;
+    if ((ca | cc) == 0) {
+      b.lines.push_back(screen(a));
+      b.lines.push_back(screen(c));
+      return;
+    }
+    PVert pa = b.verts[a], pc = b.verts[c];
+    float t0 = 0.0f, t1 = 1.0f;
+    for (int plane = 0; plane < 6; ++plane) {
+      float da = PlaneDist(pa.clip, plane), dc = PlaneDist(pc.clip, plane);
+      if (da < 0 && dc < 0) return;
+      if (da < 0) t0 = fmaxf(t0, da / (da - dc));
+      if (dc < 0) t1 = fminf(t1, da / (da - dc));
+    }
+    if (t0 >= t1) return;
+    PVert qa, qc;
+    Lerp(pa, pc, t0, qa, stages);
+    Lerp(pa, pc, t1, qc, stages);
+    Project(qa, s.vp);
+    Project(qc, s.vp);
+    b.lines.push_back(Emit(out, qa.r));
+    b.lines.push_back(Emit(out, qc.r));
+  };
+
+  uint32_t v0, v1, v2;
+  switch (type) {
+    case D3DPT_POINTLIST:
+      for (UINT i = 0; i < primCount; ++i)
+        if (vertexIndex(i, v0) && b.codes[v0] == 0) b.points.push_back(screen(v0));
+      break;
+    case D3DPT_LINELIST:
+      for (UINT i = 0; i < primCount; ++i)
+        if (vertexIndex(2 * i, v0) && vertexIndex(2 * i + 1, v1)) line(v0, v1);
+      break;
+    case D3DPT_LINESTRIP:
+      for (UINT i = 0; i < primCount; ++i)
+        if (vertexIndex(i, v0) && vertexIndex(i + 1, v1)) line(v0, v1);
+      break;
+    case D3DPT_TRIANGLELIST:
+      for (UINT i = 0; i < primCount; ++i)
+        if (vertexIndex(3 * i, v0) && vertexIndex(3 * i + 1, v1) && vertexIndex(3 * i + 2, v2)) triangle(v0, v1, v2);
+      break;
+    case D3DPT_TRIANGLESTRIP:
+      for (UINT i = 0; i < primCount; ++i) {
+        if (!vertexIndex(i, v0) || !vertexIndex(i + 1, v1) || !vertexIndex(i + 2, v2)) continue;
+        // Odd triangles are reversed so every triangle keeps the strip's winding.
+        if (i & 1)
+          triangle(v0, v2, v1);
+        else
+          triangle(v0, v1, v2);
+      }
+      break;
+    case D3DPT_TRIANGLEFAN:
+      if (!vertexIndex(0, v0)) break;
+      for (UINT i = 0; i < primCount; ++i)
+        if (vertexIndex(i + 1, v1) && vertexIndex(i + 2, v2)) triangle(v1, v2, v0);
+      break;
+    default: break;
+  }
+  if (!b.tris.empty()) {
+    RasterSubmitStored(raster, ps, b.tris.data(), (int)b.tris.size() / 3);
+    g_counters.trianglesDrawn += b.tris.size() / 3;
+  }
+  if (!b.lines.empty()) RasterSubmit(raster, ps, out.data(), (int)out.size(), b.lines.data(), (int)b.lines.size() / 2, 1);
+  if (!b.points.empty()) RasterSubmit(raster, ps, out.data(), (int)out.size(), b.points.data(), (int)b.points.size(), 2);
+  ++renderTarget->version;
+  return D3D_OK;
+}
+
+void Device::BuildPixelState(PixelState& ps) {
+  memset(&ps, 0, sizeof(ps));
+  const DWORD* rs = st.rs;
+  Surface* rt = renderTarget;
+  ps.color = rt->bits;
+  ps.colorPitch = rt->pitch;
+  ps.colorFormat = rt->format;
+  int x0 = (int)st.viewport.X, y0 = (int)st.viewport.Y;
+  ps.clipX0 = x0;
+  ps.clipY0 = y0;
+  ps.clipX1 = x0 + (int)st.viewport.Width;
+  ps.clipY1 = y0 + (int)st.viewport.Height;
+  if (ps.clipX1 > (int)rt->width) ps.clipX1 = (int)rt->width;
+  if (ps.clipY1 > (int)rt->height) ps.clipY1 = (int)rt->height;
+  Surface* ds = depthStencil;
+  if (ds) {
+    ps.depth = ds->bits;
+    ps.depthPitch = ds->pitch;
+    ps.depthFormat = ds->format;
+    if (ps.clipX1 > (int)ds->width) ps.clipX1 = (int)ds->width;
+    if (ps.clipY1 > (int)ds->height) ps.clipY1 = (int)ds->height;
+    ps.zEnable = rs[D3DRS_ZENABLE] != D3DZB_FALSE;
+    ps.zWrite = ps.zEnable && rs[D3DRS_ZWRITEENABLE] != 0;
+    ps.zFunc = (int)rs[D3DRS_ZFUNC];
+    const FormatInfo* fi = FindFormat(ds->format);
+    ps.stencilEnable = rs[D3DRS_STENCILENABLE] && fi->stencilBits;
+    ps.stencilFunc = (int)rs[D3DRS_STENCILFUNC];
+    ps.stencilFail = (int)rs[D3DRS_STENCILFAIL];
+    ps.stencilZFail = (int)rs[D3DRS_STENCILZFAIL];
+    ps.stencilPass = (int)rs[D3DRS_STENCILPASS];
+    ps.stencilRef = rs[D3DRS_STENCILREF];
+    ps.stencilMask = rs[D3DRS_STENCILMASK];
+    ps.stencilWriteMask = rs[D3DRS_STENCILWRITEMASK];
+  }
+  ps.alphaTest = rs[D3DRS_ALPHATESTENABLE] != 0;
+  ps.alphaFunc = (int)rs[D3DRS_ALPHAFUNC];
+  ps.alphaRef = (int)(rs[D3DRS_ALPHAREF] & 255);
+  ps.blend = rs[D3DRS_ALPHABLENDENABLE] != 0;
+  ps.srcBlend = (int)rs[D3DRS_SRCBLEND];
+  ps.dstBlend = (int)rs[D3DRS_DESTBLEND];
+  ps.blendOp = (int)rs[D3DRS_BLENDOP];
+  ps.colorWriteMask = rs[D3DRS_COLORWRITEENABLE] & 15;
+  ps.flat = rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+  ps.specular = rs[D3DRS_SPECULARENABLE] != 0;
+  ps.fog = rs[D3DRS_FOGENABLE] != 0;
+  ps.fogTable = ps.fog ? (int)rs[D3DRS_FOGTABLEMODE] : 0;
+  ps.fogUseW = st.proj._34 != 0.0f;
+  ps.fogColor = rs[D3DRS_FOGCOLOR];
+  ps.fogStart = F(rs[D3DRS_FOGSTART]);
+  ps.fogEnd = F(rs[D3DRS_FOGEND]);
+  ps.fogDensity = F(rs[D3DRS_FOGDENSITY]);
+  ps.tfactor = rs[D3DRS_TEXTUREFACTOR];
+  ps.fillMode = (int)rs[D3DRS_FILLMODE];
+  ps.lastPixel = rs[D3DRS_LASTPIXEL] != 0;
+  ps.pointSize = F(rs[D3DRS_POINTSIZE]);
+  ps.stageCount = 0;
+  for (int i = 0; i < MAX_STAGES; ++i) {
+    const DWORD* t = st.tss[i];
+    if (t[D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
+    StageDesc& sd = ps.stages[i];
+    sd.colorOp = (int)t[D3DTSS_COLOROP];
+    sd.alphaOp = (int)t[D3DTSS_ALPHAOP];
+    sd.colorArg[0] = t[D3DTSS_COLORARG0];
+    sd.colorArg[1] = t[D3DTSS_COLORARG1];
+    sd.colorArg[2] = t[D3DTSS_COLORARG2];
+    sd.alphaArg[0] = t[D3DTSS_ALPHAARG0];
+    sd.alphaArg[1] = t[D3DTSS_ALPHAARG1];
+    sd.alphaArg[2] = t[D3DTSS_ALPHAARG2];
+    sd.resultArg = t[D3DTSS_RESULTARG];
+    sd.levels = nullptr;
+    sd.levelCount = 0;
+    Texture* tex = static_cast<Texture*>(st.textures[i]);
+    if (tex && !tex->levels.empty()) {
+      sd.levels = SamplerLevels(tex, sd.levelCount);
+      const FormatInfo* fi = FindFormat(tex->format);
+      if (fi->kind == FK_BUMP)
+        sd.bump = (tex->format == D3DFMT_L6V5U5 || tex->format == D3DFMT_X8L8V8U8) ? 2 : 1;
+      ps.usesTexture = 1;
+    }
+    sd.addressU = (int)t[D3DTSS_ADDRESSU];
+    sd.addressV = (int)t[D3DTSS_ADDRESSV];
+    sd.border = t[D3DTSS_BORDERCOLOR];
+    sd.magFilter = (int)t[D3DTSS_MAGFILTER];
+    sd.minFilter = (int)t[D3DTSS_MINFILTER];
+    sd.mipFilter = (int)t[D3DTSS_MIPFILTER];
+    sd.lodBias = F(t[D3DTSS_MIPMAPLODBIAS]);
+    sd.maxMipLevel = (int)t[D3DTSS_MAXMIPLEVEL];
+    sd.bumpMat[0] = F(t[D3DTSS_BUMPENVMAT00]);
+    sd.bumpMat[1] = F(t[D3DTSS_BUMPENVMAT01]);
+    sd.bumpMat[2] = F(t[D3DTSS_BUMPENVMAT10]);
+    sd.bumpMat[3] = F(t[D3DTSS_BUMPENVMAT11]);
+    sd.bumpLScale = F(t[D3DTSS_BUMPENVLSCALE]);
+    sd.bumpLOffset = F(t[D3DTSS_BUMPENVLOFFSET]);
+    ps.stageCount = i + 1;
+  }
+  ps.texStages = ps.usesTexture ? ps.stageCount : 0;
+}
+
+// ---- draw entry points ----------------------------------------------------------------------
+HRESULT WINAPI Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start, UINT count) {
+  VertexBuffer* vb = st.stream;
+  if (!vb || st.streamStride == 0 || vb->buf.locked) return D3DERR_INVALIDCALL;
+  size_t bytes = vb->buf.data.size();
+  size_t first = (size_t)start * st.streamStride;
+  if (first >= bytes) return D3DERR_INVALIDCALL;
+  UINT avail = (UINT)((bytes - first) / st.streamStride);
+  if (avail == 0) return D3DERR_INVALIDCALL;
+  UINT used;
+  switch (type) {
+    case D3DPT_POINTLIST: used = count; break;
+    case D3DPT_LINELIST: used = count * 2; break;
+    case D3DPT_LINESTRIP: used = count + 1; break;
+    case D3DPT_TRIANGLELIST: used = count * 3; break;
+    default: used = count + 2; break;
+  }
+  if (used > avail) return D3DERR_INVALIDCALL;
+  return DrawVertices(type, count, vb->buf.data.data() + first, used, st.streamStride, nullptr, false, 0, 0);
+}
+
+HRESULT WINAPI Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT startIndex,
+                                            UINT primCount) {
+  VertexBuffer* vb = st.stream;
+  IndexBuffer* ib = st.indices;
+  if (!vb || !ib || st.streamStride == 0 || vb->buf.locked || ib->buf.locked || numVertices == 0)
+    return D3DERR_INVALIDCALL;
+  size_t isize = ib->format == D3DFMT_INDEX32 ? 4 : 2;
+  size_t icount = ib->buf.data.size() / isize;
+  if (startIndex >= icount) return D3DERR_INVALIDCALL;
+  size_t first = ((size_t)st.baseVertex + minIndex) * st.streamStride;
+  size_t bytes = vb->buf.data.size();
+  if (first >= bytes) return D3DERR_INVALIDCALL;
+  UINT avail = (UINT)((bytes - first) / st.streamStride);
+  if (numVertices > avail) numVertices = avail;
+  return DrawVertices(type, primCount, vb->buf.data.data() + first, numVertices, st.streamStride,
+                      ib->buf.data.data() + startIndex * isize, isize == 4, (UINT)(icount - startIndex),
+                      -(int)minIndex);
+}
+
+HRESULT WINAPI Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* data, UINT stride) {
+  if (!data || stride == 0) return D3DERR_INVALIDCALL;
+  UINT used;
+  switch (type) {
+    case D3DPT_POINTLIST: used = count; break;
+    case D3DPT_LINELIST: used = count * 2; break;
+    case D3DPT_LINESTRIP: used = count + 1; break;
+    case D3DPT_TRIANGLELIST: used = count * 3; break;
+    default: used = count + 2; break;
+  }
+  // Drawing from user memory resets stream 0, as the runtime does.
+  if (st.stream) st.stream->Release();
+  st.stream = nullptr;
+  st.streamStride = 0;
+  return DrawVertices(type, count, (const uint8_t*)data, used, stride, nullptr, false, 0, 0);
+}
+
+HRESULT WINAPI Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT count,
+                                              const void* indexData, D3DFORMAT indexFormat, const void* data,
+                                              UINT stride) {
+  if (!data || !indexData || stride == 0 || numVertices == 0) return D3DERR_INVALIDCALL;
+  if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
+  UINT used;
+  switch (type) {
+    case D3DPT_POINTLIST: used = count; break;
+    case D3DPT_LINELIST: used = count * 2; break;
+    case D3DPT_LINESTRIP: used = count + 1; break;
+    case D3DPT_TRIANGLELIST: used = count * 3; break;
+    default: used = count + 2; break;
+  }
+  if (st.stream) st.stream->Release();
+  st.stream = nullptr;
+  st.streamStride = 0;
+  if (st.indices) st.indices->Release();
+  st.indices = nullptr;
+  return DrawVertices(type, count, (const uint8_t*)data + (size_t)minIndex * stride, numVertices, stride, indexData,
+                      indexFormat == D3DFMT_INDEX32, used, -(int)minIndex);
+}
+
+HRESULT WINAPI Device::ProcessVertices(UINT srcStart, UINT destIndex, UINT count, IDirect3DVertexBuffer8* destI,
+                                       DWORD) {
+  VertexBuffer* dst = static_cast<VertexBuffer*>(destI);
+  VertexBuffer* src = st.stream;
+  if (!dst || !src || st.streamStride == 0 || count == 0) return D3DERR_INVALIDCALL;
+  FvfLayout out;
+  if (!ParseFvf(dst->fvf, out) || !out.rhw) return D3DERR_INVALIDCALL;
+  size_t first = (size_t)srcStart * st.streamStride;
+  if (first + (size_t)count * st.streamStride > src->buf.data.size()) return D3DERR_INVALIDCALL;
+  if ((size_t)(destIndex + count) * out.size > dst->buf.data.size()) return D3DERR_INVALIDCALL;
+  if (!vs) vs = NewVertexScratch();
+  VSetup& s = vs->processSetup;
+  if (!ParseFvf(st.vertexShader, s.L) || s.L.rhw) return D3DERR_INVALIDCALL;
+  SetupVertex(*this, s);
+  std::vector<PVert> pv(count);
+  RunVertices(s, src->buf.data.data() + first, count, st.streamStride, pv.data());
+  for (UINT i = 0; i < count; ++i) {
+    Project(pv[i], s.vp);
+    uint8_t* o = dst->buf.data.data() + (size_t)(destIndex + i) * out.size;
+    const RVertex& r = pv[i].r;
+    float p[4] = {r.x, r.y, r.z, r.rhw};
+    memcpy(o, p, 16);
+    auto pack = [](const float* c) {
+      auto b = [](float v) { return (DWORD)(Clamp01(v) * 255.0f + 0.5f); };
+      return (b(c[3]) << 24) | (b(c[0]) << 16) | (b(c[1]) << 8) | b(c[2]);
+    };
+    if (out.diffuse >= 0) {
+      DWORD c = pack(r.diffuse);
+      memcpy(o + out.diffuse, &c, 4);
+    }
+    if (out.specular >= 0) {
+      DWORD c = pack(r.specular);
+      memcpy(o + out.specular, &c, 4);
+    }
+    for (int t = 0; t < out.texCount && t < s.stageCount; ++t) {
+      float q = r.tex[t][2] != 0.0f ? r.tex[t][2] : 1.0f;
+      float tc[4] = {r.tex[t][0] / q, r.tex[t][1] / q, 0, 1};
+      memcpy(o + out.tex[t], tc, 4 * out.texDim[t]);
+    }
+  }
+  return D3D_OK;
+}
+
+}  // namespace mxd3d

@@ -1,0 +1,144 @@
+// Marlix plug-in: the records the host sees, the settings, and the plug-in-wide state of a run.
+#ifndef MARLIX_VIS_H
+#define MARLIX_VIS_H
+
+#include <windows.h>
+#include <stddef.h>
+
+struct VisModule;
+
+// What winampVisGetHeader returns: interface version, description and the module lookup.
+struct VisHeader {
+    int version;
+    char* description;
+    VisModule* (*getModule)(int index);
+};
+
+// The module record. Its layout belongs to the host: on the 32-bit product every offset is fixed
+// (checked at compile time in vismain.cpp), so nothing may be added, removed or reordered.
+struct VisModule {
+    char* description;
+    HWND parentWindow;
+    HINSTANCE instance;
+    int sampleRate;
+    int channels;
+    int latencyMs;
+    int delayMs;
+    int spectrumChannels;
+    int waveformChannels;
+    unsigned char spectrumData[2][576];
+    unsigned char waveformData[2][576];
+    void (*config)(VisModule* module);
+    int (*init)(VisModule* module);
+    int (*render)(VisModule* module);
+    void (*quit)(VisModule* module);
+    void* userData;
+};
+
+#define VIS_HEADER_VERSION 0x101
+#define VIS_CUSTOM_STRING_SIZE 128
+#define VIS_PATH_SIZE 260
+
+// One field per key of marlix.ini, plus alwaysOnTop which lives in memory only.
+struct VisSettings {
+    int SceneTime;
+    int DefaultScene;
+    int MotionBlur;
+    int CycleScenes;
+    int SongTitle;
+    int ShowCustom;
+    float FontScale;
+    char CustomString[VIS_CUSTOM_STRING_SIZE];
+    int RenderDevice;
+    int RenderHAL;
+    int RunInWindow;
+    int Use32Bit;
+    int FullRes;
+    int Screen_x;
+    int Screen_y;
+    int Screen_width;
+    int Screen_height;
+    int alwaysOnTop;
+};
+
+// Per-frame animation state; zero at library load and kept from run to run.
+struct VisAnimState {
+    int busy;
+    int bands[32];
+    int frameTicks;
+    float clock;
+    int sceneTimer;
+    int currentScene;
+};
+
+#define VIS_SCENE_COUNT 8
+#define VIS_FULLRES_COUNT 5
+#define VIS_PLAYLIST_MAX 1000
+#define VIS_SONG_TITLE_SIZE 256
+#define VIS_HOST_TITLE_SIZE 2048
+#define VIS_PLAYLIST_SHOW_TICKS 120
+
+// The playlist browser: titles copied from the host once per run, and where the browser stands.
+struct VisPlaylist {
+    char* titles[VIS_PLAYLIST_MAX];
+    int count;
+    int cursor;
+    int playing;
+    int timer;
+};
+
+// Requests to the host's main window: WM_USER with these codes in lParam.
+#define VIS_HOST_SET_POSITION 121
+#define VIS_HOST_PLAYLIST_LENGTH 124
+#define VIS_HOST_POSITION 125
+#define VIS_HOST_ENTRY_TITLE 212
+// Host commands sent as WM_COMMAND.
+#define VIS_HOST_CMD_PLAY 40045
+#define VIS_HOST_CMD_STOP 40047
+#define VIS_HOST_CMD_RUN_ENDED 40258
+#define VIS_HOST_WINDOW_CLASS "Winamp v1.x"
+
+#define VIS_WINDOW_CLASS "Marlix"
+
+// Plug-in-wide state, one instance per loaded library.
+extern VisHeader visHeader;
+extern VisModule visModule;
+extern VisSettings visSettings;
+extern VisAnimState visAnim;
+extern VisPlaylist visPlaylist;
+extern char songTitle[VIS_SONG_TITLE_SIZE];
+extern int running;
+extern HWND visWindow;
+
+// Host entry (vismain.cpp).
+extern "C" __declspec(dllexport) VisHeader* winampVisGetHeader(void);
+VisModule* VisGetModule(int index);
+void VisConfig(VisModule* module);
+int VisInit(VisModule* module);
+int VisRender(VisModule* module);
+void VisQuit(VisModule* module);
+
+// Settings file (vissettings.cpp).
+void VisSettingsPathFromModuleName(const char* moduleName, char* buffer);
+void VisSettingsPath(VisModule* module, char* buffer);
+void VisLoadSettings(VisModule* module);
+void VisSaveSettings(VisModule* module);
+// Full-screen size for a FullRes value.
+void VisFullScreenSize(int fullRes, int* width, int* height);
+
+// Output window (viswindow.cpp).
+int VisRegisterWindowClass(HINSTANCE instance);
+HWND VisCreateOutputWindow(VisModule* module);
+LRESULT CALLBACK VisWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Host window requests (vishost.cpp).
+void VisTitleFromWindowText(const char* text, char* title, size_t titleSize);
+void VisReadSongTitle(void);
+void VisReadPlaylist(VisModule* module);
+void VisFreePlaylist(void);
+int VisHostPlaylistPosition(VisModule* module);
+void VisHostPlayEntry(VisModule* module, int entry);
+void VisHostRunEnded(VisModule* module);
+void VisForwardKey(VisModule* module, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif

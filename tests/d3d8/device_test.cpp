@@ -1,0 +1,703 @@
+// The device around the rasteriser: formats in their memory layouts, lighting, clipping, device
+// profiles and ValidateDevice, device loss and Reset, reference counts, thread independence.
+#include "d3d8_test_util.h"
+
+#include <math.h>
+#include <vector>
+
+namespace {
+
+struct ProfileGuard {
+  explicit ProfileGuard(int p) { MarlixD3D8SetProfile(p); }
+  ~ProfileGuard() { MarlixD3D8SetProfile(MARLIX_PROFILE_DEFAULT); }
+};
+
+// Samples a 4 x 4 quad textured with a texture of one texel repeated, returning its RGB.
+uint32_t SampleOne(TestDevice& t, D3DFORMAT f, const void* texel, int bytes) {
+  uint8_t block[16];
+  memcpy(block, texel, (size_t)bytes);
+  IDirect3DTexture8* tex = t.Texture(1, 1, f, block, bytes);
+  if (!tex) return 0xdeadbeef;
+  t.dev->SetTexture(0, tex);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+  t.Quad(0, 0, 4, 4, 0);
+  t.dev->SetTexture(0, nullptr);
+  tex->Release();
+  return t.Rgb(1, 1);
+}
+
+}  // namespace
+
+TEST(D3D8Formats, TexturesReadTheirRealMemoryLayout) {
+  TestDevice t(4, 4);
+  struct Case {
+    D3DFORMAT f;
+    uint8_t bytes[4];
+    int n;
+    uint32_t rgb;
+  };
+  static const Case cases[] = {
+      {D3DFMT_R5G6B5, {0x18, 0x82}, 2, 0x8441C6u},         // r 16, g 16, b 24 widened
+      {D3DFMT_X1R5G5B5, {0xff, 0x7f}, 2, 0xffffffu},
+      {D3DFMT_A1R5G5B5, {0x1f, 0x00}, 2, 0x0000ffu},
+      {D3DFMT_A4R4G4B4, {0x3f, 0x8c}, 2, 0xCC33FFu},
+      {D3DFMT_X4R4G4B4, {0x3f, 0x0c}, 2, 0xCC33FFu},
+      {D3DFMT_R3G3B2, {0xe3}, 1, 0xFF00FFu},
+      {D3DFMT_A8R3G3B2, {0x49, 0x40}, 2, 0x494955u},
+      {D3DFMT_R8G8B8, {0x11, 0x22, 0x33}, 3, 0x332211u},
+      {D3DFMT_A8R8G8B8, {0x44, 0x55, 0x66, 0x77}, 4, 0x665544u},
+      {D3DFMT_X8R8G8B8, {0x44, 0x55, 0x66, 0x00}, 4, 0x665544u},
+      {D3DFMT_L8, {0x5a}, 1, 0x5A5A5Au},
+      {D3DFMT_A8L8, {0x30, 0xc0}, 2, 0x303030u},
+      {D3DFMT_A4L4, {0x3c}, 1, 0xCCCCCCu},
+      {D3DFMT_A8, {0x99}, 1, 0x000000u},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.rgb, SampleOne(t, c.f, c.bytes, c.n)) << "format " << c.f;
+  // Palette: index 7 of the current palette.
+  PALETTEENTRY pal[256];
+  memset(pal, 0, sizeof(pal));
+  pal[7] = PALETTEENTRY{10, 20, 30, 255};
+  ASSERT_EQ(D3D_OK, t.dev->SetPaletteEntries(3, pal));
+  ASSERT_EQ(D3D_OK, t.dev->SetCurrentTexturePalette(3));
+  uint8_t index = 7;
+  EXPECT_EQ(0x0A141Eu, SampleOne(t, D3DFMT_P8, &index, 1));
+  // Changing the palette contents changes the sampled colour.
+  pal[7] = PALETTEENTRY{200, 0, 0, 255};
+  t.dev->SetPaletteEntries(3, pal);
+  EXPECT_EQ(0xC80000u, SampleOne(t, D3DFMT_P8, &index, 1));
+}
+
+TEST(D3D8Formats, LockedPitchAndSizesFollowTheFormat) {
+  TestDevice t(4, 4);
+  struct Case {
+    D3DFORMAT f;
+    UINT w;
+    INT pitch;
+  };
+  static const Case cases[] = {{D3DFMT_R5G6B5, 6, 12},   {D3DFMT_X8R8G8B8, 5, 20}, {D3DFMT_R8G8B8, 5, 16},
+                               {D3DFMT_L8, 3, 4},         {D3DFMT_DXT1, 8, 16},     {D3DFMT_DXT5, 8, 32},
+                               {D3DFMT_V8U8, 4, 8},       {D3DFMT_X8L8V8U8, 2, 8},  {D3DFMT_L6V5U5, 2, 4}};
+  for (const Case& c : cases) {
+    IDirect3DTexture8* tex = nullptr;
+    ASSERT_EQ(D3D_OK, t.dev->CreateTexture(c.w, 4, 1, 0, c.f, D3DPOOL_MANAGED, &tex)) << c.f;
+    D3DLOCKED_RECT lr;
+    ASSERT_EQ(D3D_OK, tex->LockRect(0, &lr, nullptr, 0));
+    EXPECT_EQ(c.pitch, lr.Pitch) << c.f;
+    EXPECT_EQ(D3DERR_INVALIDCALL, tex->LockRect(0, &lr, nullptr, 0)) << "second lock";
+    tex->UnlockRect(0);
+    EXPECT_EQ(D3DERR_INVALIDCALL, tex->UnlockRect(0));
+    tex->Release();
+  }
+}
+
+TEST(D3D8Formats, DxtBlocksDecode) {
+  TestDevice t(4, 4);
+  // DXT1: colour 0 red, colour 1 blue, row 0 uses indices 0, 1, 2, 3 (two thirds / one third).
+  uint8_t dxt1[8] = {0x00, 0xf8, 0x1f, 0x00, 0xe4, 0xe4, 0xe4, 0xe4};
+  IDirect3DTexture8* tex = t.Texture(4, 4, D3DFMT_DXT1, dxt1, 8);
+  ASSERT_NE(nullptr, tex);
+  t.dev->SetTexture(0, tex);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  t.Quad(0, 0, 4, 4, 0);
+  EXPECT_EQ(0xFF0000u, t.Rgb(0, 0));
+  EXPECT_EQ(0x0000FFu, t.Rgb(1, 0));
+  EXPECT_EQ(0xAA0055u, t.Rgb(2, 0));
+  EXPECT_EQ(0x5500AAu, t.Rgb(3, 0));
+  t.dev->SetTexture(0, nullptr);
+  tex->Release();
+  // DXT5: alpha 0 = 255, alpha 1 = 0, texel 0 index 0, texel 1 index 1, texel 2 index 2 (6/7).
+  // Checked through alpha blending over white: colour is black.
+  uint8_t dxt5[16] = {0xff, 0x00, 0x88, 0x00, 0x00, 0x00, 0x00, 0x00,
+                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  tex = t.Texture(4, 4, D3DFMT_DXT5, dxt5, 16);
+  ASSERT_NE(nullptr, tex);
+  t.dev->SetTexture(0, tex);
+  t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+  t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xffffffffu, 1.0f, 0);
+  t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  t.Quad(0, 0, 4, 4, 0);
+  EXPECT_EQ(0x000000u, t.Rgb(0, 0));  // alpha 255
+  EXPECT_EQ(0xffffffu, t.Rgb(1, 0));  // alpha 0
+  // alpha (6 * 255 + 0) / 7 = 218: white * 37 / 255 = 37.
+  EXPECT_EQ(0x252525u, t.Rgb(2, 0));
+  t.dev->SetTexture(0, nullptr);
+  tex->Release();
+}
+
+// ---- vertex processing ----------------------------------------------------------------------
+namespace {
+
+struct OutVertex {  // XYZRHW | DIFFUSE | SPECULAR
+  float x, y, z, rhw;
+  DWORD diffuse, specular;
+};
+
+// Lights one vertex at eye position p with normal n through ProcessVertices.
+DWORD LightOne(TestDevice& t, const LitVertex& v, DWORD* specular = nullptr) {
+  IDirect3DVertexBuffer8* src = nullptr;
+  IDirect3DVertexBuffer8* dst = nullptr;
+  t.dev->CreateVertexBuffer(sizeof(LitVertex), 0, D3DFVF_XYZ | D3DFVF_NORMAL, D3DPOOL_MANAGED, &src);
+  t.dev->CreateVertexBuffer(sizeof(OutVertex), 0, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR,
+                            D3DPOOL_MANAGED, &dst);
+  BYTE* p = nullptr;
+  src->Lock(0, 0, &p, 0);
+  memcpy(p, &v, sizeof(v));
+  src->Unlock();
+  t.dev->SetVertexShader(D3DFVF_XYZ | D3DFVF_NORMAL);
+  t.dev->SetStreamSource(0, src, sizeof(LitVertex));
+  EXPECT_EQ(D3D_OK, t.dev->ProcessVertices(0, 0, 1, dst, 0));
+  OutVertex o;
+  dst->Lock(0, 0, &p, 0);
+  memcpy(&o, p, sizeof(o));
+  dst->Unlock();
+  t.dev->SetStreamSource(0, nullptr, 0);
+  src->Release();
+  dst->Release();
+  t.dev->SetVertexShader(kTLFvf);
+  if (specular) *specular = o.specular;
+  return o.diffuse;
+}
+
+D3DLIGHT8 Light(D3DLIGHTTYPE type) {
+  D3DLIGHT8 l;
+  memset(&l, 0, sizeof(l));
+  l.Type = type;
+  l.Range = 100.0f;
+  l.Attenuation0 = 1.0f;
+  return l;
+}
+
+}  // namespace
+
+TEST(D3D8Vertex, DirectionalAndPointLightsAtAKnownPoint) {
+  TestDevice t(4, 4);
+  t.dev->SetRenderState(D3DRS_LIGHTING, TRUE);
+  t.dev->SetRenderState(D3DRS_AMBIENT, 0x00404040u);
+  D3DMATERIAL8 m;
+  memset(&m, 0, sizeof(m));
+  m.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+  m.Ambient = D3DCOLORVALUE{0.5f, 0.5f, 0.5f, 1};
+  t.dev->SetMaterial(&m);
+  // Directional light shining along +z onto a surface facing the camera (normal -z).
+  D3DLIGHT8 l = Light(D3DLIGHT_DIRECTIONAL);
+  l.Diffuse = D3DCOLORVALUE{1.0f, 0.6f, 0.2f, 1};
+  l.Direction = D3DVECTOR{0, 0, 1};
+  t.dev->SetLight(0, &l);
+  t.dev->LightEnable(0, TRUE);
+  LitVertex v = {0, 0, 5, 0, 0, -1};
+  // diffuse 1 * light + ambient 0.5 * 64/255: r saturates, g 153 + 32, b 51 + 32.
+  EXPECT_EQ(0xFFFFB953u, LightOne(t, v));
+  // Turned away: only the ambient part.
+  LitVertex back = {0, 0, 5, 0, 0, 1};
+  EXPECT_EQ(0xFF202020u, LightOne(t, back));
+  t.dev->LightEnable(0, FALSE);
+
+  // Point light at the camera, distance 5, attenuation 1 / (0.5 d) = 0.4.
+  t.dev->SetRenderState(D3DRS_AMBIENT, 0);
+  D3DLIGHT8 p = Light(D3DLIGHT_POINT);
+  p.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+  p.Position = D3DVECTOR{0, 0, 0};
+  p.Attenuation0 = 0.0f;
+  p.Attenuation1 = 0.5f;
+  t.dev->SetLight(1, &p);
+  t.dev->LightEnable(1, TRUE);
+  EXPECT_EQ(0xFF666666u, LightOne(t, v));
+  p.Range = 4.0f;  // out of range
+  t.dev->SetLight(1, &p);
+  EXPECT_EQ(0xFF000000u, LightOne(t, v));
+  t.dev->LightEnable(1, FALSE);
+
+  // Spot light on the camera axis: inner cone 0.5 rad, outer 1.0 rad, falloff 1; a vertex 0.375
+  // rad off the axis gets (cos 0.375 - cos 0.5) / (cos 0.25 - cos 0.5) = 0.5795 of the light,
+  // times N.L = cos 0.375: 0.5392, 138 of 255.
+  D3DLIGHT8 s = Light(D3DLIGHT_SPOT);
+  s.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+  s.Direction = D3DVECTOR{0, 0, 1};
+  s.Theta = 0.5f;
+  s.Phi = 1.0f;
+  s.Falloff = 1.0f;
+  t.dev->SetLight(2, &s);
+  t.dev->LightEnable(2, TRUE);
+  LitVertex off = {5.0f * tanf(0.375f), 0, 5, 0, 0, -1};
+  EXPECT_EQ(0xFF8A8A8Au, LightOne(t, off));
+}
+
+TEST(D3D8Vertex, MaterialSourcesAndSpecular) {
+  TestDevice t(4, 4);
+  t.dev->SetRenderState(D3DRS_LIGHTING, TRUE);
+  D3DMATERIAL8 m;
+  memset(&m, 0, sizeof(m));
+  m.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+  m.Emissive = D3DCOLORVALUE{0.2f, 0.0f, 0.0f, 0};
+  m.Specular = D3DCOLORVALUE{1, 1, 1, 1};
+  m.Power = 1.0f;
+  t.dev->SetMaterial(&m);
+  D3DLIGHT8 l = Light(D3DLIGHT_DIRECTIONAL);
+  l.Diffuse = D3DCOLORVALUE{0.4f, 0.4f, 0.4f, 1};
+  l.Specular = D3DCOLORVALUE{0.8f, 0.8f, 0.8f, 1};
+  l.Direction = D3DVECTOR{0, 0, 1};
+  t.dev->SetLight(0, &l);
+  t.dev->LightEnable(0, TRUE);
+  LitVertex v = {0, 0, 5, 0, 0, -1};
+  DWORD spec = 0;
+  // Emissive 0.2 red plus 0.4 diffuse: (0.6, 0.4, 0.4).
+  EXPECT_EQ(0xFF996666u, LightOne(t, v, &spec));
+  EXPECT_EQ(0u, spec & 0xffffff) << "specular is off by default";
+  // With specular on and a local viewer straight in front: H = N, so N.H = 1: 0.8 * 1.
+  t.dev->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+  LightOne(t, v, &spec);
+  EXPECT_EQ(0xCCCCCCu, spec & 0xffffff);
+}
+
+TEST(D3D8Vertex, TrianglesCrossingTheNearPlaneAreClipped) {
+  TestDevice t(16, 16);
+  // Perspective with near 1 and far 100.
+  D3DMATRIX proj;
+  memset(&proj, 0, sizeof(proj));
+  proj._11 = 1;
+  proj._22 = 1;
+  proj._33 = 100.0f / 99.0f;
+  proj._34 = 1;
+  proj._43 = -100.0f / 99.0f;
+  t.dev->SetTransform(D3DTS_PROJECTION, &proj);
+  struct V {
+    float x, y, z;
+    DWORD c;
+  };
+  // One vertex in front of the near plane's far side... the apex is at z = 0.5, behind it.
+  V tri[3] = {{0, 0.5f, 0.5f, 0xffffffff}, {1, -0.5f, 2, 0xffffffff}, {-1, -0.5f, 2, 0xffffffff}};
+  t.dev->SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+  ASSERT_EQ(D3D_OK, t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(V)));
+  // The near plane cuts the sides a third of the way from the apex, at (+-1/3, 1/6, 1): on screen
+  // (5.33, 6.67) and (10.67, 6.67); the base is at (4, 10) and (12, 10). Rows 7 to 9 are covered.
+  for (int x = 0; x < 16; ++x) EXPECT_EQ(0u, t.Rgb(x, 6)) << x;
+  for (int x = 0; x < 16; ++x) EXPECT_EQ(x >= 6 && x <= 10 ? 0xffffffu : 0u, t.Rgb(x, 7)) << x;
+  for (int x = 0; x < 16; ++x) EXPECT_EQ(x >= 5 && x <= 11 ? 0xffffffu : 0u, t.Rgb(x, 9)) << x;
+  for (int x = 0; x < 16; ++x) EXPECT_EQ(0u, t.Rgb(x, 10)) << x;
+  // Entirely behind the camera: nothing.
+  t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
+  V behind[3] = {{0, 0.5f, -2, 0xffffffff}, {1, -0.5f, -3, 0xffffffff}, {-1, -0.5f, -3, 0xffffffff}};
+  t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, behind, sizeof(V));
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(0u, t.Rgb(x, y));
+}
+
+TEST(D3D8Vertex, ViewportDepthRangeAndIndexedBuffers) {
+  TestDevice t(8, 8);
+  D3DVIEWPORT8 vp = {0, 0, 8, 8, 0.25f, 0.5f};
+  t.dev->SetViewport(&vp);
+  t.dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+  t.dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+  // Clip-space z 1 maps to MaxZ 0.5: passes against a cleared 0.6, fails against 0.4.
+  struct V {
+    float x, y, z;
+    DWORD c;
+  };
+  IDirect3DVertexBuffer8* vb = nullptr;
+  IDirect3DIndexBuffer8* ib = nullptr;
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexBuffer(4 * sizeof(V), D3DUSAGE_WRITEONLY, D3DFVF_XYZ | D3DFVF_DIFFUSE,
+                                              D3DPOOL_MANAGED, &vb));
+  ASSERT_EQ(D3D_OK, t.dev->CreateIndexBuffer(6 * 2, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib));
+  V quad[4] = {{-1, 1, 0.999f, 0xff00ff00}, {1, 1, 0.999f, 0xff00ff00}, {-1, -1, 0.999f, 0xff00ff00},
+               {1, -1, 0.999f, 0xff00ff00}};
+  uint16_t idx[6] = {0, 1, 2, 1, 3, 2};
+  BYTE* p;
+  vb->Lock(0, 0, &p, 0);
+  memcpy(p, quad, sizeof(quad));
+  vb->Unlock();
+  ib->Lock(0, 0, &p, 0);
+  memcpy(p, idx, sizeof(idx));
+  ib->Unlock();
+  t.dev->SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+  t.dev->SetStreamSource(0, vb, sizeof(V));
+  t.dev->SetIndices(ib, 0);
+  t.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 0.6f, 0);
+  ASSERT_EQ(D3D_OK, t.dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 0, 2));
+  EXPECT_EQ(0x00ff00u, t.Rgb(3, 3));
+  t.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 0.4f, 0);
+  t.dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 0, 2);
+  EXPECT_EQ(0u, t.Rgb(3, 3));
+  // Out-of-range requests are refused rather than read past the buffers.
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 6, 2));
+  t.dev->SetStreamSource(0, nullptr, 0);
+  t.dev->SetIndices(nullptr, 0);
+  vb->Release();
+  ib->Release();
+}
+
+TEST(D3D8Vertex, TextureCoordinateGenerationAndTransforms) {
+  TestDevice t(4, 4);
+  uint32_t texels[4] = {0xff000000u, 0xffff0000u, 0xff00ff00u, 0xff0000ffu};  // 2 x 2
+  IDirect3DTexture8* tex = t.Texture(2, 2, D3DFMT_X8R8G8B8, texels, 8);
+  t.dev->SetTexture(0, tex);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  struct V {
+    float x, y, z;
+    float u, v;
+  };
+  V tri[3] = {{-1, 1, 0.5f, 0, 0}, {3, 1, 0.5f, 0, 0}, {-1, -3, 0.5f, 0, 0}};
+  t.dev->SetVertexShader(D3DFVF_XYZ | D3DFVF_TEX1);
+  // A 2D translation in the third row moves (0, 0) to (0.75, 0.25): texel (1, 0), red.
+  D3DMATRIX m;
+  memset(&m, 0, sizeof(m));
+  m._11 = m._22 = m._33 = m._44 = 1;
+  m._31 = 0.75f;
+  m._32 = 0.25f;
+  t.dev->SetTransform(D3DTS_TEXTURE0, &m);
+  t.dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+  t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(V));
+  EXPECT_EQ(0xff0000u, t.Rgb(1, 1));
+  // Camera-space position as coordinates, projected: (x, y, z) with the transform's rows giving
+  // s = 0.25 z, t = 0.75 z, q = z: (0.25, 0.75) for every vertex, texel (0, 1), green.
+  memset(&m, 0, sizeof(m));
+  m._31 = 0.25f;
+  m._32 = 0.75f;
+  m._33 = 1.0f;
+  t.dev->SetTransform(D3DTS_TEXTURE0, &m);
+  t.dev->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEPOSITION);
+  t.dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT3 | D3DTTFF_PROJECTED);
+  t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(V));
+  EXPECT_EQ(0x00ff00u, t.Rgb(1, 1));
+  t.dev->SetTexture(0, nullptr);
+  tex->Release();
+}
+
+// ---- profiles, validation, loss -------------------------------------------------------------
+TEST(D3D8Profiles, CapsAndFormatsFollowTheProfile) {
+  struct Case {
+    int profile;
+    DWORD stages, textures;
+    bool tnl, windowed;
+    UINT adapters;
+  };
+  static const Case cases[] = {
+      {MARLIX_PROFILE_DEFAULT, 8, 4, true, true, 1},      {MARLIX_PROFILE_SINGLE_TEXTURE, 2, 1, true, true, 1},
+      {MARLIX_PROFILE_THREE_STAGES, 3, 2, true, true, 1}, {MARLIX_PROFILE_NO_TNL, 8, 4, false, true, 1},
+      {MARLIX_PROFILE_NO_R5G6B5, 8, 4, true, true, 1},    {MARLIX_PROFILE_NO_WINDOWED, 8, 4, true, false, 1},
+      {MARLIX_PROFILE_TWO_ADAPTERS, 8, 4, true, true, 2},
+  };
+  for (const Case& c : cases) {
+    ProfileGuard g(c.profile);
+    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+    ASSERT_NE(nullptr, d3d);
+    D3DCAPS8 caps;
+    ASSERT_EQ(D3D_OK, d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &caps));
+    EXPECT_EQ(c.stages, caps.MaxTextureBlendStages) << c.profile;
+    EXPECT_EQ(c.textures, caps.MaxSimultaneousTextures) << c.profile;
+    EXPECT_EQ(c.tnl, (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) != 0) << c.profile;
+    EXPECT_EQ(c.windowed, (caps.Caps2 & D3DCAPS2_CANRENDERWINDOWED) != 0) << c.profile;
+    EXPECT_EQ(c.adapters, d3d->GetAdapterCount()) << c.profile;
+    HRESULT r565 = d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, 0, D3DRTYPE_TEXTURE, D3DFMT_R5G6B5);
+    EXPECT_EQ(c.profile == MARLIX_PROFILE_NO_R5G6B5 ? D3DERR_NOTAVAILABLE : D3D_OK, r565) << c.profile;
+    // Depth formats the engine tries, in its order.
+    EXPECT_EQ(D3D_OK, d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL,
+                                             D3DRTYPE_SURFACE, D3DFMT_D32));
+    EXPECT_EQ(D3D_OK, d3d->CheckDepthStencilMatch(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_D24X8));
+    d3d->Release();
+  }
+}
+
+TEST(D3D8Profiles, ModesCoverTheUsualSizesInBothDepths) {
+  IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+  UINT n = d3d->GetAdapterModeCount(0);
+  bool have640x16 = false, have1600x32 = false, have320 = false;
+  for (UINT i = 0; i < n; ++i) {
+    D3DDISPLAYMODE m;
+    ASSERT_EQ(D3D_OK, d3d->EnumAdapterModes(0, i, &m));
+    have640x16 |= m.Width == 640 && m.Height == 480 && m.Format == D3DFMT_R5G6B5;
+    have1600x32 |= m.Width == 1600 && m.Height == 1200 && m.Format == D3DFMT_X8R8G8B8;
+    have320 |= m.Width == 320;
+  }
+  EXPECT_TRUE(have640x16 && have1600x32 && have320);
+  D3DDISPLAYMODE m;
+  EXPECT_EQ(D3DERR_INVALIDCALL, d3d->EnumAdapterModes(0, n, &m));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d3d->EnumAdapterModes(1, 0, &m));
+  EXPECT_EQ(nullptr, Direct3DCreate8(31));
+  d3d->Release();
+}
+
+TEST(D3D8Profiles, CreationRespectsTheProfile) {
+  {
+    ProfileGuard g(MARLIX_PROFILE_NO_WINDOWED);
+    TestDevice t(8, 8);
+    EXPECT_EQ(nullptr, t.dev);
+  }
+  {
+    ProfileGuard g(MARLIX_PROFILE_NO_TNL);
+    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS pp;
+    memset(&pp, 0, sizeof(pp));
+    pp.Windowed = TRUE;
+    pp.BackBufferWidth = pp.BackBufferHeight = 8;
+    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    IDirect3DDevice8* dev = nullptr;
+    EXPECT_EQ(D3DERR_INVALIDCALL, d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_MIXED_VERTEXPROCESSING,
+                                                    &pp, &dev));
+    EXPECT_EQ(D3D_OK, d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev));
+    ASSERT_NE(nullptr, dev);
+    DWORD sw = 0;
+    dev->GetRenderState(D3DRS_SOFTWAREVERTEXPROCESSING, &sw);
+    EXPECT_EQ(1u, sw);
+    dev->Release();
+    d3d->Release();
+  }
+  {
+    ProfileGuard g(MARLIX_PROFILE_NO_R5G6B5);
+    TestDevice t(8, 8);
+    IDirect3DTexture8* tex = nullptr;
+    EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->CreateTexture(8, 8, 1, 0, D3DFMT_R5G6B5, D3DPOOL_MANAGED, &tex));
+    EXPECT_EQ(D3D_OK, t.dev->CreateTexture(8, 8, 1, 0, D3DFMT_A4R4G4B4, D3DPOOL_MANAGED, &tex));
+    tex->Release();
+  }
+}
+
+namespace {
+
+// Stage set-ups the engine's render methods use, and what each profile says of them.
+void BumpSetup(TestDevice& t, IDirect3DTexture8* base, IDirect3DTexture8* bump, IDirect3DTexture8* env) {
+  t.dev->SetTexture(0, base);
+  t.dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  t.dev->SetTexture(1, bump);
+  t.dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_BUMPENVMAP);
+  t.dev->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  t.dev->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  t.dev->SetTextureStageState(1, D3DTSS_ALPHAARG1, D3DTA_CURRENT);
+  t.dev->SetTexture(2, env);
+  t.dev->SetTextureStageState(2, D3DTSS_COLOROP, D3DTOP_ADD);
+  t.dev->SetTextureStageState(2, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  t.dev->SetTextureStageState(2, D3DTSS_COLORARG2, D3DTA_CURRENT);
+  t.dev->SetTextureStageState(2, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  t.dev->SetTextureStageState(2, D3DTSS_ALPHAARG1, D3DTA_CURRENT);
+}
+
+HRESULT Validate(TestDevice& t) {
+  DWORD passes = 99;
+  HRESULT hr = t.dev->ValidateDevice(&passes);
+  if (hr == D3D_OK) {
+    EXPECT_EQ(1u, passes);
+  }
+  return hr;
+}
+
+}  // namespace
+
+TEST(D3D8Profiles, ValidateDeviceAnswersPerProfile) {
+  TestDevice t(8, 8);
+  IDirect3DTexture8 *base = nullptr, *bump = nullptr, *env = nullptr;
+  t.dev->CreateTexture(4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &base);
+  t.dev->CreateTexture(4, 4, 1, 0, D3DFMT_V8U8, D3DPOOL_MANAGED, &bump);
+  t.dev->CreateTexture(4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &env);
+  BumpSetup(t, base, bump, env);
+  EXPECT_EQ(D3D_OK, Validate(t));
+  {
+    ProfileGuard g(MARLIX_PROFILE_SINGLE_TEXTURE);
+    EXPECT_EQ(D3DERR_UNSUPPORTEDCOLOROPERATION, Validate(t));
+  }
+  {
+    ProfileGuard g(MARLIX_PROFILE_THREE_STAGES);
+    EXPECT_EQ(D3DERR_TOOMANYOPERATIONS, Validate(t)) << "three textures on a two-texture card";
+  }
+  // A bump operation needs a bump texture.
+  t.dev->SetTexture(1, env);
+  EXPECT_EQ(D3DERR_WRONGTEXTUREFORMAT, Validate(t));
+  t.dev->SetTexture(1, bump);
+  // ... and a stage after it to perturb.
+  t.dev->SetTextureStageState(2, D3DTSS_COLOROP, D3DTOP_DISABLE);
+  EXPECT_EQ(D3DERR_CONFLICTINGRENDERSTATE, Validate(t));
+  // Two textured stages: fine on the three-stage card, too many for a single texture.
+  t.dev->SetTexture(1, env);
+  t.dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  t.dev->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+  EXPECT_EQ(D3D_OK, Validate(t));
+  {
+    ProfileGuard g(MARLIX_PROFILE_THREE_STAGES);
+    EXPECT_EQ(D3D_OK, Validate(t));
+  }
+  {
+    ProfileGuard g(MARLIX_PROFILE_SINGLE_TEXTURE);
+    EXPECT_EQ(D3DERR_TOOMANYOPERATIONS, Validate(t));
+  }
+  // Four stages on the three-stage card.
+  for (DWORD s = 2; s < 4; ++s) {
+    t.dev->SetTextureStageState(s, D3DTSS_COLOROP, D3DTOP_ADD);
+    t.dev->SetTextureStageState(s, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    t.dev->SetTextureStageState(s, D3DTSS_COLORARG2, D3DTA_CURRENT);
+  }
+  {
+    ProfileGuard g(MARLIX_PROFILE_THREE_STAGES);
+    EXPECT_EQ(D3DERR_TOOMANYOPERATIONS, Validate(t));
+  }
+  t.dev->SetTextureStageState(2, D3DTSS_COLOROP, D3DTOP_DISABLE);
+  // Dot product as an alpha operation, and the temporary register without its cap.
+  t.dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_DOTPRODUCT3);
+  EXPECT_EQ(D3DERR_UNSUPPORTEDALPHAOPERATION, Validate(t));
+  t.dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_TEMP);
+  t.dev->SetTexture(1, nullptr);
+  t.dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+  EXPECT_EQ(D3D_OK, Validate(t));
+  {
+    ProfileGuard g(MARLIX_PROFILE_SINGLE_TEXTURE);
+    EXPECT_EQ(D3DERR_UNSUPPORTEDCOLORARG, Validate(t));
+  }
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_BOTHSRCALPHA);
+  EXPECT_EQ(D3DERR_CONFLICTINGRENDERSTATE, Validate(t));
+  for (DWORD s = 0; s < 8; ++s) t.dev->SetTexture(s, nullptr);
+  base->Release();
+  bump->Release();
+  env->Release();
+}
+
+TEST(D3D8Lifetime, LossAndReset) {
+  TestDevice t(8, 8);
+  ASSERT_NE(nullptr, t.dev);
+  EXPECT_EQ(D3D_OK, t.dev->TestCooperativeLevel());
+  IDirect3DTexture8* rtTex = nullptr;
+  ASSERT_EQ(D3D_OK, t.dev->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &rtTex));
+  t.dev->SetRenderState(D3DRS_FOGENABLE, TRUE);
+  MarlixD3D8LoseDevice(2);
+  EXPECT_EQ(D3DERR_DEVICELOST, t.dev->Present(nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(D3DERR_DEVICELOST, t.dev->TestCooperativeLevel());
+  EXPECT_EQ(D3DERR_DEVICELOST, t.dev->TestCooperativeLevel());
+  D3DPRESENT_PARAMETERS pp;
+  memset(&pp, 0, sizeof(pp));
+  pp.Windowed = TRUE;
+  pp.BackBufferWidth = 10;
+  pp.BackBufferHeight = 6;
+  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+  pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  pp.EnableAutoDepthStencil = TRUE;
+  pp.AutoDepthStencilFormat = D3DFMT_D24X8;
+  pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+  EXPECT_EQ(D3DERR_DEVICELOST, t.dev->Reset(&pp)) << "still lost";
+  EXPECT_EQ(D3DERR_DEVICENOTRESET, t.dev->TestCooperativeLevel());
+  EXPECT_EQ(D3DERR_DEVICENOTRESET, t.dev->TestCooperativeLevel());
+  // Drawing while lost succeeds without drawing.
+  EXPECT_EQ(D3D_OK, t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xffffffffu, 1.0f, 0));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->Reset(&pp)) << "a default-pool texture is still alive";
+  rtTex->Release();
+  ASSERT_EQ(D3D_OK, t.dev->Reset(&pp));
+  EXPECT_EQ(D3D_OK, t.dev->TestCooperativeLevel());
+  DWORD fog = 1;
+  t.dev->GetRenderState(D3DRS_FOGENABLE, &fog);
+  EXPECT_EQ(0u, fog) << "states are back to their defaults";
+  IDirect3DSurface8* bb = nullptr;
+  ASSERT_EQ(D3D_OK, t.dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &bb));
+  D3DSURFACE_DESC d;
+  bb->GetDesc(&d);
+  EXPECT_EQ(10u, d.Width);
+  EXPECT_EQ(6u, d.Height);
+  bb->Release();
+  D3DVIEWPORT8 vp;
+  t.dev->GetViewport(&vp);
+  EXPECT_EQ(10u, vp.Width);
+  EXPECT_EQ(D3D_OK, t.dev->Present(nullptr, nullptr, nullptr, nullptr));
+  // Zero polls: straight to the not-reset state.
+  MarlixD3D8LoseDevice(0);
+  EXPECT_EQ(D3DERR_DEVICENOTRESET, t.dev->TestCooperativeLevel());
+  EXPECT_EQ(D3D_OK, t.dev->Reset(&pp));
+}
+
+TEST(D3D8Lifetime, ReferenceCountsAndReleaseOfEveryObject) {
+  int before = MarlixD3D8LiveObjects();
+  {
+    TestDevice t(8, 8);
+    IDirect3DTexture8* tex = nullptr;
+    t.dev->CreateTexture(8, 8, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex);
+    IDirect3DSurface8* level = nullptr;
+    tex->GetSurfaceLevel(1, &level);
+    EXPECT_EQ(3u, tex->AddRef());  // creation, the level, this call
+    tex->Release();
+    // Binding holds a reference, as on the real runtime.
+    t.dev->SetTexture(0, tex);
+    EXPECT_EQ(2u, level->Release());
+    EXPECT_EQ(1u, tex->Release());
+    t.dev->SetTexture(0, nullptr);
+    IDirect3DSurface8* bb = nullptr;
+    t.dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &bb);
+    EXPECT_EQ(0u, bb->Release());
+    IDirect3DSurface8* img = nullptr;
+    t.dev->CreateImageSurface(4, 4, D3DFMT_R5G6B5, &img);
+    img->Release();
+  }
+  EXPECT_EQ(before, MarlixD3D8LiveObjects());
+}
+
+TEST(D3D8Lifetime, CopyRectsCopiesAndChecksBounds) {
+  TestDevice t(8, 8);
+  IDirect3DSurface8* a = nullptr;
+  IDirect3DSurface8* bb = nullptr;
+  t.dev->CreateImageSurface(4, 4, D3DFMT_X8R8G8B8, &a);
+  D3DLOCKED_RECT lr;
+  a->LockRect(&lr, nullptr, 0);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) ((uint32_t*)((uint8_t*)lr.pBits + y * lr.Pitch))[x] = 0xff000000u | (y * 4 + x);
+  a->UnlockRect();
+  t.dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &bb);
+  RECT r = {1, 1, 3, 3};
+  POINT p = {5, 6};
+  ASSERT_EQ(D3D_OK, t.dev->CopyRects(a, &r, 1, bb, &p));
+  EXPECT_EQ(5u, t.Rgb(5, 6));
+  EXPECT_EQ(10u, t.Rgb(6, 7));
+  POINT off = {7, 7};
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->CopyRects(a, &r, 1, bb, &off));
+  IDirect3DSurface8* b16 = nullptr;
+  t.dev->CreateImageSurface(4, 4, D3DFMT_R5G6B5, &b16);
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->CopyRects(a, nullptr, 0, b16, nullptr)) << "formats differ";
+  b16->Release();
+  bb->Release();
+  a->Release();
+}
+
+TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
+  // A busy scene: many overlapping blended textured quads, bilinear and point, with depth.
+  auto render = [](int threads, int fast, std::vector<uint32_t>& out) {
+    MarlixD3D8SetThreads(threads);
+    MarlixD3D8SetFastPaths(fast);
+    TestDevice t(96, 80);
+    uint32_t texels[64];
+    for (int i = 0; i < 64; ++i) texels[i] = (uint32_t)(i * 0x04030201u) | ((uint32_t)(i * 4) << 24);
+    IDirect3DTexture8* tex = t.Texture(8, 8, D3DFMT_A8R8G8B8, texels, 32);
+    t.dev->SetTexture(0, tex);
+    t.dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    t.dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    t.dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    for (int i = 0; i < 40; ++i) {
+      float x = (float)((i * 37) % 70) + 0.3f * (float)(i % 3), y = (float)((i * 23) % 60) + 0.17f * (float)i;
+      t.dev->SetTextureStageState(0, D3DTSS_MAGFILTER, i % 2 ? D3DTEXF_LINEAR : D3DTEXF_POINT);
+      t.dev->SetTextureStageState(0, D3DTSS_MINFILTER, i % 2 ? D3DTEXF_LINEAR : D3DTEXF_POINT);
+      t.Quad(x, y, x + 25.5f, y + 19.25f, 0x80ffffffu | ((uint32_t)(i * 5) << 8), -0.3f, 0.1f, 1.7f, 2.2f);
+    }
+    out.clear();
+    for (int y = 0; y < 80; ++y)
+      for (int x = 0; x < 96; ++x) out.push_back(t.Raw(x, y));
+    t.dev->SetTexture(0, nullptr);
+    tex->Release();
+  };
+  std::vector<uint32_t> a, b, c;
+  render(1, 0, a);
+  render(2, 0, b);
+  render(2, 1, c);
+  MarlixD3D8SetThreads(2);
+  MarlixD3D8SetFastPaths(1);
+  EXPECT_TRUE(a == b) << "thread count changed pixels";
+  EXPECT_TRUE(a == c) << "fast spans differ from the general pipeline";
+  size_t lit = 0;
+  for (uint32_t v : a) lit += (v & 0xffffff) != 0;
+  EXPECT_GT(lit, a.size() / 2);
+}

@@ -1,0 +1,246 @@
+// Device and mode enumeration: which adapter modes make the list, in what order, its limit, and
+// the capability flags that steer mode setting.
+#include "display_test.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <tuple>
+
+namespace {
+
+int ListedModes() {
+    int n = 0;
+    while (n < KS_MAX_MODES && ksGlobal.modes[n].index != -1) n++;
+    return n;
+}
+
+class Enumeration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testAdapter = 0;
+        MarlixD3D8SetProfile(MARLIX_PROFILE_DEFAULT);
+    }
+    void TearDown() override {
+        StopEngine();
+        MarlixD3D8SetProfile(MARLIX_PROFILE_DEFAULT);
+        testAdapter = 0;
+    }
+    // The engine up to driver selection, with the test's modes on the adapter.
+    void EnumerateWith(FakeModes* modes, bool windowed = true, bool use32Bit = true) {
+        InitEngine(windowed, use32Bit, false);
+        InstallModeFilter(modes);
+        KS_SelectDriver();
+    }
+};
+
+TEST_F(Enumeration, ListKeepsOnePerSizeAndFormatInAreaOrder) {
+    FakeModes fake{{Mode(1024, 768, D3DFMT_X8R8G8B8), Mode(800, 600, D3DFMT_X8R8G8B8, 60),
+                    Mode(800, 600, D3DFMT_X8R8G8B8, 85), Mode(640, 350, D3DFMT_X8R8G8B8),
+                    Mode(320, 240, D3DFMT_R5G6B5), Mode(800, 600, D3DFMT_R5G6B5),
+                    Mode(640, 480, D3DFMT_X8R8G8B8), Mode(640, 400, D3DFMT_UYVY),
+                    Mode(639, 480, D3DFMT_X8R8G8B8), Mode(1024, 399, D3DFMT_X8R8G8B8)}};
+    EnumerateWith(&fake);
+    EXPECT_EQ(KS_DRIVER_D3D8, ksGlobal.driverId);
+    ASSERT_EQ(5, ListedModes());
+
+    // Smallest area first; the two 800x600 records have equal areas and may come either way.
+    const KSVideoMode* m = ksGlobal.modes;
+    EXPECT_EQ(std::make_tuple(7, 640, 400, 0, (int)D3DFMT_UYVY),
+              std::make_tuple(m[0].index, m[0].width, m[0].height, m[0].bits, m[0].format));
+    EXPECT_EQ(std::make_tuple(6, 640, 480, 32), std::make_tuple(m[1].index, m[1].width, m[1].height, m[1].bits));
+    std::set<std::tuple<int, int, int>> middle = {{m[2].index, m[2].bits, m[2].format},
+                                                  {m[3].index, m[3].bits, m[3].format}};
+    std::set<std::tuple<int, int, int>> expected = {{1, 32, (int)D3DFMT_X8R8G8B8}, {5, 16, (int)D3DFMT_R5G6B5}};
+    EXPECT_EQ(expected, middle);
+    EXPECT_EQ(800, m[2].width);
+    EXPECT_EQ(800, m[3].width);
+    EXPECT_EQ(std::make_tuple(0, 1024, 768), std::make_tuple(m[4].index, m[4].width, m[4].height));
+}
+
+TEST_F(Enumeration, SortOrderDoesNotDependOnTheAdapters) {
+    FakeModes fake{{Mode(1600, 1200, D3DFMT_R5G6B5), Mode(640, 480, D3DFMT_R5G6B5), Mode(1024, 768, D3DFMT_R5G6B5),
+                    Mode(800, 600, D3DFMT_R5G6B5), Mode(1280, 1024, D3DFMT_R5G6B5)}};
+    EnumerateWith(&fake);
+    ASSERT_EQ(5, ListedModes());
+    int widths[5] = {640, 800, 1024, 1280, 1600};
+    for (int i = 0; i < 5; i++) EXPECT_EQ(widths[i], ksGlobal.modes[i].width) << i;
+}
+
+TEST_F(Enumeration, RealAdapterListsEachStandardSizeInBothDepths) {
+    InitEngine(true, true);
+    // The software adapter offers 11 sizes in R5G6B5 and X8R8G8B8 at three rates; 640x400 is the
+    // smallest that qualifies.
+    ASSERT_EQ(16, ListedModes());
+    EXPECT_EQ(640, ksGlobal.modes[0].width);
+    EXPECT_EQ(400, ksGlobal.modes[0].height);
+    EXPECT_EQ(1600, ksGlobal.modes[15].width);
+    for (int i = 1; i < 16; i++)
+        EXPECT_LE(ksGlobal.modes[i - 1].width * ksGlobal.modes[i - 1].height,
+                  ksGlobal.modes[i].width * ksGlobal.modes[i].height);
+}
+
+TEST_F(Enumeration, StoresAtMost255ModesButLogsEveryOne) {
+    FakeModes fake;
+    for (UINT i = 0; i < 300; i++) fake.modes.push_back(Mode(640 + i, 480, D3DFMT_X8R8G8B8));
+
+    char dir[] = "/tmp/ksdisplayXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    char* old = getcwd(nullptr, 0);
+    ASSERT_EQ(0, chdir(dir));
+    InitEngine(true, true, false);
+    InstallModeFilter(&fake);
+    verbose = 1;
+    KS_SelectDriver();
+    verbose = 0;
+
+    EXPECT_EQ(255, ListedModes());
+    EXPECT_EQ(-1, ksGlobal.modes[255].index);
+    for (int i = 0; i < 255; i++) {
+        EXPECT_EQ(i, ksGlobal.modes[i].index);
+        EXPECT_EQ(640 + i, ksGlobal.modes[i].width);
+    }
+    std::ifstream log("ks.log");
+    std::string line;
+    int added = 0;
+    while (std::getline(log, line))
+        if (line.find("Add Mode Width: ") != std::string::npos) added++;
+    EXPECT_EQ(300, added);
+    EXPECT_EQ(0, chdir(old));
+    free(old);
+    std::string cleanup = std::string("rm -rf ") + dir;
+    EXPECT_EQ(0, system(cleanup.c_str()));
+}
+
+TEST_F(Enumeration, NoUsableModeIsFatal) {
+    UseThreadsafeDeathTests();
+    FakeModes fake{{Mode(640, 350, D3DFMT_X8R8G8B8), Mode(320, 240, D3DFMT_X8R8G8B8), Mode(320, 240, D3DFMT_R5G6B5)}};
+    EXPECT_EXIT(EnumerateWith(&fake), ::testing::ExitedWithCode(1),
+                "No video modes found!  Try a different bit depth or device.");
+}
+
+TEST_F(Enumeration, ModeOfUnknownDepthIsNeverChosen) {
+    UseThreadsafeDeathTests();
+    FakeModes fake{{Mode(640, 480, D3DFMT_UYVY)}};
+    EXPECT_EXIT(
+        {
+            EnumerateWith(&fake, false, true);
+            KSGFX_SetMode(640, 480, 60);
+        },
+        ::testing::ExitedWithCode(1), "Could not find the video mode you requested.");
+}
+
+TEST_F(Enumeration, DeviceListIsHalThenRef) {
+    InitEngine(true, true);
+    ASSERT_EQ(2, ksGlobal.deviceCount);
+    EXPECT_STREQ("HAL", ksGlobal.devices[0].name);
+    EXPECT_STREQ("REF", ksGlobal.devices[1].name);
+    EXPECT_EQ(D3DDEVTYPE_HAL, ksGlobal.devices[0].type);
+    EXPECT_EQ(D3DDEVTYPE_REF, ksGlobal.devices[1].type);
+    for (int i = 0; i < 2; i++) {
+        EXPECT_STREQ(" ", ksGlobal.devices[i].about);
+        EXPECT_EQ(1, ksGlobal.devices[i].hardware);
+        EXPECT_EQ(1, ksGlobal.devices[i].zbuffer);
+    }
+}
+
+TEST_F(Enumeration, HardwareTransformCapsGiveMixedProcessing) {
+    KSViewport vp;
+    StartEngine(true, true, 0, 0, &vp);
+    EXPECT_EQ(1, ksGlobal.caps.hardwareTnL);
+    EXPECT_EQ(1, ksGlobal.caps.canRenderWindowed);
+    EXPECT_EQ((int32_t)ksGlobal.devices[0].caps.MaxActiveLights, ksGlobal.caps.maxLights);
+    D3DDEVICE_CREATION_PARAMETERS params;
+    ASSERT_EQ(D3D_OK, ksGlobal.device->GetCreationParameters(&params));
+    EXPECT_EQ((DWORD)D3DCREATE_MIXED_VERTEXPROCESSING, params.BehaviorFlags);
+    DWORD software = 7;
+    ksGlobal.device->GetRenderState(D3DRS_SOFTWAREVERTEXPROCESSING, &software);
+    EXPECT_EQ(0u, software);
+}
+
+TEST_F(Enumeration, NoHardwareTransformGivesEightLightsAndSoftwareProcessing) {
+    MarlixD3D8SetProfile(MARLIX_PROFILE_NO_TNL);
+    KSViewport vp;
+    StartEngine(true, true, 0, 0, &vp);
+    EXPECT_EQ(0, ksGlobal.caps.hardwareTnL);
+    EXPECT_EQ(8, ksGlobal.caps.maxLights);
+    D3DDEVICE_CREATION_PARAMETERS params;
+    ASSERT_EQ(D3D_OK, ksGlobal.device->GetCreationParameters(&params));
+    EXPECT_EQ((DWORD)D3DCREATE_SOFTWARE_VERTEXPROCESSING, params.BehaviorFlags);
+    DWORD software = 0;
+    ksGlobal.device->GetRenderState(D3DRS_SOFTWAREVERTEXPROCESSING, &software);
+    EXPECT_EQ(1u, software);
+}
+
+TEST_F(Enumeration, MaxLightsIsForcedToEightWhateverTheCapsSay) {
+    MarlixD3D8SetProfile(MARLIX_PROFILE_NO_TNL);
+    InitEngine(true, true);
+    ksGlobal.devices[0].caps.MaxActiveLights = 3;
+    ksGlobal.devices[0].caps.MaxSimultaneousTextures = 1;
+    KS_ReadDeviceCaps();
+    EXPECT_EQ(8, ksGlobal.caps.maxLights);
+    EXPECT_EQ(1, ksGlobal.caps.singleTexture);
+    ksGlobal.devices[0].caps.MaxSimultaneousTextures = 4;
+    KS_ReadDeviceCaps();
+    EXPECT_EQ(1, ksGlobal.caps.singleTexture) << "never cleared within a run";
+    EXPECT_EQ(4, ksGlobal.caps.MaxSimultaneous);
+}
+
+TEST_F(Enumeration, WindowlessCardCannotRunWindowed) {
+    UseThreadsafeDeathTests();
+    MarlixD3D8SetProfile(MARLIX_PROFILE_NO_WINDOWED);
+    EXPECT_EXIT(
+        {
+            KSViewport vp;
+            StartEngine(true, true, 0, 0, &vp);
+        },
+        ::testing::ExitedWithCode(1), "This video card does not support rendering to a window");
+}
+
+TEST_F(Enumeration, SecondAdapterIsUsedThroughout) {
+    MarlixD3D8SetProfile(MARLIX_PROFILE_TWO_ADAPTERS);
+    testAdapter = 1;
+    KSViewport vp;
+    StartEngine(true, true, 0, 0, &vp);
+    EXPECT_EQ(2, ksGlobal.adapterCount);
+    EXPECT_EQ(1, ksGlobal.currentAdapter);
+    EXPECT_NE(nullptr, ksGlobal.adapters[1].device);
+    EXPECT_EQ(ksGlobal.adapters[1].device, ksGlobal.device);
+    D3DDEVICE_CREATION_PARAMETERS params;
+    ASSERT_EQ(D3D_OK, ksGlobal.device->GetCreationParameters(&params));
+    EXPECT_EQ(1u, params.AdapterOrdinal);
+    EXPECT_EQ(D3DDEVTYPE_HAL, params.DeviceType);
+    // The windowed back buffer has the second adapter's desktop format.
+    EXPECT_EQ(ksGlobal.adapters[1].desktopMode.Format, ksGlobal.backBufferFormat);
+}
+
+TEST_F(Enumeration, AdapterNumberBeyondTheAdaptersIsTheLastOne) {
+    MarlixD3D8SetProfile(MARLIX_PROFILE_TWO_ADAPTERS);
+    testAdapter = 7;
+    InitEngine(true, true);
+    EXPECT_EQ(1, ksGlobal.primaryAdapter);
+    EXPECT_EQ(1, ksGlobal.currentAdapter);
+    EXPECT_EQ(16, ListedModes());
+}
+
+TEST_F(Enumeration, DepthFormatIsTheDeepestTheAdapterTakes) {
+    InitEngine(true, true);
+    D3DFORMAT depth = D3DFMT_UNKNOWN;
+    ASSERT_EQ(1, KS_FindDepthFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, &depth));
+    // The first of D32, D24X8, D16 that passes both checks.
+    D3DFORMAT first = D3DFMT_UNKNOWN;
+    for (D3DFORMAT f : {D3DFMT_D32, D3DFMT_D24X8, D3DFMT_D16}) {
+        if (SUCCEEDED(ksGlobal.d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL,
+                                                      D3DRTYPE_SURFACE, f)) &&
+            SUCCEEDED(ksGlobal.d3d->CheckDepthStencilMatch(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, f))) {
+            first = f;
+            break;
+        }
+    }
+    EXPECT_EQ(first, depth);
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+// Mode setting and device lifetime: full-screen mode matching, windowed client area, default
+// states and matrices, viewports, presentation through a lost device, and a clean shutdown.
+#include "display_test.h"
+
+#include <string.h>
+
+namespace {
+
+uint32_t Bits(float f) {
+    uint32_t u;
+    memcpy(&u, &f, 4);
+    return u;
+}
+
+class ModeSetting : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testAdapter = 0;
+        MarlixD3D8SetProfile(MARLIX_PROFILE_DEFAULT);
+    }
+    void TearDown() override { StopEngine(); }
+};
+
+TEST_F(ModeSetting, FullScreenMatchesSizeAndDepth) {
+    FakeModes fake{{Mode(800, 600, D3DFMT_X8R8G8B8), Mode(800, 600, D3DFMT_R5G6B5, 75), Mode(1024, 768, D3DFMT_X8R8G8B8)}};
+    InitEngine(false, true, false);
+    InstallModeFilter(&fake);
+    KS_SelectDriver();
+    KSViewport vp;
+    SetModeAndViewport(800, 600, &vp);
+    EXPECT_EQ(800, ksGlobal.screenWidth);
+    EXPECT_EQ(600, ksGlobal.screenHeight);
+    EXPECT_EQ(32, ksGlobal.screenBits);
+    EXPECT_EQ(D3DFMT_X8R8G8B8, ksGlobal.backBufferFormat);
+    const D3DPRESENT_PARAMETERS& pp = ksGlobal.adapters[0].presentParams;
+    EXPECT_FALSE(pp.Windowed);
+    EXPECT_EQ(D3DSWAPEFFECT_FLIP, pp.SwapEffect);
+    EXPECT_EQ((DWORD)D3DPRESENTFLAG_LOCKABLE_BACKBUFFER, pp.Flags);
+    EXPECT_TRUE(pp.EnableAutoDepthStencil);
+    D3DSURFACE_DESC desc;
+    ASSERT_EQ(D3D_OK, ksGlobal.backBuffer->GetDesc(&desc));
+    EXPECT_EQ(800u, desc.Width);
+    EXPECT_EQ(D3DFMT_X8R8G8B8, desc.Format);
+}
+
+TEST_F(ModeSetting, SixteenBitModeIsFoundOnlyAmongSixteenBitModes) {
+    InitEngine(false, false);
+    KSViewport vp;
+    SetModeAndViewport(640, 480, &vp);
+    EXPECT_EQ(16, ksGlobal.screenBits);
+    EXPECT_EQ(D3DFMT_R5G6B5, ksGlobal.backBufferFormat);
+}
+
+TEST_F(ModeSetting, ThirtyTwoBitModesDoNotServeSixteenBits) {
+    UseThreadsafeDeathTests();
+    FakeModes fake{{Mode(800, 600, D3DFMT_X8R8G8B8), Mode(800, 600, D3DFMT_X8R8G8B8, 85)}};
+    EXPECT_EXIT(
+        {
+            InitEngine(false, false, false);
+            InstallModeFilter(&fake);
+            KS_SelectDriver();
+            KSGFX_SetMode(800, 600, 60);
+        },
+        ::testing::ExitedWithCode(1), "Could not find the video mode you requested.");
+}
+
+TEST_F(ModeSetting, WindowedUsesTheClientAreaNotTheArguments) {
+    HWND window = MakeTestWindow(300, 200, WS_OVERLAPPEDWINDOW);
+    InitEngine(true, false);
+    KSViewport vp;
+    SetModeAndViewport(1024, 768, &vp);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(300, client.right);
+    EXPECT_EQ(client.right, ksGlobal.screenWidth);
+    EXPECT_EQ(client.bottom, ksGlobal.screenHeight);
+    EXPECT_EQ(0, memcmp(&client, &ksGlobal.clientRect[0], sizeof(RECT)));
+    EXPECT_EQ(0, memcmp(&client, &ksGlobal.clientRect[1], sizeof(RECT)));
+    D3DSURFACE_DESC desc;
+    ASSERT_EQ(D3D_OK, ksGlobal.backBuffer->GetDesc(&desc));
+    EXPECT_EQ(300u, desc.Width);
+    EXPECT_EQ(200u, desc.Height);
+    // The back buffer takes the desktop's format; the 2D layer packs for it.
+    EXPECT_EQ(ksGlobal.adapters[0].desktopMode.Format, desc.Format);
+    EXPECT_EQ(KS_FormatBits(desc.Format), ksGlobal.screenBits);
+    EXPECT_EQ(299, vp.x2);
+    EXPECT_EQ(199, vp.y2);
+    EXPECT_EQ(8, vp.value);
+}
+
+TEST_F(ModeSetting, DefaultStatesAndMatrices) {
+    KSViewport vp;
+    StartEngine(true, true, 0, 0, &vp);
+    IDirect3DDevice8* dev = ksGlobal.device;
+    DWORD v;
+    dev->GetRenderState(D3DRS_ZFUNC, &v);
+    EXPECT_EQ((DWORD)D3DCMP_LESSEQUAL, v);
+    dev->GetRenderState(D3DRS_CULLMODE, &v);
+    EXPECT_EQ((DWORD)D3DCULL_NONE, v);
+    dev->GetRenderState(D3DRS_LIGHTING, &v);
+    EXPECT_EQ(0u, v);
+    dev->GetRenderState(D3DRS_DITHERENABLE, &v);
+    EXPECT_EQ(1u, v);
+    dev->GetTextureStageState(3, D3DTSS_TEXCOORDINDEX, &v);
+    EXPECT_EQ(3u, v);
+
+    D3DMATRIX p;
+    ASSERT_EQ(D3D_OK, dev->GetTransform(D3DTS_PROJECTION, &p));
+    EXPECT_EQ(0x3F800080u, Bits(p._33));
+    EXPECT_EQ(0xC12000A0u, Bits(p._43));
+    EXPECT_EQ(1.0f, p._34);
+    EXPECT_NEAR(1.7320508f, p._11, 1e-4f);
+    EXPECT_EQ(Bits(p._11 * 1.6f), Bits(p._22));
+    EXPECT_EQ(0.0f, p._44);
+    EXPECT_EQ(0, memcmp(&p, ksGlobal.defaultProjection, sizeof(p)));
+    D3DMATRIX world;
+    dev->GetTransform(D3DTS_WORLD, &world);
+    EXPECT_EQ(1.0f, world._11);
+    EXPECT_EQ(0.0f, world._41);
+}
+
+TEST_F(ModeSetting, ViewportRecordsAndDeviceViewport) {
+    KSViewport vp;
+    StartEngine(true, true, 0, 0, &vp);
+    KSViewport v;
+    KS_MakeViewport(&v, 10, 20, 109, 69, 5);
+    EXPECT_EQ(100.0f, v.width);
+    EXPECT_EQ(50.0f, v.height);
+    EXPECT_EQ(60.0f, v.centreX);
+    EXPECT_EQ(45.0f, v.centreY);
+    EXPECT_EQ(50.0f, v.halfWidth);
+    EXPECT_EQ(25.0f, v.halfHeight);
+    EXPECT_EQ(10, ksGlobal.clipX1);
+    EXPECT_EQ(69, ksGlobal.clipY2);
+
+    KS_ResizeViewport(&v, 0, 0, 63, 31);
+    EXPECT_EQ(5, v.value);
+    EXPECT_EQ(64.0f, ksGlobal.viewport.width);
+    D3DVIEWPORT8 d;
+    ASSERT_EQ(D3D_OK, ksGlobal.device->GetViewport(&d));
+    EXPECT_EQ(0u, d.X);
+    EXPECT_EQ(64u, d.Width);
+    EXPECT_EQ(32u, d.Height);
+    EXPECT_EQ(1.0f, d.MaxZ);
+}
+
+TEST_F(ModeSetting, TransformModeSwitchesCulling) {
+    KSViewport vp;
+    StartEngine(true, true, 0, 0, &vp);
+    DWORD v;
+    ksGlobal.cachedMethod = 12;
+    KS_SetTransformMode(1);
+    ksGlobal.device->GetRenderState(D3DRS_CULLMODE, &v);
+    EXPECT_EQ((DWORD)D3DCULL_CCW, v);
+    EXPECT_EQ(-1, ksGlobal.cachedMethod);
+    KS_SetTransformMode(0);
+    ksGlobal.device->GetRenderState(D3DRS_CULLMODE, &v);
+    EXPECT_EQ((DWORD)D3DCULL_NONE, v);
+}
+
+TEST_F(ModeSetting, LostDeviceComesBackWithinShowFrame) {
+    KSViewport vp;
+    StartEngine(true, true, 0, 0, &vp);
+    MarlixD3D8Counters before, after;
+    MarlixD3D8GetCounters(&before);
+    int64_t start = MarlixClockRead();
+    ksGlobal.device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+
+    MarlixD3D8LoseDevice(2);
+    int parity = KSGFX_ShowFrame();
+    EXPECT_EQ(1, parity);
+    MarlixD3D8GetCounters(&after);
+    EXPECT_EQ(before.resets + 1, after.resets);
+    // Two lost polls and the not-reset one, a second apart.
+    EXPECT_GE(MarlixClockRead() - start, 3 * MARLIX_CLOCK_FREQUENCY);
+    EXPECT_EQ(D3D_OK, ksGlobal.device->TestCooperativeLevel());
+
+    // The new back buffer is current, and the default states are back.
+    ASSERT_NE(nullptr, ksGlobal.backBuffer);
+    EXPECT_EQ(ksGlobal.backBuffer, ksGlobal.renderTarget);
+    EXPECT_EQ(ksGlobal.backBuffer, ksGlobal.drawSurface);
+    DWORD v;
+    ksGlobal.device->GetRenderState(D3DRS_ZFUNC, &v);
+    EXPECT_EQ((DWORD)D3DCMP_LESSEQUAL, v);
+    KSGFX_SetColour(KSGFX_MakeColour(0, 255, 0));
+    KSGFX_FillRect(0, 0, 3, 3);
+    ASSERT_NE(nullptr, KSGFX_LockFrame());
+    EXPECT_EQ(0x00FF00u, FramePixel(1, 1) & 0xFFFFFF);
+    KSGFX_UnlockFrame();
+
+    EXPECT_EQ(0, KSGFX_ShowFrame());
+    MarlixD3D8Counters later;
+    MarlixD3D8GetCounters(&later);
+    EXPECT_EQ(after.resets, later.resets);
+}
+
+TEST_F(ModeSetting, ShutdownLeavesNothingBehind) {
+    KSViewport vp;
+    StartEngine(false, true, 640, 480, &vp);
+    KSGFX_ShowFrame();
+    EXPECT_EQ(0, StopEngine());
+    EXPECT_EQ(0, MarlixD3D8LiveObjects());
+    EXPECT_EQ(nullptr, ksGlobal.device);
+    EXPECT_EQ(nullptr, ksGlobal.d3d);
+    EXPECT_EQ(nullptr, ksGlobal.backBuffer);
+}
+
+TEST_F(ModeSetting, SettingTheModeAgainReleasesTheOldDevice) {
+    KSViewport vp;
+    StartEngine(true, true, 0, 0, &vp);
+    SetModeAndViewport(0, 0, &vp);
+    EXPECT_EQ(0, StopEngine());
+    EXPECT_EQ(0, MarlixD3D8LiveObjects());
+}
+
+TEST_F(ModeSetting, TwoRunsInOneProcess) {
+    for (int run = 0; run < 2; run++) {
+        KSViewport vp;
+        StartEngine(true, true, 0, 0, &vp);
+        KSGFX_ClearScreen();
+        KSGFX_ShowFrame();
+        EXPECT_EQ(0, StopEngine()) << run;
+        EXPECT_EQ(0, MarlixD3D8LiveObjects()) << run;
+    }
+}
+
+}  // namespace
