@@ -23,7 +23,8 @@ list(APPEND WINDOWS_SOURCES ${ENGINE_SOURCES})
 
 add_library(vis_marlix SHARED ${WINDOWS_SOURCES})
 target_include_directories(vis_marlix PRIVATE ${CMAKE_SOURCE_DIR}/plugin ${CMAKE_SOURCE_DIR}/engine ${ENGINE_DIRS})
-target_link_libraries(vis_marlix PRIVATE marlix_jpeg d3d8 user32 kernel32 gdi32 comctl32)
+# ole32 and uuid serve the COM calls and interface ids of the DirectX version probe.
+target_link_libraries(vis_marlix PRIVATE marlix_jpeg d3d8 user32 kernel32 gdi32 comctl32 ole32 uuid)
 # Self-contained: no MinGW runtime DLLs to ship beside the plug-in. Only the dllexport'ed entry
 # point is exported (ld stops auto-exporting once one symbol is marked).
 target_link_options(vis_marlix PRIVATE -static-libgcc -static-libstdc++ -Wl,--exclude-all-symbols)

@@ -45,9 +45,15 @@ KSEntity* KS_SetEntityPosition(KSEntity* entity, float x, float y, float z);
 void KS_RotateEntity(KSEntity* entity, float ax, float ay, float az);
 KSEntity* KS_ScaleEntity(KSEntity* entity, float sx, float sy, float sz);
 KSEntity* KS_SetEntityScale(KSEntity* entity, float sx, float sy, float sz);
-// Poses every segment from its key tracks at the frame.
+// Poses every segment from its key tracks at the frame. Key counts come from files: a track whose
+// count is not positive or whose key array is missing counts as empty; keys out of frame order
+// give a meaningless pose but are never read outside their track.
 void KS_AnimateEntity(KSEntity* entity, int32_t frame);
 // Per-frame transform with the current camera: segment world matrices, box culling, work vertices.
+// Nothing happens without a current camera. Hierarchy links are checked first: a link that does
+// not point at a segment of the same object is not followed, and each segment is transformed at
+// most once per call, so cyclic links end the walk. A billboard segment with fewer than five
+// vertices is treated as not visible.
 void KS_TransformEntity(KSEntity* entity);
 // Segment state setters; a segment number outside the object is ignored.
 void KS_SetSegmentPosition(KSEntity* entity, int32_t segment, float x, float y, float z);

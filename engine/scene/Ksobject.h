@@ -123,6 +123,12 @@ struct KSSegment {
     int32_t lodCount;              // entries in each of the two arrays
 };
 
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// With 32-bit pointers the records have the engine's documented sizes.
+static_assert(sizeof(KSVertex) == 32 && sizeof(KSFace) == 76 && sizeof(KSKey) == 124,
+              "vertex, face and key records keep their sizes");
+#endif
+
 struct KSObject {
     char* name;
     KSSegment* segments;

@@ -90,10 +90,13 @@ IDirect3DTexture8* KS_LoadDDS(const char* path, int32_t* width, int32_t* height)
     uint32_t levels = KS_Get32LE(desc + 24);
     if (levels == 0) levels = 1;
     D3DFORMAT format = KS_DDSFormat(desc);
-    // A size no texture can have, or more levels than the full chain, is a damaged file.
+    // A size no texture of this device can have, or more levels than the full chain, is a damaged
+    // file rather than a reason to stop the program.
     uint32_t chain = 1;
     for (uint32_t side = (w > h ? w : h); side > 1; side >>= 1) chain++;
-    if (format == D3DFMT_UNKNOWN || !KS_ImageSizeOk(w, h) || levels > chain || !ksGlobal.device) {
+    bool tooLarge = (ksGlobal.caps.MaxTextureWidth > 0 && w > (uint32_t)ksGlobal.caps.MaxTextureWidth) ||
+                    (ksGlobal.caps.MaxTextureHeight > 0 && h > (uint32_t)ksGlobal.caps.MaxTextureHeight);
+    if (format == D3DFMT_UNKNOWN || !KS_ImageSizeOk(w, h) || tooLarge || levels > chain || !ksGlobal.device) {
         KS_CloseFile(file);
         return nullptr;
     }

@@ -30,8 +30,7 @@ Device::Device() {
   st.stream = nullptr;
   st.indices = nullptr;
   for (int i = 0; i < 256; ++i) gamma.red[i] = gamma.green[i] = gamma.blue[i] = (WORD)(i * 257);
-  const char* lost = getenv("MARLIX_DEVICE_LOST");
-  if (lost && *lost) lossAfterPresents = atoi(lost);
+  lossAfterPresents = TakeEnvironmentLoss();
   lostEpochSeen = g_lostEpoch.load();
 }
 
@@ -60,8 +59,6 @@ static void DropImplicit(Surface*& s) {
 
 void Device::ReleasePresentation() {
   Flush();
-  if (renderTarget && renderTarget != backBuffer) renderTarget->Release();
-  if (depthStencil && depthStencil != autoDepth) depthStencil->Release();
   renderTarget = nullptr;
   depthStencil = nullptr;
   DropImplicit(backBuffer);
@@ -497,16 +494,8 @@ HRESULT WINAPI Device::SetRenderTarget(IDirect3DSurface8* rtI, IDirect3DSurface8
   if (ds && (!(ds->usage & D3DUSAGE_DEPTHSTENCIL) || ds->width < newRt->width || ds->height < newRt->height))
     return D3DERR_INVALIDCALL;
   Flush();
-  auto hold = [this](Surface* s) {
-    if (s && s != backBuffer && s != autoDepth) s->AddRef();
-  };
-  auto drop = [this](Surface* s) {
-    if (s && s != backBuffer && s != autoDepth) s->Release();
-  };
-  hold(newRt);
-  hold(ds);
-  drop(renderTarget);
-  drop(depthStencil);
+  // The device only points at its targets (as the runtime keeps them internally); a target
+  // released while bound gives way to the back buffer and the automatic depth buffer.
   renderTarget = newRt;
   depthStencil = ds;
   st.viewport.X = st.viewport.Y = 0;
@@ -920,7 +909,12 @@ HRESULT WINAPI Device::GetPaletteEntries(UINT n, PALETTEENTRY* e) {
 }
 
 HRESULT WINAPI Device::SetCurrentTexturePalette(UINT n) {
-  if (palettes.find(n) == palettes.end()) return D3DERR_INVALIDCALL;
+  // A palette may be made current before its entries are set; until then it is opaque black.
+  if (n > 0xffff) return D3DERR_INVALIDCALL;
+  if (palettes.find(n) == palettes.end()) {
+    PALETTEENTRY black = {0, 0, 0, 255};
+    palettes[n].assign(256, black);
+  }
   if (st.palette != n) ++paletteSerial;
   st.palette = n;
   return D3D_OK;

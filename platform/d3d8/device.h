@@ -11,6 +11,7 @@
 namespace mxd3d {
 
 bool ModeExists(UINT w, UINT h, D3DFORMAT f);
+int TakeEnvironmentLoss();
 void AdapterDesktopMode(UINT adapter, D3DDISPLAYMODE* m);
 
 enum { MAX_RS = 256, MAX_TSS = 32, MAX_LIGHTS = 4096 };

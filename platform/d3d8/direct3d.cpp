@@ -20,12 +20,42 @@ void CountObject(int delta) { g_liveObjects.fetch_add(delta); }
 static const char* const kProfileNames[MARLIX_PROFILE_COUNT] = {
     "default", "single-texture", "three-stages", "no-tnl", "no-r5g6b5", "no-windowed", "two-adapters"};
 
+// MARLIX_DEVICE_PROFILE holds a profile name and/or "lost=N", separated by commas.
+static void ParseProfileEnv(int* profile, int* lost) {
+  *profile = 0;
+  *lost = -1;
+  const char* env = getenv("MARLIX_DEVICE_PROFILE");
+  if (env) {
+    char buf[128];
+    strncpy(buf, env, sizeof(buf) - 1);
+    buf[sizeof(buf) - 1] = 0;
+    for (char* tok = strtok(buf, ", "); tok; tok = strtok(nullptr, ", ")) {
+      if (strncmp(tok, "lost=", 5) == 0) {
+        *lost = atoi(tok + 5);
+      } else {
+        int p = MarlixD3D8ProfileFromName(tok);
+        if (p >= 0) *profile = p;
+      }
+    }
+  }
+  const char* lostEnv = getenv("MARLIX_DEVICE_LOST");
+  if (lostEnv && *lostEnv) *lost = atoi(lostEnv);
+}
+
+// The loss asked for by the environment applies to the first device of the process only.
+int TakeEnvironmentLoss() {
+  static std::atomic<bool> taken{false};
+  if (taken.exchange(true)) return -1;
+  int profile, lost;
+  ParseProfileEnv(&profile, &lost);
+  return lost;
+}
+
 int CurrentProfile() {
   int p = g_profile.load();
   if (p < 0) {
-    const char* env = getenv("MARLIX_DEVICE_PROFILE");
-    p = env ? MarlixD3D8ProfileFromName(env) : 0;
-    if (p < 0) p = 0;
+    int lost;
+    ParseProfileEnv(&p, &lost);
     int expected = -1;
     g_profile.compare_exchange_strong(expected, p);
     p = g_profile.load();

@@ -226,6 +226,8 @@ static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex*
   int64_t x[3], y[3];
   const RVertex* v[3] = {v0, v1, v2};
   for (int i = 0; i < 3; ++i) {
+    // Positions far outside any target (or not numbers) make no pixels and would overflow.
+    if (!(fabsf(v[i]->x) < 1e7f) || !(fabsf(v[i]->y) < 1e7f)) return false;
     x[i] = Snap(v[i]->x);
     y[i] = Snap(v[i]->y);
   }
@@ -940,15 +942,22 @@ static FastSpan Classify(const PixelState& s) {
     f.ok = true;
     return f;
   }
-  if (s.depth && s.zEnable) return f;
+  if (s.depth && s.zEnable) {
+    D3DFORMAT df = s.depthFormat;
+    if (df != D3DFMT_D16 && df != D3DFMT_D16_LOCKABLE && df != D3DFMT_D32 && df != D3DFMT_D24X8 &&
+        df != D3DFMT_D24S8)
+      return f;
+  }
   const StageDesc& sd = s.stages[0];
   if (!sd.levels || sd.bump || sd.resultArg == D3DTA_TEMP) return f;
   if (sd.addressU != D3DTADDRESS_WRAP || sd.addressV != D3DTADDRESS_WRAP) return f;
   if (sd.magFilter != sd.minFilter) return f;
-  if (sd.levelCount != 1 && sd.mipFilter != D3DTEXF_NONE) return f;
+  if (sd.mipFilter == D3DTEXF_LINEAR && sd.levelCount > 1) return f;
+  for (int i = 0; i < sd.levelCount; ++i) {
+    int lw = sd.levels[i].width, lh = sd.levels[i].height;
+    if ((lw & (lw - 1)) || (lh & (lh - 1))) return f;
+  }
   if (sd.magFilter != D3DTEXF_POINT && sd.magFilter != D3DTEXF_LINEAR) return f;
-  int w = sd.levels[0].width, h = sd.levels[0].height;
-  if ((w & (w - 1)) || (h & (h - 1))) return f;
   f.bilinear = sd.magFilter == D3DTEXF_LINEAR;
   DWORD a1 = sd.colorArg[1], a2 = sd.colorArg[2];
   bool diff2 = a2 == D3DTA_DIFFUSE || a2 == D3DTA_CURRENT;
@@ -988,18 +997,68 @@ static inline __m128i Div255x8(__m128i x) {
 
 static inline __m128i Widen(uint32_t c) { return _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)c), _mm_setzero_si128()); }
 
-template <bool Bilinear, int Blend, int Color, int Alpha>
+struct LevelView {
+  const uint32_t* texels;
+  int wmask, hmask, shift;
+  float fw, fh;
+};
+
+// The mip level for a footprint, exactly as Sample() picks it (point or no mip filter).
+static inline int PickLevel(const StageDesc& sd, float lod) {
+  int level = sd.maxMipLevel < sd.levelCount ? sd.maxMipLevel : sd.levelCount - 1;
+  lod += sd.lodBias;
+  if (!(lod <= 0.0f || sd.mipFilter == D3DTEXF_NONE || sd.levelCount == 1)) {
+    level += (int)floorf(lod + 0.5f);
+    if (level > sd.levelCount - 1) level = sd.levelCount - 1;
+  }
+  return level;
+}
+
+// log2 of the texel footprint at (u, v) with 1/q = iq, as ShadePixel computes it.
+static inline float Footprint(const StageDesc& sd, const float* tp, float u, float v, float iq) {
+  float dudx = (tp[1] - u * tp[7]) * iq, dudy = (tp[2] - u * tp[8]) * iq;
+  float dvdx = (tp[4] - v * tp[7]) * iq, dvdy = (tp[5] - v * tp[8]) * iq;
+  float w0 = (float)sd.levels[0].width, h0 = (float)sd.levels[0].height;
+  float lx = (dudx * w0) * (dudx * w0) + (dvdx * h0) * (dvdx * h0);
+  float ly = (dudy * w0) * (dudy * w0) + (dvdy * h0) * (dvdy * h0);
+  float m = lx > ly ? lx : ly;
+  return m > 0.0f ? 0.5f * log2f(m) : -100.0f;
+}
+
+template <bool Bilinear, int Blend, int Color, int Alpha, bool Persp>
 static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a, const float* pl, bool alphaTest) {
-  const TextureLevelCache& lv = s.stages[0].levels[0];
-  const uint32_t* tex = lv.texels.data();
-  const int wmask = lv.width - 1, hmask = lv.height - 1;
-  int shiftW = 0;
-  while ((1 << shiftW) < lv.width) ++shiftW;
-  const float fw = (float)lv.width, fh = (float)lv.height;
-  // Same arithmetic as the general pipeline: S and T step in floats, u = S / Q with Q constant.
-  const float iq = 1.0f / a[AT_TEX + 2];
-  float S = a[AT_TEX], T = a[AT_TEX + 1];
-  const float dS = pl[3 * AT_TEX + 1], dT = pl[3 * (AT_TEX + 1) + 1];
+  const StageDesc& sd = s.stages[0];
+  const float* tp = pl + 3 * AT_TEX;
+  const bool mipPerPixel = sd.levelCount > 1 || sd.minFilter != sd.magFilter;
+  LevelView views[16];
+  int nv = sd.levelCount < 16 ? sd.levelCount : 16;
+  for (int i = 0; i < nv; ++i) {
+    const TextureLevelCache& c = sd.levels[i];
+    views[i].texels = c.texels.data();
+    views[i].wmask = c.width - 1;
+    views[i].hmask = c.height - 1;
+    int sh = 0;
+    while ((1 << sh) < c.width) ++sh;
+    views[i].shift = sh;
+    views[i].fw = (float)c.width;
+    views[i].fh = (float)c.height;
+  }
+  float S = a[AT_TEX], T = a[AT_TEX + 1], Q = a[AT_TEX + 2];
+  const float dS = tp[1], dT = tp[4], dQ = tp[7];
+  // Affine spans: one reciprocal, and the footprint (so the level) is the same at every pixel.
+  const float iqAffine = Persp ? 0.0f : 1.0f / Q;
+  const LevelView* lv = &views[0];
+  if (!Persp) {
+    float lod = mipPerPixel ? Footprint(sd, tp, S * iqAffine, T * iqAffine, iqAffine) : 0.0f;
+    lv = &views[mipPerPixel ? PickLevel(sd, lod) : PickLevel(sd, 0.0f)];
+  }
+  // Depth, as in the general pipeline: tested first, written after the alpha test.
+  const int depthMode = s.depth && s.zEnable ? DepthBytes(s.depthFormat) : 0;
+  uint8_t* drow = depthMode ? s.depth + (size_t)y * s.depthPitch : nullptr;
+  const uint32_t dmax = depthMode ? DepthMax(s.depthFormat) : 0;
+  const bool d32 = s.depthFormat == D3DFMT_D32;
+  float z = a[AT_Z];
+  const float dz = pl[3 * AT_Z + 1];
   const bool needDiffuse = Color == FC_TEX_MOD_DIFF || Alpha != FA_TEX;
   float cr = a[AT_DIFF], cg = a[AT_DIFF + 1], cb = a[AT_DIFF + 2], ca = a[AT_DIFF + 3];
   const float dr = pl[3 * AT_DIFF + 1], dg = pl[3 * (AT_DIFF + 1) + 1], db = pl[3 * (AT_DIFF + 2) + 1],
@@ -1019,19 +1078,54 @@ static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a,
   };
   if (needDiffuse) diffuseLanes();
   for (int x = x0; x <= x1; ++x) {
+    // Same arithmetic as the general pipeline: S, T, Q step in floats, u = S / Q.
+    float iq;
+    if (Persp) {
+      iq = Q != 0.0f ? 1.0f / Q : 0.0f;
+      Q += dQ;
+    } else {
+      iq = iqAffine;
+    }
     float u = S * iq, v = T * iq;
     S += dS;
     T += dT;
+    uint32_t zq = 0, sbits = 0;
+    if (depthMode) {
+      float fz = z;
+      z += dz;
+      uint32_t stored;
+      if (depthMode == 2) {
+        uint16_t dv;
+        memcpy(&dv, drow + 2 * x, 2);
+        stored = dv;
+      } else {
+        uint32_t dv;
+        memcpy(&dv, drow + 4 * x, 4);
+        stored = d32 ? dv : dv >> 8;
+        sbits = d32 ? 0 : dv & 0xff;
+      }
+      zq = QuantizeDepth(fz, dmax);
+      if (!Compare(s.zFunc, zq, stored)) {
+        if (needDiffuse && !constDiffuse) {
+          cr += dr;
+          cg += dg;
+          cb += db;
+          ca += da;
+        }
+        continue;
+      }
+    }
+    if (Persp && mipPerPixel) lv = &views[PickLevel(sd, Footprint(sd, tp, u, v, iq))];
     __m128i t;
     if (Bilinear) {
-      float su = u * fw - 0.5f, sv = v * fh - 0.5f;
+      float su = u * lv->fw - 0.5f, sv = v * lv->fh - 0.5f;
       int ix = FloorInt(su), iy = FloorInt(sv);
       int fx = (int)((su - (float)ix) * 256.0f), fy = (int)((sv - (float)iy) * 256.0f);
       fx = fx < 0 ? 0 : (fx > 255 ? 255 : fx);
       fy = fy < 0 ? 0 : (fy > 255 ? 255 : fy);
-      int x0i = ix & wmask, x1i = (ix + 1) & wmask;
-      const uint32_t* r0 = tex + ((size_t)(iy & hmask) << shiftW);
-      const uint32_t* r1 = tex + ((size_t)((iy + 1) & hmask) << shiftW);
+      int x0i = ix & lv->wmask, x1i = (ix + 1) & lv->wmask;
+      const uint32_t* r0 = lv->texels + ((size_t)(iy & lv->hmask) << lv->shift);
+      const uint32_t* r1 = lv->texels + ((size_t)((iy + 1) & lv->hmask) << lv->shift);
       __m128i wx = _mm_set1_epi16((short)fx), iwx = _mm_set1_epi16((short)(256 - fx));
       __m128i wy = _mm_set1_epi16((short)fy), iwy = _mm_set1_epi16((short)(256 - fy));
       __m128i half = _mm_set1_epi16(128);
@@ -1043,8 +1137,8 @@ static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a,
           8);
       t = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(top, iwy), _mm_mullo_epi16(bot, wy)), half), 8);
     } else {
-      int ix = FloorInt(u * fw) & wmask, iy = FloorInt(v * fh) & hmask;
-      t = Widen(tex[((size_t)iy << shiftW) + ix]);
+      int ix = FloorInt(u * lv->fw) & lv->wmask, iy = FloorInt(v * lv->fh) & lv->hmask;
+      t = Widen(lv->texels[((size_t)iy << lv->shift) + ix]);
     }
     if (needDiffuse && !constDiffuse) {
       diffuseLanes();
@@ -1057,6 +1151,15 @@ static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a,
     if (Alpha == FA_DIFF) t = _mm_insert_epi16(t, dA, 3);
     int al = _mm_extract_epi16(t, 3);
     if (alphaTest && !Compare(s.alphaFunc, (uint32_t)al, (uint32_t)s.alphaRef)) continue;
+    if (depthMode && s.zWrite) {
+      if (depthMode == 2) {
+        uint16_t dv = (uint16_t)zq;
+        memcpy(drow + 2 * x, &dv, 2);
+      } else {
+        uint32_t dv = d32 ? zq : ((zq << 8) | sbits);
+        memcpy(drow + 4 * x, &dv, 4);
+      }
+    }
     if (Blend == 1) {
       __m128i d = Widen(out[x]);
       if (keepAlpha) d = _mm_insert_epi16(d, 255, 3);
@@ -1135,23 +1238,37 @@ static void ColorLoop(const PixelState& s, int y, int x0, int x1, const float* a
 
 typedef void (*FastFn)(const PixelState&, int, int, int, const float*, const float*, bool);
 
-template <bool Bi, int Bl>
-static FastFn PickFast2(int color, int alpha) {
-  if (color == FC_TEX) {
-    if (alpha == FA_TEX) return FastLoop<Bi, Bl, FC_TEX, FA_TEX>;
-    if (alpha == FA_DIFF) return FastLoop<Bi, Bl, FC_TEX, FA_DIFF>;
-    return FastLoop<Bi, Bl, FC_TEX, FA_TEX_MOD_DIFF>;
-  }
-  if (alpha == FA_TEX) return FastLoop<Bi, Bl, FC_TEX_MOD_DIFF, FA_TEX>;
-  if (alpha == FA_DIFF) return FastLoop<Bi, Bl, FC_TEX_MOD_DIFF, FA_DIFF>;
-  return FastLoop<Bi, Bl, FC_TEX_MOD_DIFF, FA_TEX_MOD_DIFF>;
+struct FastPair {
+  FastFn affine, persp;  // for texture coordinates with constant or varying Q
+};
+
+template <bool Bi, int Bl, int C, int A>
+static FastPair Pair() {
+  return FastPair{FastLoop<Bi, Bl, C, A, false>, FastLoop<Bi, Bl, C, A, true>};
 }
 
-static FastFn PickFast(const FastSpan& f) {
+template <bool Bi, int Bl>
+static FastPair PickFast2(int color, int alpha) {
+  if (color == FC_TEX) {
+    if (alpha == FA_TEX) return Pair<Bi, Bl, FC_TEX, FA_TEX>();
+    if (alpha == FA_DIFF) return Pair<Bi, Bl, FC_TEX, FA_DIFF>();
+    return Pair<Bi, Bl, FC_TEX, FA_TEX_MOD_DIFF>();
+  }
+  if (alpha == FA_TEX) return Pair<Bi, Bl, FC_TEX_MOD_DIFF, FA_TEX>();
+  if (alpha == FA_DIFF) return Pair<Bi, Bl, FC_TEX_MOD_DIFF, FA_DIFF>();
+  return Pair<Bi, Bl, FC_TEX_MOD_DIFF, FA_TEX_MOD_DIFF>();
+}
+
+static FastPair PickFast(const FastSpan& f) {
   if (f.untextured) {
-    if (f.untextured == 16) return f.blend ? ColorLoop<16, 1> : ColorLoop<16, 0>;
-    if (f.untextured == 32) return f.blend ? ColorLoop<32, 1> : ColorLoop<32, 0>;
-    return f.blend ? ColorLoop<0, 1> : ColorLoop<0, 0>;
+    FastFn fn;
+    if (f.untextured == 16)
+      fn = f.blend ? ColorLoop<16, 1> : ColorLoop<16, 0>;
+    else if (f.untextured == 32)
+      fn = f.blend ? ColorLoop<32, 1> : ColorLoop<32, 0>;
+    else
+      fn = f.blend ? ColorLoop<0, 1> : ColorLoop<0, 0>;
+    return FastPair{fn, fn};
   }
   if (f.bilinear) return f.blend ? PickFast2<true, 1>(f.color, f.alpha) : PickFast2<true, 0>(f.color, f.alpha);
   return f.blend ? PickFast2<false, 1>(f.color, f.alpha) : PickFast2<false, 0>(f.color, f.alpha);
@@ -1166,13 +1283,15 @@ static inline bool BandTouches(int y0, int y1, int band, int bands) {
   return ((y0 >> kBandShift) & 1) == band || ((y1 >> kBandShift) & 1) == band;
 }
 
-static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, const FastFn* fastFor, uint64_t& shaded) {
+static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, const FastPair* fastFor,
+                         uint64_t& shaded) {
   const PixelState& s = r->states[q.state];
   const RVertex* v0 = &r->verts[q.v[0]];
   const RVertex* v1 = &r->verts[q.v[1]];
   const RVertex* v2 = &r->verts[q.v[2]];
   // Rows this triangle may cover, before any set-up.
   float ymin = std::min(v0->y, std::min(v1->y, v2->y)), ymax = std::max(v0->y, std::max(v1->y, v2->y));
+  if (!(ymin > -1e7f) || !(ymax < 1e7f)) return;
   int ry0 = std::max((int)ceilf(ymin) - 1, s.clipY0), ry1 = std::min((int)floorf(ymax) + 1, s.clipY1 - 1);
   if (ry0 > ry1 || !BandTouches(ry0, ry1, band, bands)) return;
   Tri t;
@@ -1180,12 +1299,13 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (!BandTouches(t.minY, t.maxY, band, bands)) return;
   const float* pl = t.planes;
   int n = AttrCount(s);
-  FastFn fast = fastFor[q.state];
+  const FastPair& pair = fastFor[q.state];
+  FastFn fast = pair.affine;
   float a[AT_TEX + 3 * MAX_STAGES];
   // The fast loops need affine texture coordinates: Q constant over the triangle.
   if (fast && s.texStages &&
       (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
-    fast = nullptr;
+    fast = pair.persp;
   double invA[3];
   for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
   for (int y = t.minY; y <= t.maxY; ++y) {
@@ -1251,6 +1371,7 @@ static void DrawLine(const Segment* r, const Line& l, int band, int bands) {
   }
   int n = AttrCount(s);
   float dx = l.b.x - l.a.x, dy = l.b.y - l.a.y;
+  if (!(fabsf(l.a.x) < 1e6f && fabsf(l.a.y) < 1e6f && fabsf(l.b.x) < 1e6f && fabsf(l.b.y) < 1e6f)) return;
   bool xMajor = fabsf(dx) >= fabsf(dy);
   float major0 = xMajor ? l.a.x : l.a.y, major1 = xMajor ? l.b.x : l.b.y;
   float len = major1 - major0;
@@ -1277,7 +1398,8 @@ static void DrawPoint(const Segment* r, const Point& p, int band, int bands) {
   const PixelState& s = r->states[p.state];
   float a[AT_TEX + 3 * MAX_STAGES];
   VertexAttrs(s, p.v, a);
-  float size = s.pointSize > 1.0f ? s.pointSize : 1.0f;
+  if (!(fabsf(p.v.x) < 1e6f && fabsf(p.v.y) < 1e6f)) return;
+  float size = s.pointSize > 1.0f ? (s.pointSize < 64.0f ? s.pointSize : 64.0f) : 1.0f;
   int x0 = (int)ceilf(p.v.x - size * 0.5f), x1 = (int)ceilf(p.v.x + size * 0.5f) - 1;
   int y0 = (int)ceilf(p.v.y - size * 0.5f), y1 = (int)ceilf(p.v.y + size * 0.5f) - 1;
   for (int y = y0; y <= y1; ++y) {
@@ -1342,7 +1464,7 @@ static void DoClear(const Segment* r, const ClearCmd& c, int band, int bands) {
 }
 
 static void RunBand(Segment* r, int band, int bands) {
-  std::vector<FastFn> fast(r->states.size(), nullptr);
+  std::vector<FastPair> fast(r->states.size(), FastPair{nullptr, nullptr});
   for (size_t i = 0; i < r->states.size(); ++i) {
     FastSpan f = Classify(r->states[i]);
     if (f.ok) fast[i] = PickFast(f);

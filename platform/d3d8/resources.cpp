@@ -72,7 +72,7 @@ ULONG WINAPI Surface::Release() {
       d->Flush();
       if (d->renderTarget == this || d->depthStencil == this) {
         if (d->renderTarget == this) d->renderTarget = d->backBuffer;
-        if (d->depthStencil == this) d->depthStencil = nullptr;
+        if (d->depthStencil == this) d->depthStencil = d->autoDepth;
       }
       if (pool == D3DPOOL_DEFAULT && !implicit) d->defaultPoolResources--;
     }

@@ -31,8 +31,9 @@ const char* MarlixD3D8ProfileName(int profile);
 
 // Makes every existing device lost now: Present and TestCooperativeLevel answer
 // D3DERR_DEVICELOST for the next `polls` calls of TestCooperativeLevel, then D3DERR_DEVICENOTRESET
-// until Reset succeeds. polls 0 goes straight to the not-reset state. The environment
-// variable MARLIX_DEVICE_LOST=N makes the first device created lost after its first Present.
+// until Reset succeeds. polls 0 goes straight to the not-reset state. In the environment,
+// MARLIX_DEVICE_PROFILE="NAME,lost=N" (or MARLIX_DEVICE_LOST=N) makes the first device of the
+// process lost after its first Present, for N polls.
 void MarlixD3D8LoseDevice(int polls);
 
 // Rasteriser threads (1 or 2; default 2). Results are identical for any count.

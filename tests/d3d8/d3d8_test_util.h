@@ -36,6 +36,7 @@ struct TestDevice {
   IDirect3DDevice8* dev = nullptr;
   int width = 0, height = 0;
   D3DFORMAT format = D3DFMT_X8R8G8B8;
+  IDirect3DSurface8* target = nullptr;  // a render target other than the back buffer
 
   explicit TestDevice(int w = 16, int h = 16, D3DFORMAT depth = D3DFMT_D16, D3DFORMAT fmt = D3DFMT_X8R8G8B8) {
     width = w;
@@ -55,12 +56,10 @@ struct TestDevice {
     if (d3d) d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev);
     if (dev && fmt != D3DFMT_X8R8G8B8) {
       // A render target of another format, drawn into instead of the back buffer.
-      IDirect3DSurface8* rt = nullptr;
       IDirect3DSurface8* ds = nullptr;
-      dev->CreateRenderTarget((UINT)w, (UINT)h, fmt, D3DMULTISAMPLE_NONE, TRUE, &rt);
+      dev->CreateRenderTarget((UINT)w, (UINT)h, fmt, D3DMULTISAMPLE_NONE, TRUE, &target);
       dev->GetDepthStencilSurface(&ds);
-      dev->SetRenderTarget(rt, ds);
-      if (rt) rt->Release();
+      dev->SetRenderTarget(target, ds);
       if (ds) ds->Release();
     }
     if (dev) {
@@ -76,9 +75,10 @@ struct TestDevice {
     }
   }
   ~TestDevice() {
+    if (target) target->Release();
     if (dev) {
       for (DWORD i = 0; i < 8; ++i) dev->SetTexture(i, nullptr);
-      dev->Release();
+      EXPECT_EQ(0u, dev->Release()) << "the device outlived its last reference";
     }
     if (d3d) d3d->Release();
   }

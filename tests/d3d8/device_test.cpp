@@ -664,10 +664,25 @@ TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
     MarlixD3D8SetThreads(threads);
     MarlixD3D8SetFastPaths(fast);
     TestDevice t(96, 80);
-    uint32_t texels[64];
-    for (int i = 0; i < 64; ++i) texels[i] = (uint32_t)(i * 0x04030201u) | ((uint32_t)(i * 4) << 24);
-    IDirect3DTexture8* tex = t.Texture(8, 8, D3DFMT_A8R8G8B8, texels, 32);
+    // 8 x 8 with its mip levels, each level a different pattern.
+    IDirect3DTexture8* tex = nullptr;
+    t.dev->CreateTexture(8, 8, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex);
+    for (UINT l = 0; l < tex->GetLevelCount(); ++l) {
+      D3DLOCKED_RECT lr;
+      D3DSURFACE_DESC d;
+      tex->GetLevelDesc(l, &d);
+      tex->LockRect(l, &lr, nullptr, 0);
+      for (UINT y = 0; y < d.Height; ++y)
+        for (UINT x = 0; x < d.Width; ++x) {
+          uint32_t i = y * 8 + x + l * 17;
+          ((uint32_t*)((uint8_t*)lr.pBits + y * lr.Pitch))[x] = (i * 0x04030201u) | ((i * 4) << 24);
+        }
+      tex->UnlockRect(l);
+    }
     t.dev->SetTexture(0, tex);
+    t.dev->SetTextureStageState(0, D3DTSS_MIPFILTER, D3DTEXF_POINT);
+    t.dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    t.dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
     t.dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
     t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
     t.dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
@@ -681,7 +696,21 @@ TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
       float x = (float)((i * 37) % 70) + 0.3f * (float)(i % 3), y = (float)((i * 23) % 60) + 0.17f * (float)i;
       t.dev->SetTextureStageState(0, D3DTSS_MAGFILTER, i % 2 ? D3DTEXF_LINEAR : D3DTEXF_POINT);
       t.dev->SetTextureStageState(0, D3DTSS_MINFILTER, i % 2 ? D3DTEXF_LINEAR : D3DTEXF_POINT);
-      t.Quad(x, y, x + 25.5f, y + 19.25f, 0x80ffffffu | ((uint32_t)(i * 5) << 8), -0.3f, 0.1f, 1.7f, 2.2f);
+      float size = i % 4 == 3 ? 4.5f : 25.5f;
+      t.dev->SetRenderState(D3DRS_ZWRITEENABLE, i % 5 != 0);
+      if (i % 4 == 1) {
+        // In perspective: rhw differs per vertex.
+        TLVertex tri[3] = {TL(x, y, 0xc0ffffffu, 0, 0, 0.3f, 1.0f), TL(x + 30, y + 2, 0xffff80ffu, 3, 0, 0.6f, 0.25f),
+                           TL(x + 4, y + 26, 0x80ffffffu, 0, 2.5f, 0.4f, 0.5f)};
+        for (TLVertex& v : tri) {
+          v.u *= v.rhw;  // coordinates as a projection would leave them
+          v.v *= v.rhw;
+        }
+        t.Draw(tri, 1);
+        continue;
+      }
+      t.Quad(x, y, x + size, y + size * 0.75f, 0x80ffffffu | ((uint32_t)(i * 5) << 8), -0.3f, 0.1f, 1.7f, 2.2f,
+             0.9f - 0.013f * (float)((i * 7) % 40));
     }
     out.clear();
     for (int y = 0; y < 80; ++y)
@@ -689,6 +718,33 @@ TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
     t.dev->SetTexture(0, nullptr);
     tex->Release();
   };
+  // Untextured Gouraud triangles with a depth test, half of them blended.
+  auto gouraud = [](int threads, int fast, std::vector<uint32_t>& out) {
+    MarlixD3D8SetThreads(threads);
+    MarlixD3D8SetFastPaths(fast);
+    TestDevice t(96, 80, D3DFMT_D24S8);
+    t.dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    t.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xff203040u, 1.0f, 0);
+    t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);  // unbound: opaque
+    for (int i = 0; i < 60; ++i) {
+      float x = (float)((i * 29) % 80), y = (float)((i * 17) % 70);
+      t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, i % 2);
+      t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+      t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+      t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, i % 3 ? D3DTA_DIFFUSE : D3DTA_TEXTURE);
+      TLVertex tri[3] = {TL(x, y, 0x80ff0000u + (uint32_t)i * 3, 0, 0, 0.9f - 0.01f * (float)i),
+                         TL(x + 31.5f, y + 3.25f, 0xc000ff00u, 0, 0, 0.2f + 0.005f * (float)i),
+                         TL(x + 7.75f, y + 27.0f, 0x400000ffu, 0, 0, 0.5f)};
+      t.Draw(tri, 1);
+    }
+    out.clear();
+    for (int y = 0; y < 80; ++y)
+      for (int x = 0; x < 96; ++x) out.push_back(t.Raw(x, y));
+  };
+  std::vector<uint32_t> ga, gb;
+  gouraud(1, 0, ga);
+  gouraud(2, 1, gb);
+  EXPECT_TRUE(ga == gb) << "untextured fast spans or threads changed pixels";
   std::vector<uint32_t> a, b, c;
   render(1, 0, a);
   render(2, 0, b);
@@ -700,4 +756,104 @@ TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
   size_t lit = 0;
   for (uint32_t v : a) lit += (v & 0xffffff) != 0;
   EXPECT_GT(lit, a.size() / 2);
+}
+
+#include <marlix_platform.h>
+
+namespace {
+
+LRESULT CALLBACK TestWndProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcA(w, m, wp, lp); }
+
+HWND MakeWindow(int w, int h) {
+  WNDCLASSA wc;
+  memset(&wc, 0, sizeof(wc));
+  wc.lpfnWndProc = TestWndProc;
+  wc.lpszClassName = "MarlixD3D8Test";
+  RegisterClassA(&wc);
+  return CreateWindowExA(0, "MarlixD3D8Test", "d3d8 test", WS_POPUP, 0, 0, w, h, nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+TEST(D3D8Lifetime, PresentScalesTheBackBufferIntoTheClientArea) {
+  HWND win = MakeWindow(40, 30);
+  ASSERT_NE(nullptr, win);
+  RECT client;
+  GetClientRect(win, &client);
+  int cw = client.right, ch = client.bottom;
+  ASSERT_GT(cw, 8);
+  IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+  D3DPRESENT_PARAMETERS pp;
+  memset(&pp, 0, sizeof(pp));
+  pp.Windowed = TRUE;
+  pp.hDeviceWindow = win;
+  pp.BackBufferWidth = 8;
+  pp.BackBufferHeight = 6;
+  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+  pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  IDirect3DDevice8* dev = nullptr;
+  ASSERT_EQ(D3D_OK, d3d->CreateDevice(0, D3DDEVTYPE_HAL, win, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev));
+  D3DRECT left = {0, 0, 4, 6}, right = {4, 0, 8, 6};
+  dev->Clear(1, &left, D3DCLEAR_TARGET, 0xffff0000u, 1.0f, 0);
+  dev->Clear(1, &right, D3DCLEAR_TARGET, 0xff0000ffu, 1.0f, 0);
+  ASSERT_EQ(D3D_OK, dev->Present(nullptr, nullptr, nullptr, nullptr));
+  MarlixFrame f;
+  ASSERT_TRUE(MarlixGetFrame(win, &f));
+  ASSERT_EQ(cw, f.width);
+  ASSERT_EQ(ch, f.height);
+  EXPECT_EQ(0xff0000u, f.pixels[(ch / 2) * cw + cw / 4] & 0xffffff);
+  EXPECT_EQ(0x0000ffu, f.pixels[(ch / 2) * cw + 3 * cw / 4] & 0xffffff);
+  // Source and destination rectangles: the right half of the buffer into the top-left corner.
+  RECT src = {4, 0, 8, 6}, dst = {0, 0, 4, 6};
+  ASSERT_EQ(D3D_OK, dev->Present(&src, &dst, nullptr, nullptr));
+  ASSERT_TRUE(MarlixGetFrame(win, &f));
+  EXPECT_EQ(0x0000ffu, f.pixels[0] & 0xffffff);
+  EXPECT_EQ(0x0000ffu, f.pixels[5 * cw + 3] & 0xffffff);
+  dev->Release();
+  d3d->Release();
+  DestroyWindow(win);
+}
+
+TEST(D3D8Lifetime, FullScreenFlipsAndWidensSixteenBitFrames) {
+  HWND win = MakeWindow(640, 480);
+  ASSERT_NE(nullptr, win);
+  IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+  D3DPRESENT_PARAMETERS pp;
+  memset(&pp, 0, sizeof(pp));
+  pp.Windowed = FALSE;
+  pp.hDeviceWindow = win;
+  pp.BackBufferWidth = 640;
+  pp.BackBufferHeight = 480;
+  pp.BackBufferFormat = D3DFMT_R5G6B5;
+  pp.BackBufferCount = 1;
+  pp.SwapEffect = D3DSWAPEFFECT_FLIP;
+  pp.EnableAutoDepthStencil = TRUE;
+  pp.AutoDepthStencilFormat = D3DFMT_D16;
+  pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+  IDirect3DDevice8* dev = nullptr;
+  ASSERT_EQ(D3D_OK, d3d->CreateDevice(0, D3DDEVTYPE_HAL, win, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &dev));
+  D3DDISPLAYMODE mode;
+  dev->GetDisplayMode(&mode);
+  EXPECT_EQ(640u, mode.Width);
+  EXPECT_EQ(D3DFMT_R5G6B5, mode.Format);
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff8040c0u, 1.0f, 0);
+  ASSERT_EQ(D3D_OK, dev->Present(nullptr, nullptr, nullptr, nullptr));
+  MarlixFrame f;
+  ASSERT_TRUE(MarlixGetFrame(win, &f));
+  EXPECT_EQ(0x8441C6u, f.pixels[0] & 0xffffff) << "0x8218 widened";
+  // After the flip the back buffer holds the frame before (never drawn: black).
+  IDirect3DSurface8* bb = nullptr;
+  dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &bb);
+  D3DLOCKED_RECT lr;
+  ASSERT_EQ(D3D_OK, bb->LockRect(&lr, nullptr, D3DLOCK_READONLY));
+  EXPECT_EQ(0, *(const uint16_t*)lr.pBits);
+  bb->UnlockRect();
+  bb->Release();
+  // A mode the adapter does not list is refused.
+  pp.BackBufferWidth = 700;
+  EXPECT_EQ(D3DERR_INVALIDCALL, dev->Reset(&pp));
+  EXPECT_EQ(D3D_OK, dev->TestCooperativeLevel());
+  dev->Release();
+  d3d->Release();
+  DestroyWindow(win);
 }

@@ -1,6 +1,6 @@
-// Shared set-up of the plug-in shell tests: a folder of its own per test holding a copy of the built
-// plug-in, whose instance handle the module record gets, so marlix.ini lands in that folder; the
-// settings as they are at library load; and a recording stand-in for the host's main window.
+// Shared set-up of the plug-in shell tests: each test gets a folder of its own holding a copy of the
+// built plug-in, whose instance handle goes into the module record, so marlix.ini lands there; the
+// settings as at library load; and a stand-in host window that records what it receives.
 #ifndef MARLIX_TEST_PLUGIN_FIXTURE_H
 #define MARLIX_TEST_PLUGIN_FIXTURE_H
 
@@ -8,10 +8,8 @@
 
 #include "vis.h"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct RecordedMessage {
@@ -20,12 +18,11 @@ struct RecordedMessage {
     LPARAM lParam;
 };
 
-// What the host window received and what it answers.
 struct FakeHost {
-    std::vector<RecordedMessage> messages;
-    int playlistLength = 0;
+    std::vector<RecordedMessage> messages;  // WM_USER, WM_COMMAND and key messages, in order
     int position = 0;
     std::vector<std::string> titles;
+    int claimedLength = -1;  // answer to the length request; -1: the number of titles
 };
 
 class PluginTest : public ::testing::Test {
@@ -34,14 +31,11 @@ protected:
     void TearDown() override;
 
     std::string IniPath() const { return dir + "/marlix.ini"; }
-    std::string ReadIni() const;
     void WriteIni(const std::string& text) const;
-    // key=value lines of the file, in file order, without the section header.
+    // key=value lines of the file in file order, section header left out.
     std::vector<std::pair<std::string, std::string>> IniEntries() const;
     // Delivers every queued message; true when WM_QUIT was among them.
     bool Pump();
-    // The messages of one kind the host window got, in order.
-    std::vector<RecordedMessage> HostGot(UINT message) const;
 
     std::string dir;
     std::string startDir;

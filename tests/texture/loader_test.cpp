@@ -417,7 +417,7 @@ TEST_F(TextureTest, DdsRejectsBadHeadersAndShortFiles) {
     Put32LE(size, 4, 123);
     Put32LE(format, 4 + 100, 0x00FF0000);  // alpha mask no format has
     Put32LE(levels, 4 + 24, 9);            // more levels than an 8x8 chain
-    Put32LE(huge, 4 + 12, 0x40000000);
+    Put32LE(huge, 4 + 12, 4096);  // wider than the device's textures
     int32_t w, h;
     EXPECT_EQ(nullptr, KS_LoadDDS(Write("a.dds", magic).c_str(), &w, &h));
     EXPECT_EQ(nullptr, KS_LoadDDS(Write("b.dds", size).c_str(), &w, &h));
