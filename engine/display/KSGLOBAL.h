@@ -152,7 +152,7 @@ struct KSGlobal {
     float quadDepthFactor;            // 2D texture-quad depth factor (1.0)
     float quadUVMin, quadUVMax;       // 2D quad texture-coordinate range (0.01, 0.99)
 
-    // ---- Start-up buffers (the deferred sort, Part of the render pipeline) ----
+    // ---- Start-up buffers of the render pipeline's deferred sort ----
     int32_t polygonCapacity;
     int32_t* sortOrder;        // later: the sorted drawing order
     int32_t* sortKeys;         // later: one key per deferred polygon

@@ -11,6 +11,7 @@
 #ifndef KSMATH_H
 #define KSMATH_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #define KS_DEG2RAD 0.017453292519943295
@@ -36,22 +37,38 @@ struct KSPackedNormal {
 // Marker value of a work vertex transformed this frame and not yet lit for a material.
 #define KS_WV_TRANSFORMED 0xFBFF
 
-// Per-vertex result of the per-frame transform: camera-space position (already scaled by the
-// projection so the visible volume is |x| <= z, |y| <= z), screen position, colour and clip code.
-// The values from z to w2 are the ones the clipper interpolates along an edge (with cx and cy).
+// Per-vertex result of the per-frame transform (60 bytes): camera-space position (already scaled
+// by the projection so the visible volume is |x| <= z, |y| <= z), screen position, colour and clip
+// code. The clipper interpolates cx, cy, z, the three colours after z, then a, u, v and w2.
+// The second-viewport screen position shares its storage with the texture coordinates: the
+// pipeline writes a corner's u, v when it draws the corner, so a second position is only good
+// between the transform and the drawing of the segment.
 struct KSWorkVertex {
     float sx, sy;        // screen position
     float z;             // camera z (depth)
     float r, g, b;       // lit colour, 0..255
-    uint16_t marker;     // KS_WV_TRANSFORMED, or the material index the vertex was lit for
+    uint32_t marker;     // KS_WV_TRANSFORMED, or the material index the vertex was lit for
     uint16_t code;       // clip code (KS_CLIP_*)
+    uint16_t spare;
     float a;             // alpha, 0..255
     float rhw;           // projection constant / z
-    float u, v;          // texture coordinates of the corner being drawn
+    union {
+        float u;         // texture coordinates of the corner being drawn
+        float sx2;       // or the screen position in the second viewport
+    };
+    union {
+        float v;
+        float sy2;
+    };
     float w2;            // copy of the reciprocal depth
-    float sx2, sy2;      // screen position in the second viewport
     float cx, cy;        // camera x and y
 };
+static_assert(sizeof(KSWorkVertex) == 60 && offsetof(KSWorkVertex, r) == 12 &&
+                  offsetof(KSWorkVertex, marker) == 24 && offsetof(KSWorkVertex, code) == 28 &&
+                  offsetof(KSWorkVertex, a) == 32 && offsetof(KSWorkVertex, rhw) == 36 &&
+                  offsetof(KSWorkVertex, u) == 40 && offsetof(KSWorkVertex, sx2) == 40 &&
+                  offsetof(KSWorkVertex, w2) == 48 && offsetof(KSWorkVertex, cx) == 52,
+              "a work vertex is 60 bytes in this order");
 
 // Clip code bits.
 #define KS_CLIP_FAR 0x01

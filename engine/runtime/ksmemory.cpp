@@ -123,7 +123,9 @@ void* KS_Alloc(int32_t size, const char* module, int32_t line)
     record->next = nullptr;
     ksMemCount += 1;
 
-    ksMemTotal += size + KS_GUARD_BYTES;
+    // The live total is a 32-bit figure; with many large blocks on a 64-bit build it wraps
+    // instead of overflowing.
+    ksMemTotal = (int32_t)((uint32_t)ksMemTotal + (uint32_t)size + (uint32_t)KS_GUARD_BYTES);
     memcpy(guard, &KS_GUARD, 4);
     memcpy(guard + 4 + size, &KS_GUARD, 4);
     return guard + 4;
@@ -165,7 +167,7 @@ void KS_Free(void* pointer, const char* module, int32_t line)
     if (message && ksMemoryLog)
         KS_Log(message, (uintptr_t)system, record->owner);
 
-    ksMemTotal -= record->size + KS_GUARD_BYTES;
+    ksMemTotal = (int32_t)((uint32_t)ksMemTotal - (uint32_t)record->size - (uint32_t)KS_GUARD_BYTES);
     ksMemCount -= 1;
     free(record->system);
 

@@ -217,6 +217,15 @@ static void KS_TransformBillboard(KSEntity* e, KSSegment* s, KSSegmentState* st,
     }
 }
 
+// Sibling and child links from a file can chain every segment into one line; the walk recurses
+// along them, so its depth is bounded to keep the stack small (the visualization thread of the
+// host may have as little as 1 MB).
+#define KS_MAX_LINK_DEPTH 512
+static int32_t ksLinkDepth = 0;
+
+static void KS_TransformSegmentAt(KSEntity* e, KSSegment* s, const KSMatrix* p, const KSMatrix* q,
+                                  const KSCamera* camera, uint8_t* visited);
+
 void KS_TransformSegment(KSEntity* e, KSSegment* s, const KSMatrix* p, const KSMatrix* q,
                          const KSCamera* camera, uint8_t* visited)
 {
@@ -224,8 +233,22 @@ void KS_TransformSegment(KSEntity* e, KSSegment* s, const KSMatrix* p, const KSM
     int32_t index = (int32_t)(s - object->segments);
     if (visited[index])
         return;
+    // Beyond the bound the segment is left for a later path (the top-level pass reaches it
+    // again unless it is child-only).
+    if (ksLinkDepth >= KS_MAX_LINK_DEPTH) {
+        s->flags &= ~(uint32_t)KS_SEG_VISIBLE;
+        return;
+    }
     visited[index] = 1;
-    KSSegmentState* st = &e->states[index];
+    ksLinkDepth++;
+    KS_TransformSegmentAt(e, s, p, q, camera, visited);
+    ksLinkDepth--;
+}
+
+static void KS_TransformSegmentAt(KSEntity* e, KSSegment* s, const KSMatrix* p, const KSMatrix* q,
+                                  const KSCamera* camera, uint8_t* visited)
+{
+    KSSegmentState* st = &e->states[s - e->object->segments];
 
     s->parentMatrix = *q;
     KS_TransformLink(e, s->nextSibling, p, q, camera, visited);
@@ -298,8 +321,9 @@ void KS_TransformSegment(KSEntity* e, KSSegment* s, const KSMatrix* p, const KSM
     else
         s->flags &= ~(uint32_t)KS_SEG_UNCLIPPED;
 
+    // Every vertex gets its view normal, also those beyond the level-of-detail count.
     if (s->flags & KS_SEG_VIEW_NORMALS) {
-        for (int32_t i = 0; i < count; i++) {
+        for (int32_t i = 0; i < s->vertexCount; i++) {
             KSVertex* v = &s->vertices[i];
             KSVector n = {(float)v->normal.x, (float)v->normal.y, (float)v->normal.z};
             KSVector r;

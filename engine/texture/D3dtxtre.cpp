@@ -67,6 +67,10 @@ void KS_CountTextureFrame(void) {
 
 void KS_AllocTexturesD3D(int32_t count) {
     KS_FreeTexturesD3D();
+    // A run starts the engine-wide texture values afresh, as the engine state is at start-up.
+    ksTextureFormatCode = 0;
+    ksTextureStage = 0;
+    ksTextureFrame = 0;
     if (count <= 0) return;
     ksTextures = (KSTexture*)KS_ALLOC((int64_t)count * (int64_t)sizeof(KSTexture));
     ksTextureCount = ksTextures ? count : 0;
@@ -94,6 +98,10 @@ void KS_FreeTexturesD3D(void) {
     KS_FREE(ksTextures);
     ksTextures = nullptr;
     ksTextureCount = 0;
+    // The render textures' depth surfaces are no table entries; they go with the table.
+    for (KSRenderTexture& record : ksRenderTextures)
+        if (record.depthSurface) record.depthSurface->Release();
+    memset(ksRenderTextures, 0, sizeof(ksRenderTextures));
 }
 
 // The shared first step of every add: the lowest free entry (the table grows by 100 when none is
@@ -172,11 +180,7 @@ int32_t KS_CountMipLevels(int32_t width, int32_t height) {
     int32_t levels = ksMipmapSetting;
     if (ksMipmapSetting == -1) {
         levels = 1;
-        while (width > 8 && height > 8 && levels < 5) {
-            width /= 2;
-            height /= 2;
-            levels++;
-        }
+        for (int32_t w = width, h = height; w > 8 && h > 8 && levels < 5; w /= 2, h /= 2) levels++;
         if (verbose) KS_Log("Mipmaps: %i  from width %i height %i", levels, width, height);
     }
     return levels < 1 ? 1 : levels;
@@ -533,6 +537,9 @@ int32_t KS_CreateRenderTexture(int32_t slot, int32_t width, int32_t height, cons
     memset(record->name, 0, sizeof(record->name));
     if (name) strncpy(record->name, name, sizeof(record->name) - 1);
 
+    if (!ksGlobal.device)
+        KS_TextureFailure(D3DERR_INVALIDCALL, __LINE__,
+                          "CreateSurface for render texture failed.  Your video card may not support this feature.");
     D3DDISPLAYMODE mode;
     memset(&mode, 0, sizeof(mode));
     ksGlobal.device->GetDisplayMode(&mode);

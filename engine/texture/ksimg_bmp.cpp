@@ -25,18 +25,16 @@ IDirect3DSurface8* KS_LoadBMP(const char* path, uint8_t* palette) {
     }
     uint32_t dataOffset = KS_Get32LE(header + 10);
     int32_t width = (int32_t)KS_Get32LE(header + 18);
-    int32_t fileHeight = (int32_t)KS_Get32LE(header + 22);
+    // A negative height (rows stored top-down) is refused like any size the loader cannot take.
+    int32_t height = (int32_t)KS_Get32LE(header + 22);
     int32_t bitCount = (int32_t)(header[28] | (header[29] << 8));
-    // A negative height marks rows stored top-down.
-    bool topDown = fileHeight < 0;
-    int64_t height = topDown ? -(int64_t)fileHeight : fileHeight;
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24) {
         KS_CloseFile(file);
         return nullptr;
     }
     uint8_t* bits;
     int32_t pitch;
-    IDirect3DSurface8* surface = KS_CreateImage8(width, (int32_t)(height > KS_IMAGE_MAX_SIDE ? 0 : height), &bits, &pitch);
+    IDirect3DSurface8* surface = KS_CreateImage8(width, height, &bits, &pitch);
     if (!surface) {
         KS_CloseFile(file);
         return nullptr;
@@ -73,15 +71,14 @@ IDirect3DSurface8* KS_LoadBMP(const char* path, uint8_t* palette) {
         return nullptr;
     }
     KS_SeekFile(file, (int32_t)dataOffset, KS_SEEK_SET);
-    for (int32_t r = 0; r < (int32_t)height; r++) {
+    for (int32_t r = 0; r < height; r++) {
         if (KS_ReadFile(row, 1, (int32_t)rowSize, file) != rowSize) {
             KS_FREE(row);
             KS_DropImage8(surface);
             KS_CloseFile(file);
             return nullptr;
         }
-        // Rows are stored bottom-up unless the height said otherwise.
-        uint8_t* out = bits + (size_t)(topDown ? r : (int32_t)height - 1 - r) * pitch;
+        uint8_t* out = bits + (size_t)(height - 1 - r) * pitch;  // the file is bottom-up
         switch (bitCount) {
             case 1:
                 for (int32_t x = 0; x < width; x++) out[x] = (row[x >> 3] & (0x80 >> (x & 7))) ? 1 : 0;

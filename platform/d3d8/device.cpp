@@ -36,6 +36,7 @@ Device::Device() {
 
 Device::~Device() {
   RasterFlush(raster);
+  // Blocks hold references on what they keep, so none is left holding anything by now.
   for (StateBlock* b : stateBlocks) delete b;
   ReleasePresentation();
   RasterDestroy(raster);
@@ -615,6 +616,13 @@ HRESULT WINAPI Device::SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m)
     return D3DERR_INVALIDCALL;
   }
   *slot = *m;
+  if (recording) {
+    if (slot == &st.world) recordMask.world = true;
+    if (slot == &st.view) recordMask.view = true;
+    if (slot == &st.proj) recordMask.proj = true;
+    for (int i = 0; i < MAX_STAGES; ++i)
+      if (slot == &st.tex[i]) recordMask.tex[i] = true;
+  }
   return D3D_OK;
 }
 
@@ -656,6 +664,7 @@ HRESULT WINAPI Device::SetViewport(const D3DVIEWPORT8* v) {
       !(v->MaxZ >= 0.0f && v->MaxZ <= 1.0f))
     return D3DERR_INVALIDCALL;
   st.viewport = *v;
+  if (recording) recordMask.viewport = true;
   return D3D_OK;
 }
 
@@ -668,6 +677,7 @@ HRESULT WINAPI Device::GetViewport(D3DVIEWPORT8* v) {
 HRESULT WINAPI Device::SetMaterial(const D3DMATERIAL8* m) {
   if (!m) return D3DERR_INVALIDCALL;
   st.material = *m;
+  if (recording) recordMask.material = true;
   return D3D_OK;
 }
 
@@ -688,6 +698,7 @@ HRESULT WINAPI Device::SetLight(DWORD index, const D3DLIGHT8* l) {
       l->Direction.x == 0.0f && l->Direction.y == 0.0f && l->Direction.z == 0.0f)
     return D3DERR_INVALIDCALL;
   if (l->Attenuation0 < 0.0f || l->Attenuation1 < 0.0f || l->Attenuation2 < 0.0f) return D3DERR_INVALIDCALL;
+  if (recording) recordMask.lights = true;
   auto it = st.lights.find(index);
   if (it == st.lights.end()) {
     st.lights[index] = LightSlot{*l, false};
@@ -706,6 +717,7 @@ HRESULT WINAPI Device::GetLight(DWORD index, D3DLIGHT8* l) {
 
 HRESULT WINAPI Device::LightEnable(DWORD index, BOOL enable) {
   if (index >= MAX_LIGHTS) return D3DERR_INVALIDCALL;
+  if (recording) recordMask.lights = true;
   auto it = st.lights.find(index);
   if (it == st.lights.end()) {
     // Enabling an undefined light defines the default one: white, directional, along +z.
@@ -737,6 +749,7 @@ HRESULT WINAPI Device::GetLightEnable(DWORD index, BOOL* enable) {
 HRESULT WINAPI Device::SetClipPlane(DWORD index, const float* plane) {
   if (!plane || index >= 6) return D3DERR_INVALIDCALL;
   memcpy(st.clipPlanes[index], plane, sizeof(float) * 4);
+  if (recording) recordMask.clipPlanes = true;
   return D3D_OK;
 }
 
@@ -749,6 +762,7 @@ HRESULT WINAPI Device::GetClipPlane(DWORD index, float* plane) {
 // ---- render and stage states ----------------------------------------------------------------
 HRESULT WINAPI Device::SetRenderState(D3DRENDERSTATETYPE s, DWORD v) {
   if ((unsigned)s >= MAX_RS) return D3DERR_INVALIDCALL;
+  if (recording) recordMask.rs[s] = true;
   st.rs[s] = v;
   return D3D_OK;
 }
@@ -768,6 +782,7 @@ HRESULT WINAPI Device::GetTexture(DWORD stage, IDirect3DBaseTexture8** out) {
 
 HRESULT WINAPI Device::SetTexture(DWORD stage, IDirect3DBaseTexture8* t) {
   if (stage >= MAX_STAGES) return D3DERR_INVALIDCALL;
+  if (recording) recordMask.textures[stage] = true;
   if (t == st.textures[stage]) return D3D_OK;
   if (t) t->AddRef();
   if (st.textures[stage]) st.textures[stage]->Release();
@@ -783,12 +798,15 @@ HRESULT WINAPI Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYP
 
 HRESULT WINAPI Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD v) {
   if (stage >= MAX_STAGES || (unsigned)type >= MAX_TSS) return D3DERR_INVALIDCALL;
+  if (recording) recordMask.tss[stage][type] = true;
   st.tss[stage][type] = v;
   return D3D_OK;
 }
 
 // ---- state blocks ---------------------------------------------------------------------------
-// A block keeps a whole copy of the state; applying it restores every part its type covers.
+// A block keeps a copy of the state and a mask of the parts it holds: everything (or the pixel
+// or vertex parts) for created blocks, the parts set while recording for recorded ones. Calls
+// made while recording go into the block only; the device state is as before afterwards.
 static void HoldRefs(State& s) {
   for (auto* t : s.textures)
     if (t) t->AddRef();
@@ -806,73 +824,122 @@ static void DropRefs(State& s) {
   s.indices = nullptr;
 }
 
+static void MaskFor(D3DSTATEBLOCKTYPE type, StateMask& m) {
+  memset(&m, 0, sizeof(m));
+  bool all = type == D3DSBT_ALL, pixel = type == D3DSBT_PIXELSTATE, vertex = type == D3DSBT_VERTEXSTATE;
+  for (bool& b : m.rs) b = true;
+  for (auto& st : m.tss)
+    for (bool& b : st) b = true;
+  for (bool& b : m.textures) b = all;
+  m.world = m.view = m.proj = all;
+  for (bool& b : m.tex) b = all;
+  m.viewport = m.material = m.clipPlanes = m.stream = m.indices = m.palette = all;
+  m.lights = m.vertexShader = all || vertex;
+  m.pixelShader = all || pixel;
+}
+
 static StateBlock* BlockFor(std::vector<StateBlock*>& blocks, DWORD token) {
   if (token == 0 || token > blocks.size()) return nullptr;
   return blocks[token - 1];
 }
 
+static DWORD AddBlock(std::vector<StateBlock*>& blocks, StateBlock* b) {
+  blocks.push_back(b);
+  return (DWORD)blocks.size();
+}
+
 HRESULT WINAPI Device::BeginStateBlock() {
   if (recording) return D3DERR_INVALIDCALL;
   recording = true;
+  recordBase = st;
+  HoldRefs(recordBase);
+  memset(&recordMask, 0, sizeof(recordMask));
   return D3D_OK;
 }
 
 HRESULT WINAPI Device::EndStateBlock(DWORD* token) {
   if (!recording || !token) return D3DERR_INVALIDCALL;
   recording = false;
-  return CreateStateBlock(D3DSBT_ALL, token);
+  StateBlock* b = new StateBlock();
+  b->state = st;
+  HoldRefs(b->state);
+  b->mask = recordMask;
+  DropRefs(st);
+  st = recordBase;  // its references were taken when recording began
+  *token = AddBlock(stateBlocks, b);
+  return D3D_OK;
 }
 
 HRESULT WINAPI Device::CreateStateBlock(D3DSTATEBLOCKTYPE type, DWORD* token) {
-  if (!token || type < D3DSBT_ALL || type > D3DSBT_VERTEXSTATE) return D3DERR_INVALIDCALL;
+  if (!token || type < D3DSBT_ALL || type > D3DSBT_VERTEXSTATE || recording) return D3DERR_INVALIDCALL;
   StateBlock* b = new StateBlock();
-  b->type = type;
+  MaskFor(type, b->mask);
   b->state = st;
   HoldRefs(b->state);
-  stateBlocks.push_back(b);
-  *token = (DWORD)stateBlocks.size();
+  *token = AddBlock(stateBlocks, b);
   return D3D_OK;
+}
+
+// Copies the masked parts of `from` into `to`, keeping the references right.
+static void CopyMasked(const State& from, State& to, const StateMask& m) {
+  for (int i = 0; i < MAX_RS; ++i)
+    if (m.rs[i]) to.rs[i] = from.rs[i];
+  for (int s = 0; s < MAX_STAGES; ++s) {
+    for (int i = 0; i < MAX_TSS; ++i)
+      if (m.tss[s][i]) to.tss[s][i] = from.tss[s][i];
+    if (m.textures[s] && to.textures[s] != from.textures[s]) {
+      if (from.textures[s]) from.textures[s]->AddRef();
+      if (to.textures[s]) to.textures[s]->Release();
+      to.textures[s] = from.textures[s];
+    }
+    if (m.tex[s]) to.tex[s] = from.tex[s];
+  }
+  if (m.world) to.world = from.world;
+  if (m.view) to.view = from.view;
+  if (m.proj) to.proj = from.proj;
+  if (m.viewport) to.viewport = from.viewport;
+  if (m.material) to.material = from.material;
+  if (m.lights) to.lights = from.lights;
+  if (m.clipPlanes) memcpy(to.clipPlanes, from.clipPlanes, sizeof(to.clipPlanes));
+  if (m.stream) {
+    if (from.stream != to.stream) {
+      if (from.stream) from.stream->AddRef();
+      if (to.stream) to.stream->Release();
+      to.stream = from.stream;
+    }
+    to.streamStride = from.streamStride;
+  }
+  if (m.indices) {
+    if (from.indices != to.indices) {
+      if (from.indices) from.indices->AddRef();
+      if (to.indices) to.indices->Release();
+      to.indices = from.indices;
+    }
+    to.baseVertex = from.baseVertex;
+  }
+  if (m.vertexShader) to.vertexShader = from.vertexShader;
+  if (m.pixelShader) to.pixelShader = from.pixelShader;
+  if (m.palette) to.palette = from.palette;
 }
 
 HRESULT WINAPI Device::CaptureStateBlock(DWORD token) {
   StateBlock* b = BlockFor(stateBlocks, token);
-  if (!b) return D3DERR_INVALIDCALL;
-  DropRefs(b->state);
-  b->state = st;
-  HoldRefs(b->state);
+  if (!b || recording) return D3DERR_INVALIDCALL;
+  CopyMasked(st, b->state, b->mask);
   return D3D_OK;
 }
 
 HRESULT WINAPI Device::ApplyStateBlock(DWORD token) {
   StateBlock* b = BlockFor(stateBlocks, token);
-  if (!b) return D3DERR_INVALIDCALL;
-  State s = b->state;
-  HoldRefs(s);
-  if (b->type == D3DSBT_ALL) {
-    DropRefs(st);
-    st = s;
-  } else {
-    // Pixel and vertex blocks: the render and stage states, plus transforms, lights and streams
-    // for vertex blocks. Textures follow the pixel state.
-    memcpy(st.rs, s.rs, sizeof(st.rs));
-    memcpy(st.tss, s.tss, sizeof(st.tss));
-    if (b->type == D3DSBT_VERTEXSTATE) {
-      st.world = s.world;
-      st.view = s.view;
-      st.proj = s.proj;
-      st.lights = s.lights;
-      st.vertexShader = s.vertexShader;
-    } else {
-      st.pixelShader = s.pixelShader;
-    }
-    DropRefs(s);
-  }
+  if (!b || recording) return D3DERR_INVALIDCALL;
+  CopyMasked(b->state, st, b->mask);
+  ++paletteSerial;
   return D3D_OK;
 }
 
 HRESULT WINAPI Device::DeleteStateBlock(DWORD token) {
   StateBlock* b = BlockFor(stateBlocks, token);
-  if (!b) return D3DERR_INVALIDCALL;
+  if (!b || recording) return D3DERR_INVALIDCALL;
   DropRefs(b->state);
   delete b;
   stateBlocks[token - 1] = nullptr;
@@ -917,6 +984,7 @@ HRESULT WINAPI Device::SetCurrentTexturePalette(UINT n) {
   }
   if (st.palette != n) ++paletteSerial;
   st.palette = n;
+  if (recording) recordMask.palette = true;
   return D3D_OK;
 }
 
@@ -938,6 +1006,7 @@ HRESULT WINAPI Device::SetStreamSource(UINT n, IDirect3DVertexBuffer8* vb, UINT 
     st.stream = b;
   }
   st.streamStride = stride;
+  if (recording) recordMask.stream = true;
   return D3D_OK;
 }
 
@@ -957,6 +1026,7 @@ HRESULT WINAPI Device::SetIndices(IDirect3DIndexBuffer8* ib, UINT base) {
     st.indices = b;
   }
   st.baseVertex = base;
+  if (recording) recordMask.indices = true;
   return D3D_OK;
 }
 
@@ -979,6 +1049,7 @@ HRESULT WINAPI Device::SetVertexShader(DWORD handle) {
   // An FVF code: bit 0 is reserved, so odd handles would name programmable shaders.
   if (handle & 1) return D3DERR_INVALIDCALL;
   st.vertexShader = handle;
+  if (recording) recordMask.vertexShader = true;
   return D3D_OK;
 }
 

@@ -44,9 +44,18 @@ struct State {
   UINT palette;
 };
 
+// Which parts of the state a block holds.
+struct StateMask {
+  bool rs[MAX_RS];
+  bool tss[MAX_STAGES][MAX_TSS];
+  bool textures[MAX_STAGES];
+  bool world, view, proj, tex[MAX_STAGES];
+  bool viewport, material, lights, clipPlanes, stream, indices, vertexShader, pixelShader, palette;
+};
+
 struct StateBlock {
   State state;
-  D3DSTATEBLOCKTYPE type;
+  StateMask mask;
 };
 
 struct Device final : public IDirect3DDevice8 {
@@ -70,7 +79,8 @@ struct Device final : public IDirect3DDevice8 {
   int defaultPoolResources = 0;
   State st;
   bool recording = false;
-  State recordBase;
+  State recordBase;  // the state before recording began, restored at its end
+  StateMask recordMask;
   std::vector<StateBlock*> stateBlocks;
   std::map<UINT, std::vector<PALETTEENTRY>> palettes;
   uint32_t paletteSerial = 1;  // changes with the palette contents or the current palette

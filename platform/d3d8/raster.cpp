@@ -219,7 +219,12 @@ static inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
   return q;
 }
 
-static inline int64_t Snap(float v) { return (int64_t)floorf(v * 256.0f + 0.5f); }
+// Nearest 1/256 of a pixel (|v| < 1e7, checked by the caller).
+static inline int64_t Snap(float v) {
+  float f = v * 256.0f + 0.5f;
+  int64_t i = (int64_t)f;
+  return (float)i > f ? i - 1 : i;
+}
 
 // Edge functions and attribute planes of one triangle; false when it covers no pixel.
 static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex* v1, const RVertex* v2, Tri& t) {
@@ -1076,8 +1081,96 @@ static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a,
     mul = _mm_setr_epi16(Color == FC_TEX_MOD_DIFF ? b : 255, Color == FC_TEX_MOD_DIFF ? g : 255,
                          Color == FC_TEX_MOD_DIFF ? r : 255, Alpha == FA_TEX_MOD_DIFF ? al : 255, 0, 0, 0, 0);
   };
+  auto fetch = [&](float u, float v) -> __m128i {
+    if (Bilinear) {
+      float su = u * lv->fw - 0.5f, sv = v * lv->fh - 0.5f;
+      int ix = FloorInt(su), iy = FloorInt(sv);
+      int fx = (int)((su - (float)ix) * 256.0f), fy = (int)((sv - (float)iy) * 256.0f);
+      fx = fx < 0 ? 0 : (fx > 255 ? 255 : fx);
+      fy = fy < 0 ? 0 : (fy > 255 ? 255 : fy);
+      int x0i = ix & lv->wmask, x1i = (ix + 1) & lv->wmask;
+      const uint32_t* r0 = lv->texels + ((size_t)(iy & lv->hmask) << lv->shift);
+      const uint32_t* r1 = lv->texels + ((size_t)((iy + 1) & lv->hmask) << lv->shift);
+      __m128i wx = _mm_set1_epi16((short)fx), iwx = _mm_set1_epi16((short)(256 - fx));
+      __m128i wy = _mm_set1_epi16((short)fy), iwy = _mm_set1_epi16((short)(256 - fy));
+      __m128i half = _mm_set1_epi16(128);
+      __m128i top = _mm_srli_epi16(
+          _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(Widen(r0[x0i]), iwx), _mm_mullo_epi16(Widen(r0[x1i]), wx)), half),
+          8);
+      __m128i bot = _mm_srli_epi16(
+          _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(Widen(r1[x0i]), iwx), _mm_mullo_epi16(Widen(r1[x1i]), wx)), half),
+          8);
+      return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(top, iwy), _mm_mullo_epi16(bot, wy)), half), 8);
+    }
+    int ix = FloorInt(u * lv->fw) & lv->wmask, iy = FloorInt(v * lv->fh) & lv->hmask;
+    return Widen(lv->texels[((size_t)iy << lv->shift) + ix]);
+  };
   if (needDiffuse) diffuseLanes();
-  for (int x = x0; x <= x1; ++x) {
+  // A modulation by white changes nothing (x * 255 / 255 rounds back to x): skip it.
+  const bool identityMul = (Color != FC_TEX_MOD_DIFF && Alpha != FA_TEX_MOD_DIFF) ||
+                           (constDiffuse && _mm_movemask_epi8(_mm_cmpeq_epi16(mul, k255)) == 0xffff);
+  int x = x0;
+  if (!depthMode && !alphaTest && !(Persp && mipPerPixel)) {
+    // Two pixels at a time in eight 16-bit lanes: the same arithmetic per pixel.
+    const __m128i mul2 = _mm_unpacklo_epi64(mul, mul);
+    const __m128i alphaOnes = _mm_setr_epi16(0, 0, 0, 255, 0, 0, 0, 255);
+    const __m128i alphaKeep = _mm_setr_epi16(-1, -1, -1, 0, -1, -1, -1, 0);
+    for (; x + 1 <= x1; x += 2) {
+      float iqA, iqB;
+      if (Persp) {
+        iqA = Q != 0.0f ? 1.0f / Q : 0.0f;
+        Q += dQ;
+      } else {
+        iqA = iqAffine;
+      }
+      float uA = S * iqA, vA = T * iqA;
+      S += dS;
+      T += dT;
+      if (Persp) {
+        iqB = Q != 0.0f ? 1.0f / Q : 0.0f;
+        Q += dQ;
+      } else {
+        iqB = iqAffine;
+      }
+      float uB = S * iqB, vB = T * iqB;
+      S += dS;
+      T += dT;
+      __m128i t = _mm_unpacklo_epi64(fetch(uA, vA), fetch(uB, vB));
+      __m128i m = mul2;
+      int aA = dA, aB = dA;
+      if (needDiffuse && !constDiffuse) {
+        diffuseLanes();
+        __m128i mA = mul;
+        aA = dA;
+        cr += dr;
+        cg += dg;
+        cb += db;
+        ca += da;
+        diffuseLanes();
+        aB = dA;
+        cr += dr;
+        cg += dg;
+        cb += db;
+        ca += da;
+        m = _mm_unpacklo_epi64(mA, mul);
+      }
+      if (!identityMul) t = Div255x8(_mm_mullo_epi16(t, m));
+      if (Alpha == FA_DIFF) {
+        t = _mm_insert_epi16(t, aA, 3);
+        t = _mm_insert_epi16(t, aB, 7);
+      }
+      if (Blend == 1) {
+        __m128i d = _mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)(out + x)), zero);
+        if (keepAlpha) d = _mm_or_si128(_mm_and_si128(d, alphaKeep), alphaOnes);
+        __m128i sa = _mm_shufflehi_epi16(_mm_shufflelo_epi16(t, 0xff), 0xff), ia = _mm_sub_epi16(k255, sa);
+        t = Div255x8(_mm_add_epi16(_mm_mullo_epi16(t, sa), _mm_mullo_epi16(d, ia)));
+      }
+      __m128i o = _mm_packus_epi16(t, zero);
+      if (keepAlpha) o = _mm_or_si128(o, _mm_set1_epi32((int)0xff000000u));
+      _mm_storel_epi64((__m128i*)(out + x), o);
+    }
+  }
+  for (; x <= x1; ++x) {
     // Same arithmetic as the general pipeline: S, T, Q step in floats, u = S / Q.
     float iq;
     if (Persp) {
@@ -1116,30 +1209,7 @@ static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a,
       }
     }
     if (Persp && mipPerPixel) lv = &views[PickLevel(sd, Footprint(sd, tp, u, v, iq))];
-    __m128i t;
-    if (Bilinear) {
-      float su = u * lv->fw - 0.5f, sv = v * lv->fh - 0.5f;
-      int ix = FloorInt(su), iy = FloorInt(sv);
-      int fx = (int)((su - (float)ix) * 256.0f), fy = (int)((sv - (float)iy) * 256.0f);
-      fx = fx < 0 ? 0 : (fx > 255 ? 255 : fx);
-      fy = fy < 0 ? 0 : (fy > 255 ? 255 : fy);
-      int x0i = ix & lv->wmask, x1i = (ix + 1) & lv->wmask;
-      const uint32_t* r0 = lv->texels + ((size_t)(iy & lv->hmask) << lv->shift);
-      const uint32_t* r1 = lv->texels + ((size_t)((iy + 1) & lv->hmask) << lv->shift);
-      __m128i wx = _mm_set1_epi16((short)fx), iwx = _mm_set1_epi16((short)(256 - fx));
-      __m128i wy = _mm_set1_epi16((short)fy), iwy = _mm_set1_epi16((short)(256 - fy));
-      __m128i half = _mm_set1_epi16(128);
-      __m128i top = _mm_srli_epi16(
-          _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(Widen(r0[x0i]), iwx), _mm_mullo_epi16(Widen(r0[x1i]), wx)), half),
-          8);
-      __m128i bot = _mm_srli_epi16(
-          _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(Widen(r1[x0i]), iwx), _mm_mullo_epi16(Widen(r1[x1i]), wx)), half),
-          8);
-      t = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(top, iwy), _mm_mullo_epi16(bot, wy)), half), 8);
-    } else {
-      int ix = FloorInt(u * lv->fw) & lv->wmask, iy = FloorInt(v * lv->fh) & lv->hmask;
-      t = Widen(lv->texels[((size_t)iy << lv->shift) + ix]);
-    }
+    __m128i t = fetch(u, v);
     if (needDiffuse && !constDiffuse) {
       diffuseLanes();
       cr += dr;
@@ -1147,7 +1217,7 @@ static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a,
       cb += db;
       ca += da;
     }
-    if (Color == FC_TEX_MOD_DIFF || Alpha == FA_TEX_MOD_DIFF) t = Div255x8(_mm_mullo_epi16(t, mul));
+    if (!identityMul) t = Div255x8(_mm_mullo_epi16(t, mul));
     if (Alpha == FA_DIFF) t = _mm_insert_epi16(t, dA, 3);
     int al = _mm_extract_epi16(t, 3);
     if (alphaTest && !Compare(s.alphaFunc, (uint32_t)al, (uint32_t)s.alphaRef)) continue;
@@ -1172,11 +1242,23 @@ static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a,
 }
 
 // Untextured spans (Gouraud or flat colour) with an optional depth test and blending.
+// Four channels of ToByte at once, in lanes (b, g, r, a): the same float arithmetic, clamped
+// first so that every input gives what the scalar ToByte gives.
+static inline __m128i ToBytes4(__m128 c) {
+  c = _mm_min_ps(_mm_max_ps(c, _mm_set1_ps(-1.0f)), _mm_set1_ps(2.0f));
+  __m128i i = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
+  i = _mm_packs_epi32(i, i);
+  return _mm_min_epi16(_mm_max_epi16(i, _mm_setzero_si128()), _mm_set1_epi16(255));
+}
+
+// Untextured spans (Gouraud or flat colour) with an optional depth test and blending.
 template <int Depth, int Blend>
 static void ColorLoop(const PixelState& s, int y, int x0, int x1, const float* a, const float* pl, bool alphaTest) {
-  float cr = a[AT_DIFF], cg = a[AT_DIFF + 1], cb = a[AT_DIFF + 2], ca = a[AT_DIFF + 3], z = a[AT_Z];
-  const float dr = pl[3 * AT_DIFF + 1], dg = pl[3 * (AT_DIFF + 1) + 1], db = pl[3 * (AT_DIFF + 2) + 1],
-              da = pl[3 * (AT_DIFF + 3) + 1], dz = pl[3 * AT_Z + 1];
+  __m128 c = _mm_setr_ps(a[AT_DIFF + 2], a[AT_DIFF + 1], a[AT_DIFF], a[AT_DIFF + 3]);
+  const __m128 dc = _mm_setr_ps(pl[3 * (AT_DIFF + 2) + 1], pl[3 * (AT_DIFF + 1) + 1], pl[3 * AT_DIFF + 1],
+                                pl[3 * (AT_DIFF + 3) + 1]);
+  float z = a[AT_Z];
+  const float dz = pl[3 * AT_Z + 1];
   uint32_t* out = (uint32_t*)(s.color + (size_t)y * s.colorPitch);
   const bool keepAlpha = s.colorFormat == D3DFMT_X8R8G8B8;
   uint8_t* drow = Depth ? s.depth + (size_t)y * s.depthPitch : nullptr;
@@ -1185,11 +1267,9 @@ static void ColorLoop(const PixelState& s, int y, int x0, int x1, const float* a
   const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255);
   const bool alphaOne = AlphaIsOne(s.stages[0]);
   for (int x = x0; x <= x1; ++x) {
-    float fr = cr, fg = cg, fb = cb, fa = ca, fz = z;
-    cr += dr;
-    cg += dg;
-    cb += db;
-    ca += da;
+    __m128 fc = c;
+    float fz = z;
+    c = _mm_add_ps(c, dc);
     z += dz;
     uint32_t zq = 0, stored = 0, sbits = 0;
     if (Depth == 16) {
@@ -1210,7 +1290,9 @@ static void ColorLoop(const PixelState& s, int y, int x0, int x1, const float* a
       zq = QuantizeDepth(fz, dmax);
       if (!Compare(s.zFunc, zq, stored)) continue;
     }
-    int r = ToByte(fr), g = ToByte(fg), b = ToByte(fb), al = alphaOne ? 255 : ToByte(fa);
+    __m128i sv = ToBytes4(fc);
+    if (alphaOne) sv = _mm_insert_epi16(sv, 255, 3);
+    int al = _mm_extract_epi16(sv, 3);
     if (alphaTest && !Compare(s.alphaFunc, (uint32_t)al, (uint32_t)s.alphaRef)) continue;
     if (Depth && s.zWrite) {
       if (Depth == 16) {
@@ -1221,17 +1303,13 @@ static void ColorLoop(const PixelState& s, int y, int x0, int x1, const float* a
         memcpy(drow + 4 * x, &v, 4);
       }
     }
-    uint32_t o;
     if (Blend == 1) {
-      __m128i sv = _mm_setr_epi16((short)b, (short)g, (short)r, (short)al, 0, 0, 0, 0);
       __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)out[x]), zero);
       if (keepAlpha) d = _mm_insert_epi16(d, 255, 3);
       __m128i sa = _mm_set1_epi16((short)al), ia = _mm_sub_epi16(k255, sa);
-      __m128i t = Div255x8(_mm_add_epi16(_mm_mullo_epi16(sv, sa), _mm_mullo_epi16(d, ia)));
-      o = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(t, zero));
-    } else {
-      o = ((uint32_t)al << 24) | ((uint32_t)r << 16) | ((uint32_t)g << 8) | (uint32_t)b;
+      sv = Div255x8(_mm_add_epi16(_mm_mullo_epi16(sv, sa), _mm_mullo_epi16(d, ia)));
     }
+    uint32_t o = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(sv, zero));
     out[x] = keepAlpha ? (o | 0xff000000u) : o;
   }
 }
@@ -1292,7 +1370,7 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   // Rows this triangle may cover, before any set-up.
   float ymin = std::min(v0->y, std::min(v1->y, v2->y)), ymax = std::max(v0->y, std::max(v1->y, v2->y));
   if (!(ymin > -1e7f) || !(ymax < 1e7f)) return;
-  int ry0 = std::max((int)ceilf(ymin) - 1, s.clipY0), ry1 = std::min((int)floorf(ymax) + 1, s.clipY1 - 1);
+  int ry0 = std::max((int)ymin - 2, s.clipY0), ry1 = std::min((int)ymax + 2, s.clipY1 - 1);
   if (ry0 > ry1 || !BandTouches(ry0, ry1, band, bands)) return;
   Tri t;
   if (!SetupTriangle(s, v0, v1, v2, t)) return;
@@ -1320,12 +1398,12 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
       int64_t A = t.A[e], K = t.B[e] * y + t.C[e];
       // The bound from a floating-point estimate, made exact with the integer edge function.
       if (A > 0) {
-        int64_t x = (int64_t)ceil((double)-K * invA[e]);  // first X with A X + K >= 0
+        int64_t x = (int64_t)((double)-K * invA[e]);  // near the first X with A X + K >= 0
         while (A * x + K < 0) ++x;
         while (A * (x - 1) + K >= 0) --x;
         if (x > lo) lo = x;
       } else if (A < 0) {
-        int64_t x = (int64_t)floor((double)K * -invA[e]);  // last X with A X + K >= 0
+        int64_t x = (int64_t)((double)K * -invA[e]);  // near the last X with A X + K >= 0
         while (A * x + K < 0) --x;
         while (A * (x + 1) + K >= 0) ++x;
         if (x < hi) hi = x;

@@ -422,6 +422,31 @@ TEST(D3D8Profiles, ModesCoverTheUsualSizesInBothDepths) {
 
 TEST(D3D8Profiles, CreationRespectsTheProfile) {
   {
+    ProfileGuard g(MARLIX_PROFILE_TWO_ADAPTERS);
+    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+    D3DADAPTER_IDENTIFIER8 a0, a1;
+    ASSERT_EQ(D3D_OK, d3d->GetAdapterIdentifier(0, 0, &a0));
+    ASSERT_EQ(D3D_OK, d3d->GetAdapterIdentifier(1, 0, &a1));
+    EXPECT_STRNE(a0.Description, a1.Description);
+    EXPECT_NE(0, a0.Description[0]);
+    D3DDISPLAYMODE m;
+    EXPECT_EQ(D3D_OK, d3d->GetAdapterDisplayMode(1, &m));
+    EXPECT_EQ(D3DERR_INVALIDCALL, d3d->GetAdapterIdentifier(2, 0, &a1));
+    D3DPRESENT_PARAMETERS pp;
+    memset(&pp, 0, sizeof(pp));
+    pp.Windowed = TRUE;
+    pp.BackBufferWidth = pp.BackBufferHeight = 8;
+    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    IDirect3DDevice8* dev = nullptr;
+    ASSERT_EQ(D3D_OK, d3d->CreateDevice(1, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev));
+    D3DDEVICE_CREATION_PARAMETERS cp;
+    dev->GetCreationParameters(&cp);
+    EXPECT_EQ(1u, cp.AdapterOrdinal);
+    dev->Release();
+    d3d->Release();
+  }
+  {
     ProfileGuard g(MARLIX_PROFILE_NO_WINDOWED);
     TestDevice t(8, 8);
     EXPECT_EQ(nullptr, t.dev);
@@ -548,6 +573,17 @@ TEST(D3D8Profiles, ValidateDeviceAnswersPerProfile) {
     EXPECT_EQ(D3DERR_UNSUPPORTEDCOLORARG, Validate(t));
   }
   t.dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  // A texture in a format the card does not take.
+  IDirect3DTexture8* t565 = nullptr;
+  t.dev->CreateTexture(4, 4, 1, 0, D3DFMT_R5G6B5, D3DPOOL_MANAGED, &t565);
+  t.dev->SetTexture(0, t565);
+  EXPECT_EQ(D3D_OK, Validate(t));
+  {
+    ProfileGuard g(MARLIX_PROFILE_NO_R5G6B5);
+    EXPECT_EQ(D3DERR_WRONGTEXTUREFORMAT, Validate(t));
+  }
+  t.dev->SetTexture(0, base);
+  t565->Release();
   t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
   t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_BOTHSRCALPHA);
   EXPECT_EQ(D3DERR_CONFLICTINGRENDERSTATE, Validate(t));
@@ -660,7 +696,7 @@ TEST(D3D8Lifetime, CopyRectsCopiesAndChecksBounds) {
 
 TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
   // A busy scene: many overlapping blended textured quads, bilinear and point, with depth.
-  auto render = [](int threads, int fast, std::vector<uint32_t>& out) {
+  auto render = [](int threads, int fast, std::vector<uint32_t>& out, bool depth) {
     MarlixD3D8SetThreads(threads);
     MarlixD3D8SetFastPaths(fast);
     TestDevice t(96, 80);
@@ -681,7 +717,7 @@ TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
     }
     t.dev->SetTexture(0, tex);
     t.dev->SetTextureStageState(0, D3DTSS_MIPFILTER, D3DTEXF_POINT);
-    t.dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    t.dev->SetRenderState(D3DRS_ZENABLE, depth ? D3DZB_TRUE : D3DZB_FALSE);
     t.dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
     t.dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
     t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
@@ -745,10 +781,13 @@ TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
   gouraud(1, 0, ga);
   gouraud(2, 1, gb);
   EXPECT_TRUE(ga == gb) << "untextured fast spans or threads changed pixels";
-  std::vector<uint32_t> a, b, c;
-  render(1, 0, a);
-  render(2, 0, b);
-  render(2, 1, c);
+  std::vector<uint32_t> a, b, c, d, e;
+  render(1, 0, a, true);
+  render(2, 0, b, true);
+  render(2, 1, c, true);
+  render(1, 0, d, false);
+  render(2, 1, e, false);
+  EXPECT_TRUE(d == e) << "fast spans without depth differ from the general pipeline";
   MarlixD3D8SetThreads(2);
   MarlixD3D8SetFastPaths(1);
   EXPECT_TRUE(a == b) << "thread count changed pixels";
@@ -856,4 +895,43 @@ TEST(D3D8Lifetime, FullScreenFlipsAndWidensSixteenBitFrames) {
   dev->Release();
   d3d->Release();
   DestroyWindow(win);
+}
+
+TEST(D3D8Lifetime, StateBlocksRecordOnlyWhatWasSet) {
+  TestDevice t(4, 4);
+  t.dev->SetRenderState(D3DRS_FOGENABLE, FALSE);
+  t.dev->SetRenderState(D3DRS_ALPHAREF, 10);
+  ASSERT_EQ(D3D_OK, t.dev->BeginStateBlock());
+  t.dev->SetRenderState(D3DRS_FOGENABLE, TRUE);
+  DWORD token = 0;
+  ASSERT_EQ(D3D_OK, t.dev->EndStateBlock(&token));
+  DWORD v = 99;
+  t.dev->GetRenderState(D3DRS_FOGENABLE, &v);
+  EXPECT_EQ(0u, v) << "recording does not change the device";
+  t.dev->SetRenderState(D3DRS_ALPHAREF, 20);
+  ASSERT_EQ(D3D_OK, t.dev->ApplyStateBlock(token));
+  t.dev->GetRenderState(D3DRS_FOGENABLE, &v);
+  EXPECT_EQ(1u, v);
+  t.dev->GetRenderState(D3DRS_ALPHAREF, &v);
+  EXPECT_EQ(20u, v) << "a state the block did not record is left alone";
+  // A whole-state block brings everything back, textures included.
+  IDirect3DTexture8* tex = nullptr;
+  t.dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex);
+  t.dev->SetTexture(0, tex);
+  DWORD all = 0;
+  ASSERT_EQ(D3D_OK, t.dev->CreateStateBlock(D3DSBT_ALL, &all));
+  t.dev->SetTexture(0, nullptr);
+  t.dev->SetRenderState(D3DRS_ALPHAREF, 30);
+  t.dev->ApplyStateBlock(all);
+  IDirect3DBaseTexture8* bound = nullptr;
+  t.dev->GetTexture(0, &bound);
+  EXPECT_EQ(static_cast<IDirect3DBaseTexture8*>(tex), bound);
+  if (bound) bound->Release();
+  t.dev->GetRenderState(D3DRS_ALPHAREF, &v);
+  EXPECT_EQ(20u, v);
+  t.dev->SetTexture(0, nullptr);
+  EXPECT_EQ(D3D_OK, t.dev->DeleteStateBlock(all));
+  EXPECT_EQ(D3D_OK, t.dev->DeleteStateBlock(token));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->ApplyStateBlock(token));
+  EXPECT_EQ(0u, tex->Release());
 }

@@ -62,10 +62,10 @@ TEST(Startup, StartUpKeepsTheCallersOptionsAndFindsDirectX8) {
 }
 
 TEST(Startup, StartPathDriveAndDirectory) {
-    KS_SetStartPath("c:\\Program Files\\Winamp\\Plugins\\vis_marlix.dll");
+    KS_SetStartPath("c:\\Program Files\\Player\\Plugins\\vis_marlix.dll");
     EXPECT_EQ(3, ksStartPath.drive);
-    EXPECT_STREQ("\\Program Files\\Winamp\\Plugins", ksStartPath.directory);
-    KS_SetStartPath("C:\\Program Files\\Winamp\\Plugins\\vis_marlix.dll");
+    EXPECT_STREQ("\\Program Files\\Player\\Plugins", ksStartPath.directory);
+    KS_SetStartPath("C:\\Program Files\\Player\\Plugins\\vis_marlix.dll");
     EXPECT_EQ(3, ksStartPath.drive);
     KS_SetStartPath("a:/x/y/lib.so");
     EXPECT_EQ(1, ksStartPath.drive);

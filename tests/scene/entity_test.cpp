@@ -239,6 +239,48 @@ TEST_F(TransformTest, ViewNormalsFollowTheRotation)
     EXPECT_EQ(s.vertices[0].viewNormal.z, 0);
 }
 
+TEST_F(TransformTest, LevelOfDetailTransformsPartButTurnsEveryNormal)
+{
+    KSObject* o = MakeObject(1, {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
+    KSSegment& s = o->segments[0];
+    s.flags |= KS_SEG_VIEW_NORMALS | KS_SEG_NO_CULL;
+    s.lodRemap = (int32_t*)KS_Alloc(4 * sizeof(int32_t), "test", __LINE__);
+    s.lodWeights = (int32_t*)KS_Alloc(4 * sizeof(int32_t), "test", __LINE__);
+    s.lodCount = 4;
+    for (int i = 0; i < 4; i++)
+        s.vertices[i].normal = KSPackedNormal{1023, 0, 0};
+    KSEntity* e = MakeEntity(o);
+    KS_RotateEntity(e, 0, 0, 90);
+    memset(s.work, 0, 4 * sizeof(KSWorkVertex));
+    ksGlobal.lodFactor = 0.5f;
+    KS_TransformEntity(e);
+    EXPECT_EQ(s.work[1].marker, KS_WV_TRANSFORMED);
+    EXPECT_EQ(s.work[2].marker, 0u) << "only vertex count x detail factor vertices are transformed";
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(s.vertices[i].viewNormal.y, 1023) << i;
+    ksGlobal.lodFactor = 3.0f;   // never more than the vertices there are
+    KS_TransformEntity(e);
+    EXPECT_EQ(s.work[3].marker, KS_WV_TRANSFORMED);
+}
+
+TEST_F(TransformTest, LongSiblingChainsDoNotExhaustTheStack)
+{
+    // One sibling chain through every segment of a large object: the walk is bounded, and the
+    // top-level pass still reaches the segments beyond the bound, each transformed once.
+    const int n = 30000;
+    KSObject* o = MakeObject(n, {});
+    for (int i = 0; i + 1 < n; i++)
+        o->segments[i].nextSibling = &o->segments[i + 1];
+    for (int i = 0; i < n; i++)
+        o->segments[i].flags |= KS_SEG_NO_CULL;
+    KSEntity* e = MakeEntity(o);
+    KS_TransformEntity(e);
+    int visible = 0;
+    for (int i = 0; i < n; i++)
+        visible += (o->segments[i].flags & KS_SEG_VISIBLE) ? 1 : 0;
+    EXPECT_EQ(visible, n);
+}
+
 TEST_F(TransformTest, SiblingsBeforeChildrenAndLinksChecked)
 {
     // 0 -> child 1; 0 -> sibling 2; 1 names 2 as its child as well. Siblings go first, so 2 is

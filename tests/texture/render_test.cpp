@@ -7,54 +7,8 @@
 
 namespace {
 
-// Red to green from left to right, a blue band in the lower quarter.
-Image32 GradientPicture() {
-    Image32 image = MakeImage32(64, 64);
-    for (int y = 0; y < 64; y++)
-        for (int x = 0; x < 64; x++) {
-            uint8_t* p = image.at(x, y);
-            p[0] = (uint8_t)(255 - x * 4);
-            p[1] = (uint8_t)(x * 4);
-            p[2] = (uint8_t)(y >= 48 ? 255 : 0);
-            p[3] = 255;
-        }
-    return image;
-}
-
-// Yellow and dark blue squares of 16 texels.
-Image32 CheckerPicture() {
-    Image32 image = MakeImage32(64, 64);
-    for (int y = 0; y < 64; y++)
-        for (int x = 0; x < 64; x++) {
-            bool yellow = ((x / 16 + y / 16) & 1) == 0;
-            uint8_t* p = image.at(x, y);
-            p[0] = yellow ? 255 : 0;
-            p[1] = yellow ? 220 : 0;
-            p[2] = yellow ? 0 : 128;
-            p[3] = 255;
-        }
-    return image;
-}
-
-// Four vertical stripes of palette colours: white, red, green, blue; a white frame.
-Image8 StripePicture() {
-    Image8 image = MakeImage8(64, 64);
-    for (int y = 0; y < 64; y++)
-        for (int x = 0; x < 64; x++)
-            image.at(x, y) = (uint8_t)((x < 2 || y < 2 || x > 61 || y > 61) ? 1 : 1 + x / 16);
-    const uint8_t colours[5][3] = {{0, 0, 0}, {255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
-    for (int i = 0; i < 5; i++) memcpy(&image.palette[i * 3], colours[i], 3);
-    for (int y = 18; y < 22; y++)
-        for (int x = 6; x < 10; x++) image.at(x, y) = 2;  // a red block in the white stripe
-    return image;
-}
-
-uint32_t Pixel(const MarlixFrame& frame, int x, int y) {
-    return frame.pixels[(size_t)y * frame.width + x] & 0xFFFFFF;
-}
-
 void ExpectColour(const MarlixFrame& frame, int x, int y, int r, int g, int b) {
-    uint32_t p = Pixel(frame, x, y);
+    uint32_t p = frame.pixels[(size_t)y * frame.width + x];
     EXPECT_NEAR(r, (int)(p >> 16 & 0xFF), 24) << x << "," << y;
     EXPECT_NEAR(g, (int)(p >> 8 & 0xFF), 24) << x << "," << y;
     EXPECT_NEAR(b, (int)(p & 0xFF), 24) << x << "," << y;
@@ -63,16 +17,28 @@ void ExpectColour(const MarlixFrame& frame, int x, int y, int r, int g, int b) {
 }  // namespace
 
 TEST_F(TextureTest, TexturedQuadsOfAJpegATgaAndAPcx) {
-    Write("gradient.jpg", WriteJPEG(GradientPicture()));
-    Write("checker.tga", WriteTGA(CheckerPicture(), 24, true, false));
-    Write("stripes.pcx", WritePCX(StripePicture()));
-    KS_SetTextureDirectory((directory + "/").c_str());
-    KS_SetTextureFormat(16);  // 8 bits per channel, so the frame shows the pictures' own colours
-    int32_t jpeg = KSGFX_LoadTexture("gradient.jpg");
-    int32_t tga = KSGFX_LoadTexture("checker.tga");
+    // Red to green with a blue band below; yellow and dark blue squares of 16; four stripes of
+    // palette colours (white, red, green, blue) in a white frame, a red block in the white one.
+    Image gradient = MakeImage(64, 64, 4), checker = MakeImage(64, 64, 4), stripes = MakeImage(64, 64, 1);
+    for (int y = 0; y < 64; y++)
+        for (int x = 0; x < 64; x++) {
+            const uint8_t g[4] = {(uint8_t)(255 - x * 4), (uint8_t)(x * 4), (uint8_t)(y >= 48 ? 255 : 0), 255};
+            bool yellow = ((x / 16 + y / 16) & 1) == 0;
+            const uint8_t c[4] = {(uint8_t)(yellow ? 255 : 0), (uint8_t)(yellow ? 220 : 0), (uint8_t)(yellow ? 0 : 128), 255};
+            memcpy(gradient.at(x, y), g, 4);
+            memcpy(checker.at(x, y), c, 4);
+            bool frame = x < 2 || y < 2 || x > 61 || y > 61, block = x >= 6 && x < 10 && y >= 18 && y < 22;
+            *stripes.at(x, y) = (uint8_t)(frame ? 1 : block ? 2 : 1 + x / 16);
+        }
+    const uint8_t colours[15] = {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 255};
+    memcpy(stripes.palette.data(), colours, sizeof(colours));
+    Write("gradient.jpg", WriteJPEG(gradient, 3));
+    Write("checker.tga", WriteTGA(checker, 24, true, false));
+    Write("stripes.pcx", WritePCX(stripes));
+    KS_SetTextureFormat(16);  // 8 bits a channel, so the frame shows the pictures' own colours
+    int32_t jpeg = KSGFX_LoadTexture("gradient.jpg"), tga = KSGFX_LoadTexture("checker.tga");
     KS_SetTextureFormat(0);
     int32_t pcx = KSGFX_LoadTexture("stripes.pcx");
-    KS_SetTextureDirectory(nullptr);
     ASSERT_GE(jpeg, 0);
     ASSERT_GE(tga, 0);
     ASSERT_GE(pcx, 0);
@@ -82,7 +48,7 @@ TEST_F(TextureTest, TexturedQuadsOfAJpegATgaAndAPcx) {
     ASSERT_EQ(D3D_OK, device->BeginScene());
     KSGFX_DrawTextureRect(8, 40, 103, 135, jpeg, 0);
     KSGFX_DrawTextureRect(112, 40, 207, 135, tga, 0);
-    KSGFX_DrawTexture(232, 40, pcx, 0);  // at its own size, 64 x 64
+    KSGFX_DrawTexture(232, 40, pcx, 0);               // at its own size, 64 x 64
     KSGFX_DrawTextureRect(8, 150, 311, 229, tga, 0);  // stretched wide
     device->EndScene();
     device->SetTexture(0, nullptr);
@@ -91,25 +57,17 @@ TEST_F(TextureTest, TexturedQuadsOfAJpegATgaAndAPcx) {
     MarlixFrame frame;
     ASSERT_TRUE(MarlixGetFrame(window, &frame));
     ASSERT_EQ(320, frame.width);
-    ASSERT_EQ(240, frame.height);
     const char* out = getenv("MARLIX_TEXTURE_PNG");
     EXPECT_TRUE(SavePNG(out ? out : "texture_quads.png", frame.pixels, frame.width, frame.height));
-
-    ExpectColour(frame, 4, 4, 0x20, 0x20, 0x20);  // background
-    // The gradient: red at the left, green at the right, the blue band below.
-    ExpectColour(frame, 12, 60, 250, 5, 0);
-    ExpectColour(frame, 99, 60, 10, 245, 0);
-    ExpectColour(frame, 56, 130, 128, 128, 255);
-    // The checker: yellow in the top-left square, blue beside it.
-    ExpectColour(frame, 120, 48, 255, 220, 0);
+    ExpectColour(frame, 4, 4, 0x20, 0x20, 0x20);
+    ExpectColour(frame, 12, 60, 250, 5, 0);     // the gradient's red end
+    ExpectColour(frame, 99, 60, 10, 245, 0);    // its green end
+    ExpectColour(frame, 56, 130, 128, 128, 255);  // the band
+    ExpectColour(frame, 120, 48, 255, 220, 0);  // the checker's first square
     ExpectColour(frame, 150, 48, 0, 0, 128);
-    // The stripes through the 16-bit texture: white, red, green, blue, with the red block.
-    ExpectColour(frame, 232 + 8, 40 + 32, 255, 255, 255);
-    ExpectColour(frame, 232 + 24, 40 + 32, 255, 0, 0);
-    ExpectColour(frame, 232 + 40, 40 + 32, 0, 255, 0);
-    ExpectColour(frame, 232 + 56, 40 + 32, 0, 0, 255);
+    const int stripe[4][3] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+    for (int i = 0; i < 4; i++) ExpectColour(frame, 232 + 8 + 16 * i, 72, stripe[i][0], stripe[i][1], stripe[i][2]);
     ExpectColour(frame, 232 + 8, 40 + 20, 255, 0, 0);
-    // The stretched checker: four squares across 304 pixels, so the second starts near x = 84.
-    ExpectColour(frame, 40, 160, 255, 220, 0);
+    ExpectColour(frame, 40, 160, 255, 220, 0);  // stretched: 76 pixels a square
     ExpectColour(frame, 120, 160, 0, 0, 128);
 }

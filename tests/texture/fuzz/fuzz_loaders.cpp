@@ -45,7 +45,6 @@ static void Start(void) {
     ksGlobal.runWindowed = 1;
     ksGlobal.use32Bit = 1;
     ksChooseDeviceHook = FuzzChooseDevice;
-    ksHooks.installProcedures = KS_InstallTextureProcedures;
     KS_UseDirect3D();
     KS_InitEngine(100);
     KS_SelectDriver();
