@@ -236,8 +236,14 @@ void HostEndRun(HostPlugin* plugin)
 
 int HostRun(const HostOptions& options)
 {
-    if (options.headless)
+    // Without a display the run is headless whether asked for or not: virtual windows, virtual time.
+    bool headless = options.headless || HostDisplayMissing();
+    if (headless)
         HostUseHeadless();
+    if (headless && options.frames == 0 && !options.configure) {
+        fprintf(stderr, "marlix: a headless run needs --frames N (nothing can close its window)\n");
+        return 2;
+    }
 
     std::string path = options.pluginPath.empty() ? HostDefaultPluginPath() : options.pluginPath;
     HostPlugin plugin;
@@ -263,9 +269,9 @@ int HostRun(const HostOptions& options)
     } else {
         HostCapture capture;
         std::error_code ignored;
-        if (options.headless && !options.outDir.empty())
+        if (headless && !options.outDir.empty())
             std::filesystem::create_directories(options.outDir, ignored);
-        HostBeginCapture(&capture, options.headless ? options.outDir : std::string());
+        HostBeginCapture(&capture, headless ? options.outDir : std::string());
         int rendered = 0;
         auto last = std::chrono::steady_clock::now();
         while (options.frames == 0 || rendered < options.frames) {
@@ -275,7 +281,7 @@ int HostRun(const HostOptions& options)
             // Headless time is virtual: exactly one sixtieth of a second per frame. A real-time run
             // waits the delay the plug-in asked for between frames, as a player's visualization
             // thread does, and plays on by the time that really passed.
-            if (options.headless) {
+            if (headless) {
                 HostAdvanceClock(1.0 / 60.0);
                 HostAdvance(&player, 1.0 / 60.0);
             } else {

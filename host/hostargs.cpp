@@ -11,7 +11,8 @@ const char* HostUsage(void)
     return "usage: marlix [--plugin PATH] [--headless] [--frames N] [--out DIR] [--configure] [FILE...]\n"
            "  --plugin PATH  the visualization plug-in (default: plugins/vis_marlix.so beside marlix)\n"
            "  --headless     no display: virtual windows and a virtual clock (1/60 s per frame)\n"
-           "  --frames N     stop after N frames (default: when the plug-in's window closes)\n"
+           "  --frames N     stop after N frames (default: when the plug-in's window closes;\n"
+           "                 needed headless, where nothing can close it)\n"
            "  --out DIR      headless: write every presented frame as DIR/frame-NNNNN.png\n"
            "  --configure    open the plug-in's configuration and exit\n"
            "  FILE...        the playlist; titles are taken from the file names\n";

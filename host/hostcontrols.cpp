@@ -5,6 +5,11 @@
 
 #include <stdio.h>
 
+bool HostDisplayMissing(void)
+{
+    return MarlixIsHeadless() != 0;
+}
+
 void HostUseHeadless(void)
 {
     MarlixSetHeadless(1);

@@ -6,6 +6,7 @@
 #include <string>
 
 // Virtual windows and the virtual clock, for a run without a display.
+bool HostDisplayMissing(void);
 void HostUseHeadless(void);
 void HostAdvanceClock(double seconds);
 

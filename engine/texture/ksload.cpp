@@ -5,10 +5,6 @@
 
 #include <stdio.h>
 #include <string.h>
-// <windows.h> has declared INT32 in its basetsd part already; libjpeg looks for that marker.
-#if !defined(_BASETSD_H) && !defined(_BASETSD_H_)
-#define _BASETSD_H
-#endif
 #include <jpeglib.h>
 #include <jerror.h>
 

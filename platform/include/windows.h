@@ -95,6 +95,11 @@ typedef float FLOAT;
 typedef double DOUBLE;
 typedef long long LONGLONG, INT64;
 typedef unsigned long long ULONGLONG, UINT64, DWORD64, DWORDLONG;
+// The fixed-size integer names come from basetsd.h on Windows; its guard tells other headers
+// (libjpeg's among them) that INT32 is already declared.
+#ifndef _BASETSD_H_
+#define _BASETSD_H_
+#endif
 typedef signed char INT8;
 typedef unsigned char UINT8;
 typedef short INT16;

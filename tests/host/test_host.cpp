@@ -233,13 +233,14 @@ TEST(HostArgs, ParsesOptionsAndRejectsBadOnes)
     }
 }
 
-TEST_F(HostTest, MissingOrForeignPluginFails)
+TEST_F(HostTest, MissingOrForeignPluginAndEndlessHeadlessRunsFail)
 {
     HostOptions options = Options(1);
     options.pluginPath = dir + "/nothing.so";
     EXPECT_EQ(HostRun(options), 1);
     options.pluginPath = MARLIX_HOST_PROGRAM;
     EXPECT_EQ(HostRun(options), 1);
+    EXPECT_EQ(HostRun(Options(0)), 2);  // headless with no frame count would never end
 }
 
 static bool ReadPng(const std::string& path, int* width, std::vector<unsigned char>* rgb)

@@ -5,10 +5,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-// The stand-in <windows.h> has declared INT32 already; libjpeg looks for this marker.
-#if !defined(_BASETSD_H) && !defined(_BASETSD_H_)
-#define _BASETSD_H
-#endif
 #include <jpeglib.h>
 
 static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
