@@ -18,13 +18,11 @@ set_target_properties(marlix_jpeg PROPERTIES IMPORTED_LOCATION ${MARLIX_JPEG_DIR
 
 file(GLOB RESOURCE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc)
 set(WINDOWS_SOURCES ${PLUGIN_SOURCES} ${RESOURCE_SOURCES})
-list(REMOVE_ITEM ENGINE_SOURCES ${MARLIX_EMPTY_SOURCE})
 list(APPEND WINDOWS_SOURCES ${ENGINE_SOURCES})
 
 add_library(vis_marlix SHARED ${WINDOWS_SOURCES})
 target_include_directories(vis_marlix PRIVATE ${CMAKE_SOURCE_DIR}/plugin ${CMAKE_SOURCE_DIR}/engine ${ENGINE_DIRS})
-# ole32 and uuid serve the COM calls and interface ids of the DirectX version probe.
-target_link_libraries(vis_marlix PRIVATE marlix_jpeg d3d8 user32 kernel32 gdi32 comctl32 ole32 uuid)
+target_link_libraries(vis_marlix PRIVATE marlix_jpeg d3d8 user32 kernel32 gdi32 comctl32)
 # Self-contained: no MinGW runtime DLLs to ship beside the plug-in. Only the dllexport'ed entry
 # point is exported (ld stops auto-exporting once one symbol is marked).
 target_link_options(vis_marlix PRIVATE -static-libgcc -static-libstdc++ -Wl,--exclude-all-symbols)

@@ -131,6 +131,13 @@ int VisRegisterWindowClass(HINSTANCE instance);
 HWND VisCreateOutputWindow(VisModule* module);
 LRESULT CALLBACK VisWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The engine for a run (visengine.cpp).
+void VisBuildDeviceTypes(void);
+void VisChooseDevice(int* adapter, int* adapterCopy, int* deviceType);
+void VisStartEngine(void);
+void VisStopEngine(void);
+void VisResize(int width, int height);
+
 // Host window requests (vishost.cpp).
 void VisTitleFromWindowText(const char* text, char* title, size_t titleSize);
 void VisReadSongTitle(void);

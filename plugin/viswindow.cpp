@@ -1,6 +1,8 @@
 // The output window: its class, its creation in either mode, and the keys it takes for itself.
 #include "vis.h"
 
+#include "kestra.h"
+
 int VisRegisterWindowClass(HINSTANCE instance)
 {
     WNDCLASSA windowClass;
@@ -94,6 +96,17 @@ LRESULT CALLBACK VisWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         }
         break;
     }
+    case WM_SIZE:
+    case WM_DISPLAYCHANGE:
+        if (ksGlobal.runWindowed) {
+            RECT client;
+            if (GetClientRect(window, &client)) {
+                ksGlobal.clientRect[0] = client;
+                ksGlobal.clientRect[1] = client;
+                VisResize(client.right, client.bottom);
+            }
+        }
+        break;
     case WM_PAINT: {
         // The engine paints the whole client area; validating it stops further WM_PAINTs.
         PAINTSTRUCT paint;

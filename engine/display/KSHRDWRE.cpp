@@ -143,7 +143,8 @@ int KS_EnumerateDevices(void) {
     HRESULT hr = d3d->GetDeviceCaps(D3DAdapterNumber(), DeviceType(), &entry->caps);
     if (FAILED(hr)) KS_LOG_D3D_FAILURE(hr);
 
-    ksGlobal.caps.DDRAWHasAGP = (entry->caps.DevCaps & D3DDEVCAPS_TEXTURENONLOCALVIDMEM) ? 1 : 0;
+    // The bit itself, as its log line shows it.
+    ksGlobal.caps.DDRAWHasAGP = (int32_t)(entry->caps.DevCaps & D3DDEVCAPS_TEXTURENONLOCALVIDMEM);
     if (entry->caps.Caps2 & D3DCAPS2_CANRENDERWINDOWED) {
         if (verbose) KS_Log("Device can render to a window");
         ksGlobal.caps.canRenderWindowed = 1;
@@ -528,9 +529,8 @@ void KS_SetRenderTarget(IDirect3DSurface8* surface) {
 
 void KS_SetDrawTargetD3D(int flag) {
     if (flag == 1) {
-        // Already the drawing surface: keep the clip rectangle the caller set.
-        if (ksGlobal.drawSurface != ksGlobal.backBuffer || !ksGlobal.backBuffer)
-            KS_SetDrawSurface(ksGlobal.backBuffer);
+        // The back buffer becomes the drawing surface again, with the clip rectangle over all of it.
+        KS_SetDrawSurface(ksGlobal.backBuffer);
         if (flag != ksGlobal.drawTarget && !ksGlobal.runWindowed) KS_SetRenderTarget(ksGlobal.backBuffer);
     }
     ksGlobal.drawTarget = flag;

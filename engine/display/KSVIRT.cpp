@@ -220,6 +220,7 @@ void KS_InitEngine(int32_t polygonCapacity) {
     // 5. Defaults of the drawing modules.
     ksGlobal.backFaceSense = 1;
     ksGlobal.lodFactor = 1.0f;
+    KS_ResetProjection();  // the two viewport records that entity projection reads
     ksGlobal.loadPaletteFlag = 1;
     ksGlobal.fatalTextureErrors = 0;
     ksGlobal.ambient[0] = ksGlobal.ambient[1] = ksGlobal.ambient[2] = 0.0f;

@@ -1,9 +1,10 @@
 // The frame buffer in 2D: pixel format and colour packing, the clip rectangle, fills and lines,
 // clears, locking the drawing surface, bitmap-font text and screen-aligned texture quads.
 //
-// Every pixel operation writes only inside both the clip rectangle and the drawing surface, so a
-// clip rectangle larger than the surface, or a line with an end outside it, cannot write outside
-// the locked pixels.
+// Pixel writes never leave the drawing surface: text and images stay inside both the clip
+// rectangle and the surface, and lines (which are not clipped) drop the pixels that fall outside
+// the surface, so a clip rectangle larger than the surface, or a line with an end outside it,
+// cannot write outside the locked pixels.
 #define KS_MODULE "ksgfx"
 #include "kestra.h"
 

@@ -5,7 +5,14 @@
 #include <math.h>
 #include <string.h>
 
-KSProjection ksProjection = {0, 0, 1, 1, 1.0f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1};
+// The first and second viewport of entity projection before any camera has been updated.
+static constexpr KSProjection ksProjectionDefaults = {0, 0, 1, 1, 1.0f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1};
+KSProjection ksProjection = ksProjectionDefaults;
+
+void KS_ResetProjection(void)
+{
+    ksProjection = ksProjectionDefaults;
+}
 KSCamera* ksCameraList = nullptr;
 
 KSCamera* KS_CurrentCamera(void)

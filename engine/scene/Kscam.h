@@ -72,5 +72,8 @@ void KS_SetCameraMode(KSCamera* camera, uint8_t flags);
 void KS_UpdateCamera(KSCamera* camera);
 // Refreshes the viewport part of ksProjection from the engine's current viewport.
 void KS_UpdateProjection(void);
+// Puts both viewports of ksProjection back to their defaults (engine start-up): no second
+// viewport, unit scales, no depth offset.
+void KS_ResetProjection(void);
 
 #endif

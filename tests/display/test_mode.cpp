@@ -22,7 +22,8 @@ protected:
 };
 
 TEST_F(ModeSetting, FullScreenMatchesSizeAndDepth) {
-    FakeModes fake{{Mode(800, 600, D3DFMT_X8R8G8B8), Mode(800, 600, D3DFMT_R5G6B5, 75), Mode(1024, 768, D3DFMT_X8R8G8B8)}};
+    // The 16-bit record of the same size comes first: the depth decides, not the position.
+    FakeModes fake{{Mode(800, 600, D3DFMT_R5G6B5, 75), Mode(800, 600, D3DFMT_X8R8G8B8), Mode(1024, 768, D3DFMT_X8R8G8B8)}};
     InitEngine(false, true, false);
     InstallModeFilter(&fake);
     KS_SelectDriver();
@@ -115,6 +116,10 @@ TEST_F(ModeSetting, ViewportRecordsAndDeviceViewport) {
     EXPECT_EQ(45.0f, v.centreY);
     EXPECT_EQ(10, ksGlobal.clipX1);
     EXPECT_EQ(69, ksGlobal.clipY2);
+    KSGFX_SetDrawTarget(1);  // the back buffer again: clip over the whole surface
+    EXPECT_EQ(0, ksGlobal.clipX1);
+    EXPECT_EQ(ksGlobal.screenHeight - 1, ksGlobal.clipY2);
+    KS_MakeViewport(&v, 10, 20, 109, 69, 5);
 
     KS_ResizeViewport(&v, 0, 0, 63, 31);
     EXPECT_EQ(5, v.value);

@@ -45,7 +45,11 @@ TEST(Startup, SelectingTheDriverInstallsTheDisplayProcedures) {
 
 TEST(Startup, StartUpKeepsTheCallersOptionsAndFindsDirectX8) {
     MarlixMessageBoxClear();
+    ksProjection.useSecond = 1;  // left over from an earlier run
+    ksProjection.scaleX2 = 7.0f;
     InitEngine(true, false);
+    EXPECT_EQ(0, ksProjection.useSecond);
+    EXPECT_EQ(1.0f, ksProjection.scaleX2);
     EXPECT_EQ(1, ksGlobal.runWindowed);
     EXPECT_EQ(0, ksGlobal.use32Bit);
     EXPECT_EQ(0x800, ksGlobal.directXVersion);

@@ -124,6 +124,78 @@ TEST_F(HostTest, RunsLeaveTheSeventeenKeysBesideThePlugin)
     EXPECT_EQ(std::count(player.commands.begin(), player.commands.end(), HOST_CMD_VIS_ENDED), 4);
 }
 
+TEST_F(HostTest, RunsOpenTheDevicePresentAndFollowTheWindowSize)
+{
+    MarlixD3D8ResetCounters();
+    StartRun();
+    RECT client;
+    ASSERT_TRUE(GetClientRect(pluginWindow, &client));
+    ASSERT_TRUE(HostFrame(&loaded, &player));
+    ASSERT_TRUE(HostFrame(&loaded, &player));
+    MarlixFrame frame;
+    ASSERT_TRUE(MarlixGetFrame(pluginWindow, &frame));
+    EXPECT_EQ(frame.width, client.right);
+    EXPECT_EQ(frame.height, client.bottom);
+    MarlixD3D8Counters counters;
+    MarlixD3D8GetCounters(&counters);
+    EXPECT_EQ(counters.presents, 2u);
+    EXPECT_EQ(counters.resets, 0u);
+
+    // A new client size resets the device to it; the next frames have the new size.
+    ASSERT_TRUE(MarlixPostSize(pluginWindow, 320, 200));
+    ASSERT_TRUE(HostFrame(&loaded, &player));
+    ASSERT_TRUE(MarlixGetFrame(pluginWindow, &frame));
+    EXPECT_EQ(frame.width, 320);
+    EXPECT_EQ(frame.height, 200);
+    MarlixD3D8GetCounters(&counters);
+    EXPECT_EQ(counters.resets, 1u);
+    RECT outer;
+    ASSERT_TRUE(GetWindowRect(pluginWindow, &outer));
+
+    // A zero-height client area is ignored.
+    ASSERT_TRUE(MarlixPostSize(pluginWindow, 320, 0));
+    ASSERT_TRUE(HostFrame(&loaded, &player));
+    MarlixD3D8GetCounters(&counters);
+    EXPECT_EQ(counters.resets, 1u);
+    ASSERT_TRUE(MarlixPostSize(pluginWindow, 320, 200));
+    ASSERT_TRUE(HostFrame(&loaded, &player));
+    HostEndRun(&loaded);
+    EXPECT_EQ(MarlixD3D8LiveObjects(), 0);  // device, surfaces and textures all released
+
+    // The next run opens the window at the size the last one ended with, frame included: it does
+    // not shrink by its border from run to run.
+    ASSERT_EQ(loaded.module->init(loaded.module), 0);
+    pluginWindow = FindWindowA("Marlix", NULL);
+    RECT again;
+    ASSERT_TRUE(GetWindowRect(pluginWindow, &again));
+    EXPECT_EQ(again.right - again.left, outer.right - outer.left);
+    EXPECT_EQ(again.bottom - again.top, outer.bottom - outer.top);
+    ASSERT_TRUE(GetClientRect(pluginWindow, &client));
+    EXPECT_EQ(client.right, 320);
+    EXPECT_EQ(client.bottom, 200);
+    HostEndRun(&loaded);
+}
+
+TEST_F(HostTest, ALostDeviceIsRecoveredWithinTheFrame)
+{
+    MarlixClockEnable(1);  // the recovery waits a second between polls: on the virtual clock
+    MarlixD3D8ResetCounters();
+    StartRun();
+    ASSERT_TRUE(HostFrame(&loaded, &player));
+    MarlixFrame before, after;
+    ASSERT_TRUE(MarlixGetFrame(pluginWindow, &before));
+    MarlixD3D8LoseDevice(3);
+    ASSERT_TRUE(HostFrame(&loaded, &player));  // its present finds the device lost and resets it
+    MarlixD3D8Counters counters;
+    MarlixD3D8GetCounters(&counters);
+    EXPECT_EQ(counters.resets, 1u);
+    ASSERT_TRUE(HostFrame(&loaded, &player));
+    ASSERT_TRUE(MarlixGetFrame(pluginWindow, &after));
+    EXPECT_GT(after.counter, before.counter);  // frames reach the window again
+    HostEndRun(&loaded);
+    EXPECT_EQ(MarlixD3D8LiveObjects(), 0);
+}
+
 TEST_F(HostTest, EscapeEndsTheRunAndReachesThePlayer)
 {
     StartRun();
