@@ -124,12 +124,25 @@ int32_t KS_EndOfFile(KSFile* file) {
 
 // ---- Library handlers ----
 
+static bool KS_SameHandler(const KSLibraryHandler* a, const KSLibraryHandler* b) {
+    return strcmp(a->extension, b->extension) == 0 && a->open == b->open && a->close == b->close &&
+           a->loadEntry == b->loadEntry && a->entrySize == b->entrySize && a->entryCount == b->entryCount &&
+           a->entryName == b->entryName;
+}
+
 void KS_RegisterLibraryHandler(const KSLibraryHandler* handler) {
     if (!handler) return;
-    KSLibraryHandler* row = &ksLibraryHandlers[ksLibraryHandlerCount];
-    *row = *handler;
-    for (int i = 0; i < 4 && row->extension[i]; i++) row->extension[i] = KS_UpperAscii(row->extension[i]);
-    row->extension[4] = 0;
+    KSLibraryHandler candidate = *handler;
+    for (int i = 0; i < 4 && candidate.extension[i]; i++) candidate.extension[i] = KS_UpperAscii(candidate.extension[i]);
+    candidate.extension[4] = 0;
+    // The engine registers its handlers at every start. When the row that would serve this
+    // extension already is this very handler, another row would change no lookup and only use up
+    // the table (a process that starts the engine often would fill it), so nothing is added.
+    int32_t last = -1;
+    for (int32_t i = 0; i < ksLibraryHandlerCount; i++)
+        if (strcmp(ksLibraryHandlers[i].extension, candidate.extension) == 0) last = i;
+    if (last >= 0 && KS_SameHandler(&ksLibraryHandlers[last], &candidate)) return;
+    ksLibraryHandlers[ksLibraryHandlerCount] = candidate;
     if (ksLibraryHandlerCount < KS_LIBRARY_HANDLER_ROWS) ksLibraryHandlerCount++;
 }
 

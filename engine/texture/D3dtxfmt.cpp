@@ -48,15 +48,25 @@ static D3DFORMAT KS_AdapterFormat(void) {
     return D3DFMT_X8R8G8B8;
 }
 
+void KS_TextureDeviceChoice(UINT* adapter, D3DDEVTYPE* type) {
+    // The device was made on the current adapter with the chosen device-type entry's type.
+    int32_t entry = ksGlobal.chosenDevice;
+    if (entry < 0 || entry >= ksGlobal.deviceCount || entry >= KS_MAX_DEVICES) entry = 0;
+    D3DDEVTYPE chosen = (D3DDEVTYPE)ksGlobal.devices[entry].type;
+    *adapter = (UINT)(ksGlobal.currentAdapter < 0 ? 0 : ksGlobal.currentAdapter);
+    *type = chosen == 0 ? D3DDEVTYPE_HAL : chosen;
+}
+
 void KS_EnumTextureFormats(void) {
     ksTextureFormatCount = 0;
     IDirect3D8* d3d = ksGlobal.d3d;
     D3DFORMAT adapterFormat = KS_AdapterFormat();
+    UINT adapter;
+    D3DDEVTYPE type;
+    KS_TextureDeviceChoice(&adapter, &type);
     for (D3DFORMAT candidate : ksFormatCandidates) {
         if (candidate == D3DFMT_UNKNOWN || !d3d) continue;
-        // The device is always made on the first adapter as a hardware device.
-        if (FAILED(d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, adapterFormat, 0,
-                                          D3DRTYPE_TEXTURE, candidate)))
+        if (FAILED(d3d->CheckDeviceFormat(adapter, type, adapterFormat, 0, D3DRTYPE_TEXTURE, candidate)))
             continue;
         KSTextureFormat* record = &ksTextureFormats[ksTextureFormatCount];
         memset(record, 0, sizeof(*record));
@@ -176,7 +186,8 @@ int32_t KS_ChooseTextureFormat(D3DFORMAT* format, int32_t* bytesPerTexel) {
 }
 
 static void KS_TextureFailure(HRESULT result, int line, const char* message) {
-    if (verbose) KS_Log("File: %s\nLine: %d\nError: %s\n", KS_MODULE, line, KS_D3DErrorName(result));
+    // The height-map textures are part of the texture manager: their failures name its module.
+    if (verbose) KS_Log("File: %s\nLine: %d\nError: %s\n", "D3dtxtre", line, KS_D3DErrorName(result));
     KS_FatalError(message, nullptr);
 }
 

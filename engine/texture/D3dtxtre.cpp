@@ -248,6 +248,11 @@ static IDirect3DSurface8* KS_FitSurface(IDirect3DSurface8* surface) {
     KS_UnlockFrameD3D();
     KS_ReleaseSurface(surface);
 
+    // Drawing went to the picture itself: it is gone now, so there is no drawing surface.
+    if (oldDraw == surface) {
+        KS_SetDrawSurface(nullptr);
+        return scaled;
+    }
     ksGlobal.drawSurface = oldDraw;
     ksGlobal.drawWidth = oldWidth;
     ksGlobal.drawHeight = oldHeight;
@@ -543,8 +548,11 @@ int32_t KS_CreateRenderTexture(int32_t slot, int32_t width, int32_t height, cons
     D3DDISPLAYMODE mode;
     memset(&mode, 0, sizeof(mode));
     ksGlobal.device->GetDisplayMode(&mode);
-    HRESULT result = ksGlobal.d3d ? ksGlobal.d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, mode.Format,
-                                                                    D3DUSAGE_RENDERTARGET, D3DRTYPE_TEXTURE, mode.Format)
+    UINT adapter;
+    D3DDEVTYPE type;
+    KS_TextureDeviceChoice(&adapter, &type);
+    HRESULT result = ksGlobal.d3d ? ksGlobal.d3d->CheckDeviceFormat(adapter, type, mode.Format, D3DUSAGE_RENDERTARGET,
+                                                                    D3DRTYPE_TEXTURE, mode.Format)
                                   : D3DERR_INVALIDCALL;
     if (FAILED(result) && verbose)
         KS_Log("File: %s\nLine: %d\nError: %s\n", KS_MODULE, __LINE__, KS_D3DErrorName(result));

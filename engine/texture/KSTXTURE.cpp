@@ -96,7 +96,8 @@ int32_t KS_LoadTextureD3D(const char* name) {
         IDirect3DSurface8* image = KS_LoadImage8(path, palette);
         if (!image) return KS_TextureLoadFailed(path);
         if (ksGlobal.loadPaletteFlag) memcpy(ksPalette, palette, sizeof(ksPalette));
-        return KS_AddTextureD3D(name, image);
+        // Through the device's add-texture procedure, as every 8-bit picture is added.
+        return ksProcTable.AddTexture ? KSGFX_AddTexture(name, image) : KS_AddTextureD3D(name, image);
     }
     if (kind == KS_KIND_JPG || kind == KS_KIND_TGA) {
         int32_t width = 0, height = 0;
@@ -133,5 +134,5 @@ int32_t KS_LoadTexture2D3D(const char* name, const char* alphaName) {
     IDirect3DSurface8* colour = colourPath ? KS_LoadImage8(colourPath, palette) : nullptr;
     IDirect3DSurface8* alpha = alphaPath ? KS_LoadImage8(alphaPath, alphaPalette) : nullptr;
     if (colour && ksGlobal.loadPaletteFlag) memcpy(ksPalette, palette, sizeof(ksPalette));
-    return KS_AddTexture2D3D(name, colour, alpha);
+    return ksProcTable.AddTexture2 ? KSGFX_AddTexture2(name, colour, alpha) : KS_AddTexture2D3D(name, colour, alpha);
 }

@@ -1,5 +1,6 @@
-// Uncompressed BMP pictures of 1, 4, 8 and 24 bits into 8-bit image surfaces. 24-bit pictures
-// become grey levels: the texel is a weighted sum of the three bytes, and the palette a grey ramp.
+// Uncompressed BMP pictures of 1, 4, 8 and 24 bits into 8-bit image surfaces, bottom-up as most
+// files are or top-down when the height is negative. 24-bit pictures become grey levels: the
+// texel is a weighted sum of the three bytes, and the palette a grey ramp.
 #define KS_MODULE "ksimg_bmp"
 #include "kestra.h"
 
@@ -25,8 +26,13 @@ IDirect3DSurface8* KS_LoadBMP(const char* path, uint8_t* palette) {
     }
     uint32_t dataOffset = KS_Get32LE(header + 10);
     int32_t width = (int32_t)KS_Get32LE(header + 18);
-    // A negative height (rows stored top-down) is refused like any size the loader cannot take.
-    int32_t height = (int32_t)KS_Get32LE(header + 22);
+    // A negative height marks rows stored top to bottom; the picture is as high as its magnitude.
+    int64_t storedHeight = (int32_t)KS_Get32LE(header + 22);
+    bool topDown = storedHeight < 0;
+    if (topDown) storedHeight = -storedHeight;
+    int32_t height = storedHeight > KS_IMAGE_MAX_SIDE ? 0 : (int32_t)storedHeight;
+    // The colour table follows the information header, which newer writers make longer than 40.
+    uint32_t infoSize = KS_Get32LE(header + 14);
     int32_t bitCount = (int32_t)(header[28] | (header[29] << 8));
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24) {
         KS_CloseFile(file);
@@ -45,6 +51,7 @@ IDirect3DSurface8* KS_LoadBMP(const char* path, uint8_t* palette) {
         int32_t entries = 1 << bitCount;
         uint8_t quads[256 * 4];
         memset(quads, 0, sizeof(quads));
+        if (infoSize > 40 && infoSize <= 0x7FFFFFF0u - 14) KS_SeekFile(file, (int32_t)(14 + infoSize), KS_SEEK_SET);
         KS_ReadFile(quads, 4, entries, file);
         for (int32_t i = 0; i < entries; i++) {
             palette[i * 3 + 0] = (uint8_t)(quads[i * 4 + 2] >> 2);
@@ -78,7 +85,7 @@ IDirect3DSurface8* KS_LoadBMP(const char* path, uint8_t* palette) {
             KS_CloseFile(file);
             return nullptr;
         }
-        uint8_t* out = bits + (size_t)(height - 1 - r) * pitch;  // the file is bottom-up
+        uint8_t* out = bits + (size_t)(topDown ? r : height - 1 - r) * pitch;  // files are bottom-up
         switch (bitCount) {
             case 1:
                 for (int32_t x = 0; x < width; x++) out[x] = (row[x >> 3] & (0x80 >> (x & 7))) ? 1 : 0;

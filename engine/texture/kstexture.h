@@ -145,6 +145,8 @@ extern KSTextureFormat ksTextureFormats[KS_TEXTURE_FORMAT_CANDIDATES];
 extern int32_t ksTextureFormatCount;
 extern int32_t ksDefaultFormats[KS_SLOT_COUNT];
 
+// The Direct3D adapter and device type the engine's device was made with (format checks ask them).
+void KS_TextureDeviceChoice(UINT* adapter, D3DDEVTYPE* type);
 // Mode setting, once the device exists: which candidates the device takes, and the default slots.
 void KS_EnumTextureFormats(void);
 // Maps the current texture format code to a format class and writes the Direct3D format and its

@@ -229,13 +229,43 @@ TEST_F(FilesTest, HandlerTableKeeps63RowsAndTheLastMatchWins) {
     KS_CloseLibrary();
     // Beyond 63 rows registrations share one spare slot that is never searched: .YYY falls to
     // row 0, the engine's own format.
-    strcpy(mine.extension, ".FIL");
-    while (KS_LibraryHandlerCount() < 63) KS_RegisterLibraryHandler(&mine);
+    for (int i = 0; KS_LibraryHandlerCount() < 63; i++) {
+        const char digits[] = "0123456789";
+        const char extension[5] = {'.', 'F', digits[i / 10 % 10], digits[i % 10], 0};
+        memcpy(mine.extension, extension, sizeof(extension));
+        KS_RegisterLibraryHandler(&mine);
+    }
     strcpy(mine.extension, ".YYY");
     KS_RegisterLibraryHandler(&mine);
     KS_RegisterLibraryHandler(&mine);
     EXPECT_EQ(63, KS_LibraryHandlerCount());
     KS_OpenLibrary(Library("x.yyy", 6, {{"k", "v"}}).c_str());
+    EXPECT_EQ("v", Contents("k"));
+    KS_CloseLibrary();
+}
+
+TEST_F(FilesTest, RepeatedEngineStartsDoNotFillTheHandlerTable) {
+    // Every engine start registers the same four handlers again; a process starting it a hundred
+    // times must still find room for a handler of its own and keep reading libraries.
+    for (int start = 0; start < 100; start++) KS_RegisterLibraryHandlers();
+    EXPECT_EQ(4, KS_LibraryHandlerCount());
+    KSLibraryHandler mine;
+    memset(&mine, 0, sizeof(mine));
+    strcpy(mine.extension, ".OWN");
+    mine.open = OpenAs<2>;
+    KS_RegisterLibraryHandler(&mine);
+    KS_OpenLibrary(Path("x.own").c_str());
+    EXPECT_EQ(2, opened);
+    KS_CloseLibrary();
+    // A different handler for a taken extension still gets a row of its own, and wins.
+    mine.open = OpenAs<3>;
+    strcpy(mine.extension, ".PBS");
+    KS_RegisterLibraryHandler(&mine);
+    EXPECT_EQ(6, KS_LibraryHandlerCount());
+    KS_OpenLibrary(Path("x.pbs").c_str());
+    EXPECT_EQ(3, opened);
+    KS_CloseLibrary();
+    KS_OpenLibrary(Library("x.chr", 9, {{"k", "v"}}).c_str());
     EXPECT_EQ("v", Contents("k"));
     KS_CloseLibrary();
 }

@@ -78,6 +78,17 @@ TEST_F(TextureTest, DefaultDeviceFillsTheSlots) {
     EXPECT_EQ(KS_CLASS_BUMP_V8U8, formatClass);
 }
 
+TEST_F(TextureTest, FormatsAreAskedOfTheDevicesOwnAdapterAndType) {
+    // An adapter the system does not have accepts nothing: the check must name the current one.
+    int32_t adapter = ksGlobal.currentAdapter;
+    ksGlobal.currentAdapter = 9;
+    KS_EnumTextureFormats();
+    EXPECT_EQ(0, ksTextureFormatCount);
+    ksGlobal.currentAdapter = adapter;
+    KS_EnumTextureFormats();
+    EXPECT_GT(ksTextureFormatCount, 0);
+}
+
 TEST_F(TextureTest, WithoutR5G6B5ClassZeroUsesA1R5G5B5) {
     StartEngine(MARLIX_PROFILE_NO_R5G6B5);
     EXPECT_EQ(-1, RecordOf(D3DFMT_R5G6B5));

@@ -100,14 +100,40 @@ TEST_F(TextureTest, BmpIndexedPicturesKeepIndicesAndReadBlueGreenRedPalettes) {
 
 TEST_F(TextureTest, BmpRejectsWhatItCannotRead) {
     Bytes good = WriteBMP(Indexed(4, 3), 8);
-    Bytes magic = good, packed = good, sixteen = good, wide = good, topDown = good;
+    Bytes magic = good, packed = good, sixteen = good, wide = good, tall = good;
     magic[1] = 'X';
     Put32(packed, 30, 1);
     Put16(sixteen, 28, 16);
     Put32(wide, 18, 0x7FFFFFFF);
-    Put32(topDown, 22, (uint32_t)-3);
-    for (const Bytes& file : {magic, packed, sixteen, wide, topDown, Cut(good, 53), Cut(good, good.size() - 1)})
+    Put32(tall, 22, 0x80000000u);  // the most negative height has no magnitude to take
+    for (const Bytes& file : {magic, packed, sixteen, wide, tall, Cut(good, 53), Cut(good, good.size() - 1)})
         EXPECT_EQ(nullptr, KS_LoadBMP(Write("bad.bmp", file).c_str(), nullptr));
+}
+
+TEST_F(TextureTest, BmpTopDownRowsAndLongerInformationHeaders) {
+    Image image = Indexed(5, 3);
+    Bytes file = WriteBMP(image, 8);
+    uint32_t offset = file[10] | (file[11] << 8);
+    size_t rowSize = (file.size() - offset) / 3;
+    // The same picture stored top to bottom, marked by a negative height.
+    Bytes topDown(file.begin(), file.begin() + offset);
+    for (int r = 2; r >= 0; r--)
+        topDown.insert(topDown.end(), file.begin() + offset + r * rowSize, file.begin() + offset + (r + 1) * rowSize);
+    Put32(topDown, 22, (uint32_t)-3);
+    // And with the 124-byte information header of newer writers: the colours follow that header.
+    Bytes longer(file.begin(), file.begin() + 54);
+    longer.insert(longer.end(), 84, 0);
+    longer.insert(longer.end(), file.begin() + 54, file.end());
+    Put32(longer, 14, 124);
+    Put32(longer, 10, offset + 84);
+    for (const Bytes& variant : {topDown, longer}) {
+        uint8_t palette[768];
+        IDirect3DSurface8* surface = KS_LoadBMP(Write("v.bmp", variant).c_str(), palette);
+        ASSERT_NE(nullptr, surface);
+        EXPECT_EQ(image.pixels, SurfaceIndices(surface));
+        for (int i = 0; i < 768; i++) ASSERT_EQ(image.palette[i] >> 2, palette[i]) << i;
+        KS_ReleaseSurface(surface);
+    }
 }
 
 TEST_F(TextureTest, TgaRowOrderAndRunLengthAlpha) {
