@@ -4,6 +4,12 @@
 
 #include <marlix_platform.h>
 
+#include "kestra.h"
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
 using Shell = PluginTest;
 
 TEST(Header, DescribesTheOneModule)
@@ -68,9 +74,12 @@ TEST_F(Shell, WindowedRunOpensTheWindowAndLeavesTheHostAlone)
 
 TEST_F(Shell, FullScreenRunMinimisesTheHostAndQuitRestoresIt)
 {
-    WriteIni("[Marlix Winamp Visualizer]\nRunInWindow=0\n");
+    WriteIni("[Marlix Winamp Visualizer]\nRunInWindow=0\nFullRes=1\n");
     ShowWindow(hostWindow, SW_SHOWNORMAL);
     ASSERT_EQ(VisInit(&visModule), 0);
+    // Full screen takes the mode of FullRes, not the window's size.
+    EXPECT_EQ(ksGlobal.screenWidth * 10000 + ksGlobal.screenHeight, 800 * 10000 + 600);
+    EXPECT_EQ(ksGlobal.viewport.x2 * 10000 + ksGlobal.viewport.y2, 799 * 10000 + 599);
     EXPECT_EQ((DWORD)GetWindowLongA(visWindow, GWL_EXSTYLE) & 0x30Fu, (DWORD)WS_EX_TOPMOST);
     EXPECT_EQ((DWORD)GetWindowLongA(visWindow, GWL_STYLE) & WS_POPUP, (DWORD)WS_POPUP);
     EXPECT_TRUE(IsIconic(hostWindow));
@@ -216,4 +225,21 @@ TEST_F(Shell, ClassRegistrationFailureIsReportedAndNothingStarts)
     EXPECT_STREQ(MarlixMessageBoxText(0), "Error registering window class");
     EXPECT_STREQ(MarlixMessageBoxCaption(0), "blah");
     EXPECT_EQ(MarlixMessageBoxOwner(0), hostWindow);
+}
+
+TEST_F(Shell, ARunReturnsEveryEngineBlock)
+{
+    // With the memory log on, the tracker names every block still held when the engine shuts down.
+    ksMemoryLog = 1;
+    ASSERT_EQ(VisInit(&visModule), 0);
+    EXPECT_GT(KS_MemoryBlockCount(), 0);
+    EXPECT_EQ(VisRender(&visModule), 0);
+    VisResize(200, 150);
+    EXPECT_EQ(VisRender(&visModule), 0);
+    VisQuit(&visModule);
+    ksMemoryLog = 0;
+    std::ifstream in(dir + "/ks.log");
+    std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("allocated"), std::string::npos);
+    EXPECT_EQ(log.find("memory leak"), std::string::npos) << log;
 }
