@@ -161,7 +161,15 @@ bool HostLoadPlugin(HostPlugin* plugin, const std::string& path, std::string* er
 {
     plugin->library = LoadLibraryA(path.c_str());
     if (!plugin->library) {
-        *error = "cannot load the plug-in " + path;
+        // Say why, so a wrong path is told apart from a broken build.
+        std::error_code ignored;
+        if (!std::filesystem::exists(path, ignored))
+            *error = "cannot load the plug-in " + path + ": no such file (build it, or name it with --plugin PATH)";
+        else if (std::filesystem::is_directory(path, ignored))
+            *error = "cannot load the plug-in " + path + ": it is a directory";
+        else
+            *error = "cannot load the plug-in " + path +
+                     ": not a shared library for this system, or a library it needs is missing";
         return false;
     }
     HostGetHeaderProc getHeader = (HostGetHeaderProc)(void (*)(void))GetProcAddress(plugin->library, HOST_VIS_ENTRY);

@@ -123,6 +123,8 @@ void VisSettingsPathFromModuleName(const char* moduleName, char* buffer);
 void VisSettingsPath(VisModule* module, char* buffer);
 void VisLoadSettings(VisModule* module);
 void VisSaveSettings(VisModule* module);
+// A scale typed or stored as text: the one conversion the file and the dialog share.
+float VisParseFontScale(const char* text);
 // Full-screen size for a FullRes value.
 void VisFullScreenSize(int fullRes, int* width, int* height);
 

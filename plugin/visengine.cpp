@@ -73,7 +73,9 @@ void VisStopEngine(void)
 
 void VisResize(int width, int height)
 {
-    if (!ksGlobal.runWindowed || width == 0 || height == 0)
+    // The engine's windowed flag outlives a run: between runs (and while the next window is being
+    // created, before its engine starts) there is nothing to resize.
+    if (!running || !ksGlobal.runWindowed || width == 0 || height == 0)
         return;
 
     // The settings keep the size the window is created with, i.e. its outer size; the client size

@@ -118,7 +118,7 @@ int VisRender(VisModule* module)
         return 0;
     visAnim.busy = 1;
 
-    KSGFX_SetClip(0, 0, (int)ksGlobal.viewport.width - 1, (int)ksGlobal.viewport.height - 1);
+    KSGFX_SetClip(0, 0, (int)(ksGlobal.viewport.width - 1.0f), (int)(ksGlobal.viewport.height - 1.0f));
     KSGFX_SetDrawTarget(1);
     // Only depth is cleared: the colour buffer keeps the previous frame.
     KSGFX_Clear(&ksGlobal.viewport, 1);

@@ -1,6 +1,7 @@
 // marlix.ini beside the plug-in: every option of the plug-in, read at start and written at the end.
 #include "vis.h"
 
+#include <float.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -100,14 +101,13 @@ void VisLoadSettings(VisModule* module)
     s->SongTitle = ReadInt(section, "SongTitle", s->SongTitle, path);
     s->ShowCustom = ReadInt(section, "ShowCustom", s->ShowCustom, path);
 
-    // A text that holds no finite number keeps the built-in scale: a scale of 0, NaN or infinity
-    // would only make every text vanish.
+    // The record's value (0.5) is the text a missing key reads as.
+    char fallback[32];
+    snprintf(fallback, sizeof(fallback), "%.9g", (double)s->FontScale);
     char text[64];
-    GetPrivateProfileStringA(section, "FontScale", "", text, sizeof(text), path);
-    char* end = text;
-    double scale = strtod(text, &end);
-    if (end != text && isfinite(scale))
-        s->FontScale = (float)scale;
+    GetPrivateProfileStringA(section, "FontScale", fallback, text, sizeof(text), path);
+    text[sizeof(text) - 1] = 0;
+    s->FontScale = VisParseFontScale(text);
 
     char custom[VIS_CUSTOM_STRING_SIZE];
     GetPrivateProfileStringA(section, "CustomString", s->CustomString, custom, sizeof(custom), path);
@@ -122,6 +122,18 @@ void VisLoadSettings(VisModule* module)
         s->DefaultScene = 0;
 
     visAnim.currentScene = s->DefaultScene;
+}
+
+float VisParseFontScale(const char* text)
+{
+    // A plain decimal conversion, as for a typed scale: the leading number counts, a text that
+    // starts with none reads 0.0. Infinity, NaN and values beyond a float's range are no usable
+    // scale either (they would reach the text layout as coordinates no int can hold): 0.0 as well.
+    char* end = NULL;
+    double value = strtod(text, &end);
+    if (end == text || !isfinite(value) || fabs(value) > FLT_MAX)
+        return 0.0f;
+    return (float)value;
 }
 
 static void WriteInt(const char* section, const char* key, int value, const char* path)

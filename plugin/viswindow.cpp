@@ -98,7 +98,8 @@ LRESULT CALLBACK VisWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     }
     case WM_SIZE:
     case WM_DISPLAYCHANGE:
-        if (ksGlobal.runWindowed) {
+        // Only during a run: the flag is the last run's while the next window is being created.
+        if (running && ksGlobal.runWindowed) {
             RECT client;
             if (GetClientRect(window, &client)) {
                 ksGlobal.clientRect[0] = client;

@@ -313,6 +313,17 @@ TEST_F(HostTest, MissingOrForeignPluginAndEndlessHeadlessRunsFail)
     options.pluginPath = MARLIX_HOST_PROGRAM;
     EXPECT_EQ(HostRun(options), 1);
     EXPECT_EQ(HostRun(Options(0)), 2);  // headless with no frame count would never end
+
+    // The message tells a wrong path from a file that is no plug-in.
+    HostPlugin plugin;
+    std::string error;
+    EXPECT_FALSE(HostLoadPlugin(&plugin, dir + "/nothing.so", &error));
+    EXPECT_NE(error.find("no such file"), std::string::npos) << error;
+    EXPECT_FALSE(HostLoadPlugin(&plugin, dir, &error));
+    EXPECT_NE(error.find("directory"), std::string::npos) << error;
+    EXPECT_FALSE(HostLoadPlugin(&plugin, MARLIX_HOST_PROGRAM, &error));
+    EXPECT_NE(error.find("not a shared library"), std::string::npos) << error;  // a program
+    EXPECT_EQ(plugin.library, nullptr);
 }
 
 static bool ReadPng(const std::string& path, int* width, std::vector<unsigned char>* rgb)

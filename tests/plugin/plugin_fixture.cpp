@@ -64,6 +64,7 @@ void PluginTest::TearDown()
         VisQuit(&visModule);
     VisFreePlaylist();
     MarlixResetWindows();
+    MarlixClockEnable(0);  // a test may have put time on the virtual clock
     if (library)
         FreeLibrary(library);
     std::error_code ignored;

@@ -100,10 +100,13 @@ TEST_F(Settings, OutOfRangeResolutionAndSceneFallBackToTheDefaults)
 
 TEST_F(Settings, TextValuesAreCheckedOnLoad)
 {
+    // A scale reads as a plain decimal conversion would (letters give 0.0, as typed in the dialog),
+    // except that nothing a float cannot hold gets through.
     const struct {
         const char* text;
         float want;
-    } scales[] = {{"0.75", 0.75f}, {"abc", 0.5f}, {"nan", 0.5f}, {"inf", 0.5f}, {"", 0.5f}};
+    } scales[] = {{"0.75", 0.75f}, {" 2.5x", 2.5f}, {"abc", 0.0f}, {"", 0.0f},
+                  {"nan", 0.0f}, {"-inf", 0.0f}, {"1e300", 0.0f}};
     for (const auto& c : scales) {
         WriteIni(std::string("[Marlix Winamp Visualizer]\nFontScale=") + c.text + "\n");
         VisLoadSettings(&visModule);

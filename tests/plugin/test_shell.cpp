@@ -70,6 +70,11 @@ TEST_F(Shell, WindowedRunOpensTheWindowAndLeavesTheHostAlone)
     EXPECT_EQ(GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_y", 0, IniPath().c_str()), 77u);
     ASSERT_EQ(VisInit(&visModule), 0);
     EXPECT_TRUE(IsWindow(visWindow));
+    // The new window's first size message comes before its engine starts: the settings keep its
+    // outer size, so a window does not shrink by its frame from run to run.
+    EXPECT_EQ(visSettings.Screen_width * 1000 + visSettings.Screen_height, 288 * 1000 + 256);
+    GetWindowRect(visWindow, &rect);
+    EXPECT_EQ((rect.right - rect.left) * 1000 + rect.bottom - rect.top, 288 * 1000 + 256);
 }
 
 TEST_F(Shell, FullScreenRunMinimisesTheHostAndQuitRestoresIt)
@@ -242,4 +247,51 @@ TEST_F(Shell, ARunReturnsEveryEngineBlock)
     std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(log.find("allocated"), std::string::npos);
     EXPECT_EQ(log.find("memory leak"), std::string::npos) << log;
+}
+
+TEST_F(Shell, FramesCountTicksCycleScenesAndSkipWhileBusy)
+{
+    MarlixClockEnable(1);
+    // Half a tick on top, so the reads the clock makes on its own never change the count.
+    auto advanceTicks = [](int ticks) {
+        MarlixClockAdvance(MARLIX_CLOCK_FREQUENCY * ticks / 60 + MARLIX_CLOCK_FREQUENCY / 120);
+    };
+    WriteIni("[Marlix Winamp Visualizer]\nSceneTime=30\nDefaultScene=7\n");
+    ASSERT_EQ(VisInit(&visModule), 0);
+    EXPECT_EQ(visAnim.currentScene, 7);
+    visAnim.clock = 0.0f;
+    visAnim.sceneTimer = 0;
+    visPlaylist.timer = 120;
+    MarlixD3D8ResetCounters();
+
+    advanceTicks(100);  // a stall counts as 20 ticks at most
+    EXPECT_EQ(VisRender(&visModule), 0);
+    EXPECT_EQ(visAnim.frameTicks, 20);
+    EXPECT_FLOAT_EQ(visAnim.clock, 20.0f);
+    EXPECT_EQ(visPlaylist.timer, 100);
+    EXPECT_EQ(visAnim.sceneTimer * 10 + visAnim.currentScene, 207);
+    advanceTicks(10);  // 30 is not past SceneTime yet
+    VisRender(&visModule);
+    EXPECT_EQ(visAnim.sceneTimer * 10 + visAnim.currentScene, 307);
+    advanceTicks(1);  // past it: after the eighth scene comes the first
+    VisRender(&visModule);
+    EXPECT_EQ(visAnim.sceneTimer * 10 + visAnim.currentScene, 0);
+    EXPECT_FLOAT_EQ(visAnim.clock, 31.0f);
+
+    // Cycling off: the timer stands still. A frame asked for while one is drawn is skipped.
+    visSettings.CycleScenes = 0;
+    advanceTicks(5);
+    VisRender(&visModule);
+    EXPECT_EQ(visAnim.sceneTimer, 0);
+    MarlixD3D8Counters counters;
+    MarlixD3D8GetCounters(&counters);
+    EXPECT_EQ(counters.presents, 4u);
+    visAnim.busy = 1;
+    advanceTicks(5);
+    EXPECT_EQ(VisRender(&visModule), 0);
+    MarlixD3D8GetCounters(&counters);
+    EXPECT_EQ(counters.presents, 4u);
+    EXPECT_FLOAT_EQ(visAnim.clock, 36.0f);
+    visAnim.busy = 0;
+    VisQuit(&visModule);
 }
