@@ -128,9 +128,26 @@ HRESULT Device::SetupPresentation(D3DPRESENT_PARAMETERS* pp) {
   present = p;
   *pp = p;
   ResetState();
-  // A fresh depth buffer reads as far.
-  if (autoDepth) Clear(0, nullptr, 0, 0, 1.0f, 0);
+  FillFreshDepth();
   return D3D_OK;
+}
+
+// A fresh depth buffer reads as far (stencil zero), also when it is made during a Reset that
+// finds the device still marked lost, where Clear would draw nothing.
+void Device::FillFreshDepth() {
+  if (!autoDepth || !renderTarget) return;
+  PixelState ps;
+  memset(&ps, 0, sizeof(ps));
+  ps.color = renderTarget->bits;
+  ps.colorPitch = renderTarget->pitch;
+  ps.colorFormat = renderTarget->format;
+  ps.depth = autoDepth->bits;
+  ps.depthPitch = autoDepth->pitch;
+  ps.depthFormat = autoDepth->format;
+  DWORD flags = D3DCLEAR_ZBUFFER;
+  if (FindFormat(autoDepth->format)->stencilBits) flags |= D3DCLEAR_STENCIL;
+  RECT r = {0, 0, (LONG)autoDepth->width, (LONG)autoDepth->height};
+  RasterClear(raster, ps, &r, 1, flags, 0, 1.0f, 0);
 }
 
 void Device::ResetState() {
@@ -542,6 +559,7 @@ HRESULT WINAPI Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3D
     if (!fi->stencilBits) return D3DERR_INVALIDCALL;
   }
   if (count && !rects) return D3DERR_INVALIDCALL;
+  if (flags == 0) return D3D_OK;  // nothing to clear
   if (IsLost()) return D3D_OK;
   PixelState ps;
   memset(&ps, 0, sizeof(ps));
@@ -557,16 +575,6 @@ HRESULT WINAPI Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3D
   LONG vx0 = (LONG)st.viewport.X, vy0 = (LONG)st.viewport.Y;
   LONG vx1 = vx0 + (LONG)st.viewport.Width, vy1 = vy0 + (LONG)st.viewport.Height;
   LONG lw = (LONG)renderTarget->width, lh = (LONG)renderTarget->height;
-  if (flags == 0 && !count) {  // used at creation: the whole depth buffer
-    vx0 = vy0 = 0;
-    flags = D3DCLEAR_ZBUFFER;
-    if (depthStencil) {
-      lw = vx1 = (LONG)depthStencil->width;
-      lh = vy1 = (LONG)depthStencil->height;
-      const FormatInfo* fi = FindFormat(depthStencil->format);
-      if (fi->stencilBits) flags |= D3DCLEAR_STENCIL;
-    }
-  }
   if (depthStencil && (flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))) {
     if ((LONG)depthStencil->width < lw) lw = (LONG)depthStencil->width;
     if ((LONG)depthStencil->height < lh) lh = (LONG)depthStencil->height;
@@ -645,12 +653,13 @@ HRESULT WINAPI Device::MultiplyTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRI
   if (!m) return D3DERR_INVALIDCALL;
   D3DMATRIX* slot = TransformSlot(st, t);
   if (!slot) return D3DERR_INVALIDCALL;
-  // The new matrix is m applied after the current one: current * m.
+  // The new matrix is m times the current one: with row vectors m acts first, so a child's
+  // transform multiplied onto its parent's keeps working in the child's own space.
   D3DMATRIX r;
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) {
       float s = 0;
-      for (int k = 0; k < 4; ++k) s += m->m[k][j] * slot->m[i][k];
+      for (int k = 0; k < 4; ++k) s += m->m[i][k] * slot->m[k][j];
       r.m[i][j] = s;
     }
   *slot = r;

@@ -95,6 +95,7 @@ struct Device final : public IDirect3DDevice8 {
   HRESULT SetupPresentation(D3DPRESENT_PARAMETERS* pp);
   void ReleasePresentation();
   void ResetState();
+  void FillFreshDepth();
   void CheckLoss();
   bool IsLost() {
     CheckLoss();

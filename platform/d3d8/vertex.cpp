@@ -571,13 +571,15 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   VSetup& s = b.setup;
   if (!ParseFvf(st.vertexShader, s.L)) return D3DERR_INVALIDCALL;
   if (stride < s.L.size) return D3DERR_INVALIDCALL;
-  UINT needed;
+  // In 64 bits: a 32-bit product wraps for huge counts, and the assembly loops below would then
+  // index far past the vertices and indices they were given.
+  uint64_t needed;
   switch (type) {
     case D3DPT_POINTLIST: needed = primCount; break;
-    case D3DPT_LINELIST: needed = primCount * 2; break;
-    case D3DPT_LINESTRIP: needed = primCount + 1; break;
-    case D3DPT_TRIANGLELIST: needed = primCount * 3; break;
-    default: needed = primCount + 2; break;
+    case D3DPT_LINELIST: needed = (uint64_t)primCount * 2; break;
+    case D3DPT_LINESTRIP: needed = (uint64_t)primCount + 1; break;
+    case D3DPT_TRIANGLELIST: needed = (uint64_t)primCount * 3; break;
+    default: needed = (uint64_t)primCount + 2; break;
   }
   if (indices ? needed > indexCount : needed > vertexCount) return D3DERR_INVALIDCALL;
   if (IsLost()) return D3D_OK;
@@ -920,16 +922,19 @@ HRESULT WINAPI Device::ProcessVertices(UINT srcStart, UINT destIndex, UINT count
   if (!ParseFvf(dst->fvf, out) || !out.rhw) return D3DERR_INVALIDCALL;
   size_t first = (size_t)srcStart * st.streamStride;
   if (first + (size_t)count * st.streamStride > src->buf.data.size()) return D3DERR_INVALIDCALL;
-  if ((size_t)(destIndex + count) * out.size > dst->buf.data.size()) return D3DERR_INVALIDCALL;
+  // Widened before adding: a destination index near 2^32 must not wrap to a range that fits.
+  if (((size_t)destIndex + count) * out.size > dst->buf.data.size()) return D3DERR_INVALIDCALL;
   if (!vs) vs = NewVertexScratch();
   VSetup& s = vs->processSetup;
   if (!ParseFvf(st.vertexShader, s.L) || s.L.rhw) return D3DERR_INVALIDCALL;
+  // Each vertex is read whole: a shorter stride would read the last one past the buffer.
+  if (st.streamStride < s.L.size) return D3DERR_INVALIDCALL;
   SetupVertex(*this, s);
   std::vector<PVert> pv(count);
   RunVertices(s, src->buf.data.data() + first, count, st.streamStride, pv.data());
   for (UINT i = 0; i < count; ++i) {
     Project(pv[i], s.vp);
-    uint8_t* o = dst->buf.data.data() + (size_t)(destIndex + i) * out.size;
+    uint8_t* o = dst->buf.data.data() + ((size_t)destIndex + i) * out.size;
     const RVertex& r = pv[i].r;
     float p[4] = {r.x, r.y, r.z, r.rhw};
     memcpy(o, p, 16);

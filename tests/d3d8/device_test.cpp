@@ -252,6 +252,50 @@ TEST(D3D8Vertex, MaterialSourcesAndSpecular) {
   EXPECT_EQ(0xCCCCCCu, spec & 0xffffff);
 }
 
+TEST(D3D8Vertex, ProcessVerticesStaysInsideBothBuffers) {
+  TestDevice t(4, 4);
+  IDirect3DVertexBuffer8* src = nullptr;
+  IDirect3DVertexBuffer8* dst = nullptr;
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexBuffer(2 * sizeof(LitVertex), 0, D3DFVF_XYZ | D3DFVF_NORMAL,
+                                              D3DPOOL_MANAGED, &src));
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexBuffer(2 * sizeof(OutVertex), 0,
+                                              D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR, D3DPOOL_MANAGED,
+                                              &dst));
+  t.dev->SetVertexShader(D3DFVF_XYZ | D3DFVF_NORMAL);
+  t.dev->SetStreamSource(0, src, sizeof(LitVertex));
+  EXPECT_EQ(D3D_OK, t.dev->ProcessVertices(0, 1, 1, dst, 0));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->ProcessVertices(0, 2, 1, dst, 0));
+  // A destination index near 2^32 must not wrap round to a range that seems to fit.
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->ProcessVertices(0, 0xffffffffu, 1, dst, 0));
+  // A stride shorter than the 24-byte vertex: vertices 2 and 3 start at bytes 24 and 36 of the
+  // 48-byte buffer, and the second would be read up to byte 60.
+  t.dev->SetStreamSource(0, src, 12);
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->ProcessVertices(2, 0, 2, dst, 0));
+  t.dev->SetStreamSource(0, nullptr, 0);
+  t.dev->SetVertexShader(kTLFvf);
+  src->Release();
+  dst->Release();
+}
+
+TEST(D3D8Vertex, MultiplyTransformPutsTheNewMatrixFirst) {
+  // World = translate (1, 0, 0); multiplied by scale 2 gives scale * translate: a point p goes
+  // to 2 p + (1, 0, 0), so the translation row stays 1 (translate * scale would double it).
+  TestDevice t(4, 4);
+  D3DMATRIX tr, sc, out;
+  memset(&tr, 0, sizeof(tr));
+  tr._11 = tr._22 = tr._33 = tr._44 = 1.0f;
+  tr._41 = 1.0f;
+  memset(&sc, 0, sizeof(sc));
+  sc._11 = sc._22 = sc._33 = 2.0f;
+  sc._44 = 1.0f;
+  ASSERT_EQ(D3D_OK, t.dev->SetTransform(D3DTS_WORLD, &tr));
+  ASSERT_EQ(D3D_OK, t.dev->MultiplyTransform(D3DTS_WORLD, &sc));
+  ASSERT_EQ(D3D_OK, t.dev->GetTransform(D3DTS_WORLD, &out));
+  EXPECT_FLOAT_EQ(2.0f, out._11);
+  EXPECT_FLOAT_EQ(1.0f, out._41);
+  EXPECT_FLOAT_EQ(1.0f, out._44);
+}
+
 TEST(D3D8Vertex, TrianglesCrossingTheNearPlaneAreClipped) {
   TestDevice t(16, 16);
   // Perspective with near 1 and far 100.
@@ -323,6 +367,13 @@ TEST(D3D8Vertex, ViewportDepthRangeAndIndexedBuffers) {
   // Out-of-range requests are refused rather than read past the buffers.
   EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2));
   EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 6, 2));
+  // Counts whose vertex or index count passes 2^32: 0x55555556 triangles need 0x100000002
+  // indices, not the 2 that a 32-bit product leaves, and 0xffffffff strip triangles need
+  // 0x100000001 vertices, not 1.
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 0, 0x55555556u));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 0x55555556u));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 0xffffffffu));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DrawIndexedPrimitive(D3DPT_TRIANGLEFAN, 0, 4, 0, 0xffffffffu));
   t.dev->SetStreamSource(0, nullptr, 0);
   t.dev->SetIndices(nullptr, 0);
   vb->Release();
@@ -641,6 +692,12 @@ TEST(D3D8Lifetime, LossAndReset) {
   MarlixD3D8LoseDevice(0);
   EXPECT_EQ(D3DERR_DEVICENOTRESET, t.dev->TestCooperativeLevel());
   EXPECT_EQ(D3D_OK, t.dev->Reset(&pp));
+  // The new depth buffer reads as far although it was made while the device was still lost: a
+  // quad at depth 0.5 passes the default less-or-equal test before any clear.
+  t.dev->SetVertexShader(kTLFvf);
+  t.dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  t.Quad(0, 0, 4, 4, 0xff00ff00u);
+  EXPECT_EQ(0x00ff00u, t.Rgb(1, 1));
 }
 
 TEST(D3D8Lifetime, ReferenceCountsAndReleaseOfEveryObject) {

@@ -448,4 +448,10 @@ TEST(D3D8Raster, ClearsStayInsideRectanglesAndViewport) {
   t.Quad(0, 0, 8, 8, 0x00ff00);
   EXPECT_EQ(0u, t.Rgb(3, 3));
   EXPECT_EQ(0x00ff00u, t.Rgb(4, 5));
+  // A clear of nothing leaves the depth buffer alone: depth 0.25 still hides a quad at 0.5.
+  t.dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+  t.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 0.25f, 0);
+  EXPECT_EQ(D3D_OK, t.dev->Clear(0, nullptr, 0, 0, 1.0f, 0));
+  t.Quad(0, 0, 8, 8, 0x00ff00, 0, 0, 1, 1, 0.5f);
+  EXPECT_EQ(0u, t.Rgb(4, 5));
 }
