@@ -69,6 +69,13 @@ static int ReadInt(const char* section, const char* key, int fallback, const cha
     return (int)GetPrivateProfileIntA(section, key, fallback, path);
 }
 
+// A window size of 0 or less is no size: it reads as a missing key, so the next save repairs it.
+static int ReadSize(const char* section, const char* key, int fallback, const char* path)
+{
+    int value = ReadInt(section, key, fallback, path);
+    return value > 0 ? value : fallback;
+}
+
 void VisLoadSettings(VisModule* module)
 {
     char path[VIS_PATH_SIZE];
@@ -92,8 +99,8 @@ void VisLoadSettings(VisModule* module)
     s->FullRes = ReadInt(section, "FullRes", 0, path);
     s->Screen_x = ReadInt(section, "Screen_x", s->Screen_x, path);
     s->Screen_y = ReadInt(section, "Screen_y", s->Screen_y, path);
-    s->Screen_width = ReadInt(section, "Screen_width", s->Screen_width, path);
-    s->Screen_height = ReadInt(section, "Screen_height", s->Screen_height, path);
+    s->Screen_width = ReadSize(section, "Screen_width", s->Screen_width, path);
+    s->Screen_height = ReadSize(section, "Screen_height", s->Screen_height, path);
     s->SceneTime = ReadInt(section, "SceneTime", s->SceneTime, path);
     s->DefaultScene = ReadInt(section, "DefaultScene", s->DefaultScene, path);
     s->MotionBlur = ReadInt(section, "MotionBlur", s->MotionBlur, path);
