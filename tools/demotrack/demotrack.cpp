@@ -223,16 +223,16 @@ void Compose(Stereo& out) {
         bool last = bar == kBars - 1;
         for (int beat = 0; beat < 4; beat++) {
             double t = barStart + beat * kBeat;
-            if (!last || beat == 0) Kick(out, t, 0.9);
+            if (!last || beat == 0) Kick(out, t, 1.0);
             if (parts.snare && (beat == 1 || beat == 3)) Snare(out, noise, t, 0.55);
         }
         for (int step = 0; step < 8; step++) {
             double t = barStart + step * kEighth;
-            if (parts.hats) HiHat(out, noise, t, step % 2 ? 0.16 : 0.22, step == 7 ? 12.0 : 45.0);
+            if (parts.hats) HiHat(out, noise, t, step % 2 ? 0.08 : 0.11, step == 7 ? 12.0 : 45.0);
             if (parts.bass) {
                 // Root, root, octave, root on each half bar; the last eighth walks up a fifth.
                 static const int kPattern[8] = {0, 0, 12, 0, 0, 0, 12, 7};
-                Bass(out, chord.root + 12 + kPattern[step], t, kEighth * 0.8, 0.5);
+                Bass(out, chord.root + 12 + kPattern[step], t, kEighth * 0.8, 0.32);
             }
             if (parts.lead) {
                 int note = kTunes[parts.tune][bar % 4][step];
@@ -259,7 +259,7 @@ int main(int argc, char** argv) {
 
     // Mastering: a gentle tanh saturation rounds off the kick's peaks so that the whole piece can be
     // louder, as released music is, then the peak is set to -1 dBFS; a short fade at the very end.
-    const double drive = 1.8;
+    const double drive = 1.5;
     double peak = 0;
     for (size_t i = 0; i < mix.left.size(); i++) peak = fmax(peak, fmax(fabs(mix.left[i]), fabs(mix.right[i])));
     double gain = peak > 0 ? pow(10.0, -1.0 / 20.0) / tanh(drive) : 1.0;
