@@ -13,6 +13,16 @@
 
 typedef std::vector<uint8_t> Bytes;
 
+// A whole file; empty when it cannot be read.
+inline Bytes Read(const std::string& path) {
+    Bytes bytes;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        for (int c; (c = fgetc(f)) != EOF;) bytes.push_back((uint8_t)c);
+        fclose(f);
+    }
+    return bytes;
+}
+
 class BuilderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -31,15 +41,6 @@ protected:
         std::string command = "'" + tool + "' " + arguments + " '" + path + "'";
         EXPECT_EQ(0, system(command.c_str())) << command;
         return path;
-    }
-
-    static Bytes Read(const std::string& path) {
-        Bytes bytes;
-        if (FILE* f = fopen(path.c_str(), "rb")) {
-            for (int c; (c = fgetc(f)) != EOF;) bytes.push_back((uint8_t)c);
-            fclose(f);
-        }
-        return bytes;
     }
 
     std::string directory;
