@@ -862,6 +862,9 @@ void KS_DrawObjectBuffers(KSEntity* entity)
         }
     }
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    // The device holds a reference to what is bound: unbind, so freeing an object frees its buffers.
+    device->SetStreamSource(0, nullptr, 0);
+    device->SetIndices(nullptr, 0);
 }
 
 void KS_PrepareVertexBuffers(void)
