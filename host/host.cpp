@@ -469,15 +469,15 @@ int HostRun(const HostOptions& options)
         if (options.shuffle)
             HostShuffle(&entries, std::random_device()());
     }
+    if (video && entries.empty()) {
+        fprintf(stderr, "marlix: nothing to render into %s: no file that plays\n", options.out.c_str());
+        return 1;
+    }
     bool endless = player.capture || player.repeat || entries.empty();
     if (headless && options.frames == 0 && endless && !options.configure) {
         fprintf(stderr, "marlix: a headless run without files to play needs --frames N (nothing can close its window)\n");
         HostCaptureClose(player.capture);
         return 2;
-    }
-    if (video && entries.empty()) {
-        fprintf(stderr, "marlix: nothing to render into %s: no file that plays\n", options.out.c_str());
-        return 1;
     }
 
     std::string path = options.pluginPath.empty() ? HostDefaultPluginPath() : options.pluginPath;
