@@ -39,8 +39,6 @@ TEST(Startup, SelectingTheDriverInstallsTheDisplayProcedures) {
     for (int slot : display) EXPECT_TRUE(KS_ProcedureInstalled(slot)) << slot;
     EXPECT_EQ(0, ksProcs.hook1());
     EXPECT_EQ(0, ksProcs.hook2());
-    EXPECT_FLOAT_EQ(0.01f, ksGlobal.quadUVMin);
-    EXPECT_FLOAT_EQ(0.99f, ksGlobal.quadUVMax);
     StopEngine();
 }
 
@@ -56,8 +54,6 @@ TEST(Startup, StartUpKeepsTheCallersOptionsAndFindsDirectX8) {
     EXPECT_EQ(0x800, ksGlobal.directXVersion);
     EXPECT_EQ(0x800, KS_GetDirectXVersion());
     EXPECT_EQ(0, MarlixMessageBoxCount());
-    EXPECT_EQ(-1, ksGlobal.cachedMethod);
-    EXPECT_EQ(1.0f, ksGlobal.quadDepthFactor);
     EXPECT_EQ(7000, ksGlobal.polygonCapacity);
     ASSERT_NE(nullptr, ksGlobal.sortKeys);
     ksGlobal.sortKeys[6999] = 1;  // the buffers hold the capacity (the tracker checks the guards)
