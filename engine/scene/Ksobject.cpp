@@ -27,6 +27,7 @@ void KS_FreeObject(KSObject* object)
     }
     if (object->name)
         KS_FREE(object->name);
+    KS_FreeObjectShaders(object->shaders);
     KS_FREE(object);
 }
 

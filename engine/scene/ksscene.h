@@ -6,5 +6,6 @@
 #include "Ksentity.h"
 #include "Kscam.h"
 #include "Kslight.h"
+#include "Kslfile.h"
 
 #endif
