@@ -547,34 +547,122 @@ static void KS_ReadDetail(KSLoad* load, KSSegment* s, int32_t end)
     s->lodCount = n;
 }
 
-// Prebuilt buffers: checked against the format and skipped; the vertex-buffer path builds its own.
-static void KS_ReadBuffers(KSLoad* load, int mapped, int32_t end)
+// Vertex shader version 1.0: below it, a material with a vertex shader needs software processing.
+#define KS_VERTEX_SHADER_1_0 0xFFFE0100u
+
+// One prebuilt buffer: counts, format, the vertex map of mapped chunks, the vertices and the
+// indices, made into a vertex and an index buffer on the device.
+static KSBufferList* KS_ReadBuffer(KSLoad* load, KSSegment* s, int mapped, int32_t software, int32_t offset,
+                                   int32_t end)
 {
-    int32_t k = KS_TakeCount(load, 8, mapped ? 4 : 0, end);
+    uint32_t vertices = KS_TakeU32(load, end);
+    uint32_t indices = KS_TakeU32(load, end);
+    uint32_t format = KS_TakeU32(load, end);
+    uint32_t stride = KS_TakeU32(load, end);
+    if (load->status)
+        return nullptr;
+    int64_t bytes = (int64_t)vertices * ((mapped ? 4 : 0) + (int64_t)stride) + (int64_t)indices * 2;
+    if (vertices == 0 || vertices > KS_BUFFER_VERTEX_LIMIT || stride == 0 || stride > 1024 || indices == 0 ||
+        indices % 3 != 0 || bytes > KS_Left(load, end)) {
+        KS_Refuse(load, "a buffer that is empty or larger than its chunk holds");
+        return nullptr;
+    }
+    KSBufferList* list = (KSBufferList*)KS_NewArray(load, 1, sizeof(KSBufferList));
+    if (!list)
+        return nullptr;
+    list->vertexCount = (int32_t)vertices;
+    list->indexCount = (int32_t)indices;
+    list->format = format;
+    list->stride = (int32_t)stride;
+    list->software = software;
+    list->indexOffset = offset;
+    if (mapped) {
+        list->vertexMap = (int32_t*)KS_NewArray(load, vertices, sizeof(int32_t));
+        for (uint32_t i = 0; i < vertices && !load->status; i++)
+            list->vertexMap[i] = (int32_t)KS_TakeU32(load, end);
+    }
+    uint8_t* data = (uint8_t*)KS_NewArray(load, (int64_t)vertices * stride, 1);
+    list->indices = (uint16_t*)KS_NewArray(load, indices, sizeof(uint16_t));
+    KS_Take(load, data, (int64_t)vertices * stride, end);
+    for (uint32_t i = 0; i < indices && !load->status; i++) {
+        list->indices[i] = KS_TakeU16(load, end);
+        if (list->indices[i] >= vertices)
+            KS_Refuse(load, "a buffer index beyond its vertices");
+    }
+    if (!load->status) {
+        list->vertexBuffer = MakeVertexBuffer(format, (int32_t)stride, (int32_t)vertices, software);
+        list->indexBuffer = MakeIndexBuffer((int32_t)indices, software);
+        if (!list->vertexBuffer || !list->indexBuffer)
+            KS_Refuse(load, "no device for the file's buffers");
+    }
+    if (!load->status) {
+        memcpy(KS_LockVertexBuffer(list->vertexBuffer, list->vertexCount * list->stride), data,
+               (size_t)vertices * stride);
+        KS_UnlockVertexBuffer(list->vertexBuffer);
+        memcpy(KS_LockIndexBuffer(list->indexBuffer, list->indexCount * 2), list->indices, (size_t)indices * 2);
+        KS_UnlockIndexBuffer(list->indexBuffer);
+        // The layers cover the coordinate sets of the buffer's format beyond the first.
+        int32_t sets = (int32_t)((format >> 8) & 0xF);
+        if (sets > 8)
+            sets = 8;
+        if (sets - 1 > s->layerCount)
+            s->layerCount = sets - 1;
+    }
+    if (data)
+        KS_FREE(data);
+    return list;
+}
+
+// Prebuilt buffer groups of a segment (chunks 0x1050 and 0x1051).
+static void KS_ReadBuffers(KSLoad* load, KSSegment* s, int mapped, int32_t end)
+{
+    KSObject* object = load->object;
+    if (!object->bufferGroups)
+        object->bufferGroups = (KSBufferGroup*)KS_NewArray(load, object->segmentCount, sizeof(KSBufferGroup));
     if (load->status)
         return;
-    KS_SeekFile(load->file, k * 8 + (mapped ? 4 : 0), KS_SEEK_CUR);
+    KSBufferGroup* group = &object->bufferGroups[s->index];
+    int32_t k = KS_TakeCount(load, 8, mapped ? 4 : 0, end);
+    group->collapseA = (int32_t*)KS_NewArray(load, k, sizeof(int32_t));
+    group->collapseB = (int32_t*)KS_NewArray(load, k, sizeof(int32_t));
+    if (load->status)
+        return;
+    group->collapseCount = k;
+    for (int32_t i = 0; i < k; i++)
+        group->collapseA[i] = (int32_t)KS_TakeU32(load, end);
+    for (int32_t i = 0; i < k; i++)
+        group->collapseB[i] = (int32_t)KS_TakeU32(load, end);
+    if (mapped)
+        group->detailSwitch = (uint8_t)KS_TakeU32(load, end);
     int32_t groups = KS_TakeCount(load, 8, 0, end);
+    group->groups = (KSMaterialGroup*)KS_NewArray(load, groups, sizeof(KSMaterialGroup));
+    if (load->status)
+        return;
+    group->groupCount = groups;
+    int32_t software = 0;
     for (int32_t g = 0; g < groups && !load->status; g++) {
         uint32_t material = KS_TakeU32(load, end);
         if (!load->status && material >= KSO_MAX_MATERIALS) {
             KS_Refuse(load, "a buffer group material beyond 512");
             return;
         }
+        KSMaterialGroup* entry = &group->groups[g];
+        entry->material = ksoMaterialMap[material];
+        // From a group whose material has a vertex shader the device cannot run, the segment's
+        // remaining buffers are processed in software.
+        const KSMaterial* m = KS_GetMaterial(entry->material);
+        if (m && m->vertexShaderName[0] && ksGlobal.caps.vertexShaderVersion < KS_VERTEX_SHADER_1_0)
+            software = 1;
         int32_t buffers = KS_TakeCount(load, 16, 0, end);
+        KSBufferList** tail = &entry->first;
         for (int32_t b = 0; b < buffers && !load->status; b++) {
-            uint32_t vertices = KS_TakeU32(load, end);
-            uint32_t indices = KS_TakeU32(load, end);
-            KS_TakeU32(load, end);
-            uint32_t stride = KS_TakeU32(load, end);
-            int64_t bytes = (int64_t)vertices * ((mapped ? 4 : 0) + (int64_t)stride) + (int64_t)indices * 2;
-            if (load->status)
+            KSBufferList* list = KS_ReadBuffer(load, s, mapped, software, group->totalVertices, end);
+            if (!list)
                 return;
-            if (vertices > 65535 || indices % 3 != 0 || bytes > KS_Left(load, end)) {
-                KS_Refuse(load, "a buffer larger than its chunk holds");
-                return;
-            }
-            KS_SeekFile(load->file, (int32_t)bytes, KS_SEEK_CUR);
+            *tail = list;   // linked before any refusal below it, so it is freed with the object
+            tail = &list->next;
+            group->totalVertices += list->vertexCount;
+            group->totalTriangles += list->indexCount / 3;
         }
     }
     load->hadBuffers = 1;
@@ -650,7 +738,7 @@ static void KS_SegmentChunk(KSLoad* load, uint16_t id, int32_t end)
             KS_ReadLayers(load, s, end);
         break;
     case KSO_BUFFERS:
-    case KSO_MAPPED_BUFFERS: KS_ReadBuffers(load, id == KSO_MAPPED_BUFFERS, end); break;
+    case KSO_MAPPED_BUFFERS: KS_ReadBuffers(load, s, id == KSO_MAPPED_BUFFERS, end); break;
     case KSO_DETAIL: KS_ReadDetail(load, s, end); break;
     case KSO_PIVOT: {
         float p[3];
@@ -667,13 +755,18 @@ static void KS_SegmentChunk(KSLoad* load, uint16_t id, int32_t end)
     }
 }
 
-// Rules between chunks of one segment, checked once the segment chunk is read: the
-// level-of-detail arrays have one entry per vertex and remap to vertices of the segment.
+// Rules between chunks of one segment, checked once the segment chunk is read: every layer in use
+// exists, and the level-of-detail arrays have one entry per vertex and remap to its vertices.
 static void KS_CheckSegments(KSLoad* load)
 {
     KSObject* object = load->object;
     for (int32_t i = 0; i < object->segmentCount && !load->status; i++) {
-        const KSSegment* s = &object->segments[i];
+        KSSegment* s = &object->segments[i];
+        // A layer count raised by a buffer format gets layers (of zero coordinates) for the faces
+        // too, so drawing the faces never meets a missing layer.
+        for (int32_t k = 0; k < s->layerCount && s->faceCount > 0; k++)
+            if (!s->layers[k])
+                s->layers[k] = (float*)KS_NewArray(load, (int64_t)s->faceCount * 6, sizeof(float));
         if (!s->lodRemap)
             continue;
         if (s->lodCount != s->vertexCount) {
@@ -962,7 +1055,15 @@ KSObject* KS_LoadObject(const char* name, int32_t flags)
     KSObject* object = load.object;
     object->lastFrame = load.largestFrame;
     KS_CalcBounds(object);
-    for (int32_t i = 0; i < object->segmentCount; i++)
-        object->segments[i].flags &= ~(uint32_t)KS_SEG_BUFFERS;
+    // The buffer flag says what the file's or the build's buffers hold, never what the file's
+    // flags chunk claimed.
+    for (int32_t i = 0; i < object->segmentCount; i++) {
+        KSSegment* s = &object->segments[i];
+        s->flags &= ~(uint32_t)KS_SEG_BUFFERS;
+        if (ksGlobal.vertexBufferSwitch && load.hadBuffers && object->bufferGroups[i].groupCount > 0)
+            s->flags |= KS_SEG_BUFFERS;
+    }
+    if (ksGlobal.vertexBufferSwitch && !load.hadBuffers)
+        KS_BuildObjectBuffers(object);
     return object;
 }

@@ -180,6 +180,17 @@ TEST_F(KsoTest, MalformedFilesAreRefusedCleanly)
                  KsoU32(s, v);
              KsoEnd(s);
          })},
+        {"buffer index beyond its vertices", SegmentFile(1, [](KsoStream& s) {
+             Triangle(s);
+             KsoBegin(s, KSO_BUFFERS);
+             for (uint32_t v : {0u, 1u, 0u, 1u, 3u, 3u, 0x152u, 36u})
+                 KsoU32(s, v);
+             for (int i = 0; i < 3 * 36; i++)
+                 KsoU8(s, 0);
+             for (uint16_t i : {0, 1, 3})
+                 KsoU16(s, i);
+             KsoEnd(s);
+         })},
         {"257 textures", TextureFile(KSO_TEXTURES, 257)},
         {"texture byte list of 257", TextureFile(KSO_TEXTURE_BYTES2, 257)},
         {"513 materials", MaterialFile(513)},

@@ -445,11 +445,20 @@ TEST_F(KsoTest, ShaderListsAreKeptWithTheObject)
     EXPECT_EQ(nullptr, s->next);
 }
 
-// Prebuilt buffer chunks of both kinds are accepted beside the faces.
-TEST_F(KsoTest, PrebuiltBufferChunksAreAccepted)
+// Prebuilt buffer chunks of both kinds become the object's buffer groups on the device: material
+// numbers through the material map, collapse maps, vertex maps, the indices, and a layer count
+// raised to the coordinate sets of the buffer format (with layers for the faces to match).
+TEST_F(KsoTest, PrebuiltBuffersBecomeBufferGroups)
 {
     for (bool mapped : {false, true}) {
+        KSMaterial filler;
+        memset(&filler, 0, sizeof(filler));
+        KS_SetMaterialName(&filler, mapped ? "filler mapped" : "filler");
+        KS_AddMaterial(&filler);   // the file's material 0 is not engine material 0
         KsoModel m = TriangleModel();
+        KsoMaterial mat;
+        mat.name = mapped ? "buffered mapped" : "buffered";
+        m.materials = {mat};
         KsoBuffers b;
         b.mapped = mapped;
         b.collapseA = {0, 0, 1};
@@ -458,18 +467,70 @@ TEST_F(KsoTest, PrebuiltBufferChunksAreAccepted)
         KsoBufferGroup g;
         KsoBuffer buffer;
         buffer.vertexCount = 3;
-        buffer.format = 0x152;
-        buffer.stride = 36;
-        buffer.vertexMap = {0, 1, 2};
-        buffer.vertices.assign(3 * 36, 0x3F);
-        buffer.indices = {0, 1, 2};
-        g.buffers = {buffer};
+        buffer.format = 0x352;   // position, normal, colour and three coordinate sets
+        buffer.stride = 52;
+        buffer.vertexMap = {2, 1, 0};
+        buffer.vertices.assign(3 * 52, 0x3F);
+        buffer.indices = {0, 2, 1, 1, 2, 0};
+        g.buffers = {buffer, buffer};
         b.groups = {g};
         m.segments[0].buffers = b;
+        ksGlobal.vertexBufferSwitch = 1;
         KSObject* o = Load(m);
+        ksGlobal.vertexBufferSwitch = 0;
         ASSERT_NE(nullptr, o) << "mapped " << mapped;
-        EXPECT_EQ(1, o->segments[0].faceCount);
+        const KSSegment& s = o->segments[0];
+        EXPECT_TRUE(s.flags & KS_SEG_BUFFERS);
+        EXPECT_EQ(2, s.layerCount);
+        ASSERT_NE(nullptr, s.layers[1]);
+        EXPECT_FLOAT_EQ(0.0f, s.layers[1][5]);
+        ASSERT_NE(nullptr, o->bufferGroups);
+        const KSBufferGroup& group = o->bufferGroups[0];
+        ASSERT_EQ(1, group.groupCount);
+        EXPECT_EQ(KS_FindMaterial(mat.name.c_str()), group.groups[0].material);
+        ASSERT_EQ(3, group.collapseCount);
+        EXPECT_EQ(1, group.collapseA[2]);
+        EXPECT_EQ(2, group.collapseB[0]);
+        EXPECT_EQ(mapped ? 1 : 0, group.detailSwitch);
+        EXPECT_EQ(6, group.totalVertices);
+        EXPECT_EQ(4, group.totalTriangles);
+        const KSBufferList* first = group.groups[0].first;
+        ASSERT_NE(nullptr, first);
+        ASSERT_NE(nullptr, first->next);
+        EXPECT_EQ(nullptr, first->next->next);
+        EXPECT_EQ(3, first->next->indexOffset);   // the second buffer's vertices follow the first's
+        EXPECT_EQ(0x352u, first->format);
+        EXPECT_EQ(52, first->stride);
+        EXPECT_EQ(6, first->indexCount);
+        EXPECT_EQ(2, first->indices[1]);
+        EXPECT_NE(nullptr, first->vertexBuffer);
+        EXPECT_NE(nullptr, first->indexBuffer);
+        if (mapped) {
+            ASSERT_NE(nullptr, first->vertexMap);
+            EXPECT_EQ(2, first->vertexMap[0]);
+        } else {
+            EXPECT_EQ(nullptr, first->vertexMap);
+        }
     }
+}
+
+// With the vertex-buffer switch on, a file without buffers gets them built from its faces; with it
+// off, no segment keeps the buffer flag, whatever the file's flags said.
+TEST_F(KsoTest, BuffersAreBuiltFromFacesOnlyInVertexBufferMode)
+{
+    KsoModel m = TriangleModel();
+    m.segments[0].flags = KS_SEG_BUFFERS;
+    KSObject* plain = Load(m);
+    ASSERT_NE(nullptr, plain);
+    EXPECT_EQ(nullptr, plain->bufferGroups);
+    EXPECT_FALSE(plain->segments[0].flags & KS_SEG_BUFFERS);
+    ksGlobal.vertexBufferSwitch = 1;
+    KSObject* built = Load(TriangleModel());
+    ksGlobal.vertexBufferSwitch = 0;
+    ASSERT_NE(nullptr, built);
+    ASSERT_NE(nullptr, built->bufferGroups);
+    EXPECT_EQ(1, built->bufferGroups[0].totalTriangles);
+    EXPECT_TRUE(built->segments[0].flags & KS_SEG_BUFFERS);
 }
 
 // The same file loaded twice gives two objects that share the materials and textures; the loader
