@@ -561,9 +561,9 @@ static KSBufferList* KS_ReadBuffer(KSLoad* load, KSSegment* s, int mapped, int32
     uint32_t stride = KS_TakeU32(load, end);
     if (load->status)
         return nullptr;
-    int64_t bytes = (int64_t)vertices * ((mapped ? 4 : 0) + (int64_t)stride) + (int64_t)indices * 2;
     if (vertices == 0 || vertices > KS_BUFFER_VERTEX_LIMIT || stride == 0 || stride > 1024 || indices == 0 ||
-        indices % 3 != 0 || bytes > KS_Left(load, end)) {
+        indices % 3 != 0 ||
+        (int64_t)vertices * ((mapped ? 4 : 0) + (int64_t)stride) + (int64_t)indices * 2 > KS_Left(load, end)) {
         KS_Refuse(load, "a buffer that is empty or larger than its chunk holds");
         return nullptr;
     }
