@@ -191,6 +191,13 @@ TEST_F(KsoTest, MalformedFilesAreRefusedCleanly)
                  KsoU16(s, i);
              KsoEnd(s);
          })},
+        {"buffer counts whose product overflows", SegmentFile(1, [](KsoStream& s) {
+             Triangle(s);
+             KsoBegin(s, KSO_BUFFERS);
+             for (uint32_t v : {0u, 1u, 0u, 1u, 0xC3000003u, 0xC3C3C3C3u, 0x152u, 0xC3C3C3C3u})
+                 KsoU32(s, v);
+             KsoEnd(s);
+         })},
         {"257 textures", TextureFile(KSO_TEXTURES, 257)},
         {"texture byte list of 257", TextureFile(KSO_TEXTURE_BYTES2, 257)},
         {"513 materials", MaterialFile(513)},
