@@ -83,8 +83,6 @@ KSEntity* KS_CreateEntity(KSObject* object, const char* name)
         KS_AnimateEntity(e, 0);
     }
 
-    if (object->bufferGroups && ksSceneHooks.createEntityBuffers)
-        ksSceneHooks.createEntityBuffers(e);
     return e;
 }
 
@@ -92,8 +90,6 @@ void KS_FreeEntity(KSEntity* entity)
 {
     if (!entity)
         return;
-    if (entity->buffers && ksSceneHooks.freeEntityBuffers)
-        ksSceneHooks.freeEntityBuffers(entity);
     if (entity->segmentWords)
         KS_FREE(entity->segmentWords);
     if (entity->states)
