@@ -140,13 +140,6 @@ struct KSObject {
     KSObjectShader* shaders;       // shaders of the object file, as read (Kslfile.h)
 };
 
-// Steps that belong to later modules (the render pipeline). Each is skipped while its pointer is
-// null.
-struct KSSceneHooks {
-    void (*renderEntity)(KSEntity* entity);           // draw a transformed entity
-};
-extern KSSceneHooks ksSceneHooks;
-
 // A zeroed object (last frame -1), or null.
 KSObject* KS_CreateObject(void);
 // Frees the object's buffers and every segment's arrays, the segments, the name and the object.
