@@ -289,7 +289,7 @@ KsoModel Flower()
         Part petal = Sphere(10, 6, [i](int, int) { return (uint16_t)(i % 2 ? PETAL_TIP : PETAL); });
         mesh.parts.push_back(Mapped(petal, [turn](V3 v) {
             V3 p = {13 * v.x + 17, 2.2f * v.y, 7 * v.z};
-            p = TurnZ(p - V3{6, 0, 0}, 0.28f) + V3{6, 0, 0};   // cupped upwards from the centre
+            p = TurnZ(p - V3{6, 0, 0}, 0.2f) + V3{6, 0, 0};   // cupped upwards from the centre
             return TurnY(p, turn);
         }));
     }
@@ -353,7 +353,7 @@ KsoModel Popcorn()
         }));
         n++;
     }
-    return ModelOf("multi", mesh, {Matte("popcorn cream", 255, 248, 215), Matte("popcorn butter", 255, 205, 60)});
+    return ModelOf("multi", mesh, {Matte("popcorn cream", 255, 242, 196), Matte("popcorn butter", 255, 205, 60)});
 }
 
 }   // namespace
