@@ -135,9 +135,9 @@ TEST_F(KsoTest, ModelsLoadWithTheirMaterials)
         ASSERT_NE(nullptr, o) << file.name;
         EXPECT_EQ((int32_t)m.segments[0].faces.size(), o->segments[0].faceCount);
     }
-    const KsoModel& hose = BuildModels()[0].model;
+    std::vector<ModelFile> models = BuildModels();
     bool clear = false;
-    for (const KsoMaterial& mat : hose.materials)
+    for (const KsoMaterial& mat : Model(models, "hose.kso").materials)
         clear |= mat.method == T_TRANSLUCENT_GOURAUD && mat.colour[3] < 255 && mat.doubleSided;
     EXPECT_TRUE(clear);
 }
