@@ -235,6 +235,10 @@ int main(int argc, char** argv) {
             right = std::max(right, b->left + b->width);
         }
         int width = right - left + 1;
+        if (width > kPage - 1 || cellHeight > kPage) {
+            fprintf(stderr, "%s: the glyph of code %d does not fit on a page\n", argv[1], code);
+            return 1;
+        }
         if (x + width > kPage) {
             x = 1;
             y += cellHeight;
