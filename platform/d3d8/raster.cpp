@@ -16,6 +16,7 @@ namespace mxd3d {
 
 static const int kBandShift = 4;  // 16-row bands, alternating between the threads
 static bool g_fastPaths = true;
+static std::atomic<bool> g_queued{true};
 
 // ---- queued work ----------------------------------------------------------------------------
 // A queued triangle: three vertices of the queue's vertex store.
@@ -68,8 +69,10 @@ struct Segment {
   std::vector<Line> lines;
   std::vector<Point> points;
   std::vector<ClearCmd> clears;
+  uint64_t lastSerial = 0;  // serial of states.back(), 0 when unknown
   bool Empty() const { return cmds.empty(); }
   void Clear() {
+    lastSerial = 0;
     cmds.clear();
     states.clear();
     tris.clear();
@@ -136,7 +139,7 @@ void RasterDestroy(Raster* r) {
 }
 
 void RasterSetThreads(Raster*, int) {}
-bool RasterBusy(Raster* r) { return !r->cur->Empty() || r->count != r->done[0]; }
+bool RasterQueued() { return g_queued.load(std::memory_order_relaxed); }
 
 // Hands the current segment to the band threads (two threads), or draws it here (one thread).
 static void Publish(Raster* r) {
@@ -178,7 +181,8 @@ static void Publish(Raster* r) {
 // Publishes the current segment once it holds a good amount of work.
 static Segment* Current(Raster* r) {
   Segment* g = r->cur;
-  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 16384 || g->verts.size() > 32768)
+  // Small enough that the threads start drawing while the frame is still being recorded.
+  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 2048 || g->verts.size() > 8192)
     Publish(r);
   return r->cur;
 }
@@ -195,9 +199,13 @@ void RasterFlush(Raster* r) {
   }
 }
 
-static int AddState(Segment* r, const PixelState& s) {
-  if (!r->states.empty() && memcmp(&r->states.back(), &s, sizeof(s)) == 0) return (int)r->states.size() - 1;
+static int AddState(Segment* r, const PixelState& s, uint64_t serial = 0) {
+  if (!r->states.empty() && ((serial && serial == r->lastSerial) || memcmp(&r->states.back(), &s, sizeof(s)) == 0)) {
+    r->lastSerial = serial;
+    return (int)r->states.size() - 1;
+  }
   r->states.push_back(s);
+  r->lastSerial = serial;
   return (int)r->states.size() - 1;
 }
 
@@ -327,9 +335,9 @@ void RasterSubmit(Raster* rr, const PixelState& state, const RVertex* v, int ver
 
 std::vector<RVertex>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
 
-void RasterSubmitStored(Raster* rr, const PixelState& state, const uint32_t* idx, int triangles) {
+void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int triangles) {
   Segment* r = rr->cur;
-  int si = AddState(r, state);
+  int si = AddState(r, state, serial);
   uint32_t n = (uint32_t)r->verts.size();
   for (int i = 0; i < triangles; ++i) {
     const uint32_t* t = idx + 3 * i;
@@ -1564,3 +1572,6 @@ static void RunBand(Segment* r, int band, int bands) {
 }  // namespace mxd3d
 
 extern "C" void MarlixD3D8SetFastPaths(int enabled) { mxd3d::g_fastPaths = enabled != 0; }
+extern "C" int MarlixD3D8SetSpanPath(int) { return MARLIX_SPANS_SSE2; }
+extern "C" int MarlixD3D8GetSpanPath(void) { return MARLIX_SPANS_SSE2; }
+extern "C" void MarlixD3D8SetQueued(int queued) { mxd3d::g_queued = queued != 0; }
