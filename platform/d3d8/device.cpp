@@ -675,7 +675,8 @@ HRESULT WINAPI Device::MultiplyTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRI
 HRESULT WINAPI Device::SetViewport(const D3DVIEWPORT8* v) {
   ++stateSerial;
   if (!v || !renderTarget) return D3DERR_INVALIDCALL;
-  if (v->Width == 0 || v->Height == 0 || (uint64_t)v->X + v->Width > renderTarget->width ||
+  // Only where it lies is checked: an empty viewport is valid and draws nothing.
+  if ((uint64_t)v->X + v->Width > renderTarget->width ||
       (uint64_t)v->Y + v->Height > renderTarget->height || !(v->MinZ >= 0.0f && v->MinZ <= 1.0f) ||
       !(v->MaxZ >= 0.0f && v->MaxZ <= 1.0f))
     return D3DERR_INVALIDCALL;
