@@ -1,8 +1,9 @@
-// Specialised span loops for the states drawn most: one texture stage (point-sampled or bilinear,
-// wrapped power-of-two texture, optionally mip-mapped), selecting or modulating by the diffuse
-// colour, opaque or blended SRCALPHA / INVSRCALPHA, with depth and alpha tests; and untextured
-// Gouraud or flat colour. The loops are compiled twice, for SSE2 (4 pixels at a time) and AVX2 (8),
-// and the processor picks one at the first use.
+// Specialised span loops for the states drawn most: a texture stage (point-sampled or bilinear,
+// wrapped power-of-two texture, optionally mip-mapped) selecting or modulating by the diffuse
+// colour, or untextured Gouraud or flat colour; optionally a second stage adding or modulating
+// its own texture (an environment map); vertex fog; depth and alpha tests; opaque, translucent
+// (SRCALPHA / INVSRCALPHA), additive or modulating blends. The loops are compiled twice, for SSE2
+// (4 pixels at a time) and AVX2 (8), and the processor picks one at the first use.
 #include "pixel.h"
 
 #include <immintrin.h>
@@ -19,10 +20,25 @@ static std::atomic<bool> g_fastPaths{true};
 enum FastColor { FC_TEX, FC_TEX_MOD_DIFF, FC_DIFF };
 enum FastAlpha { FA_TEX, FA_DIFF, FA_TEX_MOD_DIFF, FA_ONE };
 
+// Blending of the span loops; each gives the general pipeline's factor arithmetic exactly.
+enum { BL_NONE, BL_ALPHA, BL_ADD_ALPHA, BL_ADD, BL_MOD };
+
+static int BlendKind(const PixelState& s) {
+  if (!s.blend) return BL_NONE;
+  if (s.srcBlend == D3DBLEND_BOTHSRCALPHA) return BL_ALPHA;
+  if (s.srcBlend == D3DBLEND_SRCALPHA && s.dstBlend == D3DBLEND_INVSRCALPHA) return BL_ALPHA;
+  if (s.srcBlend == D3DBLEND_SRCALPHA && s.dstBlend == D3DBLEND_ONE) return BL_ADD_ALPHA;
+  if (s.srcBlend == D3DBLEND_ONE && s.dstBlend == D3DBLEND_ONE) return BL_ADD;
+  if ((s.srcBlend == D3DBLEND_ZERO && s.dstBlend == D3DBLEND_SRCCOLOR) ||
+      (s.srcBlend == D3DBLEND_DESTCOLOR && s.dstBlend == D3DBLEND_ZERO))
+    return BL_MOD;
+  return -1;
+}
+
 struct FastSpan {
   bool ok;
   int color, alpha;
-  bool bilinear, blend;
+  bool bilinear;
 };
 
 // An alpha operation that selects the unbound texture: opaque.
@@ -42,18 +58,39 @@ static bool PassesDiffuse(int op, DWORD a1, DWORD a2) {
   return false;
 }
 
+// A texture the span loops sample: wrapped, power-of-two levels, one filter, point or no mip filter.
+static bool SamplerOK(const StageDesc& sd) {
+  if (!sd.levels || sd.bump || sd.addressU != D3DTADDRESS_WRAP || sd.addressV != D3DTADDRESS_WRAP) return false;
+  if (sd.magFilter != sd.minFilter) return false;
+  if (sd.magFilter != D3DTEXF_POINT && sd.magFilter != D3DTEXF_LINEAR) return false;
+  if (sd.mipFilter == D3DTEXF_LINEAR && sd.levelCount > 1) return false;
+  for (int i = 0; i < sd.levelCount; ++i) {
+    int lw = sd.levels[i].width, lh = sd.levels[i].height;
+    if ((lw & (lw - 1)) || (lh & (lh - 1))) return false;
+  }
+  return true;
+}
+
+// A second stage that adds or modulates its texture into the colour, alpha passing through.
+static bool SecondStageOK(const StageDesc& sd) {
+  if (sd.colorOp != D3DTOP_ADD && sd.colorOp != D3DTOP_MODULATE) return false;
+  bool args = (sd.colorArg[1] == D3DTA_TEXTURE && sd.colorArg[2] == D3DTA_CURRENT) ||
+              (sd.colorArg[1] == D3DTA_CURRENT && sd.colorArg[2] == D3DTA_TEXTURE);
+  return args && sd.alphaOp == D3DTOP_DISABLE && sd.resultArg != D3DTA_TEMP && SamplerOK(sd);
+}
+
 static FastSpan Classify(const PixelState& s) {
-  FastSpan f = {false, 0, 0, false, false};
+  FastSpan f = {false, 0, 0, false};
   if (!g_fastPaths.load(std::memory_order_relaxed)) return f;
   if (s.colorFormat != D3DFMT_X8R8G8B8 && s.colorFormat != D3DFMT_A8R8G8B8) return f;
-  if (s.stageCount != 1 || s.fog || s.specular || s.stencilEnable || s.colorWriteMask != 15) return f;
-  if (s.blend && (s.blendOp != D3DBLENDOP_ADD || s.srcBlend != D3DBLEND_SRCALPHA || s.dstBlend != D3DBLEND_INVSRCALPHA))
+  if (s.stageCount < 1 || s.stageCount > 2 || s.fogTable || s.specular || s.stencilEnable || s.colorWriteMask != 15)
     return f;
+  if (s.blend && (s.blendOp != D3DBLENDOP_ADD || BlendKind(s) < 0)) return f;
+  if (s.stageCount == 2 && !SecondStageOK(s.stages[1])) return f;
   if (s.depth && s.zEnable) {
     D3DFORMAT df = s.depthFormat;
     if (df != D3DFMT_D16 && df != D3DFMT_D16_LOCKABLE && df != D3DFMT_D24X8 && df != D3DFMT_D24S8) return f;
   }
-  f.blend = s.blend != 0;
   const StageDesc& sd = s.stages[0];
   if (sd.resultArg == D3DTA_TEMP) return f;
   if (!sd.levels) {
@@ -68,14 +105,7 @@ static FastSpan Classify(const PixelState& s) {
     f.ok = true;
     return f;
   }
-  if (sd.bump || sd.addressU != D3DTADDRESS_WRAP || sd.addressV != D3DTADDRESS_WRAP) return f;
-  if (sd.magFilter != sd.minFilter) return f;
-  if (sd.magFilter != D3DTEXF_POINT && sd.magFilter != D3DTEXF_LINEAR) return f;
-  if (sd.mipFilter == D3DTEXF_LINEAR && sd.levelCount > 1) return f;
-  for (int i = 0; i < sd.levelCount; ++i) {
-    int lw = sd.levels[i].width, lh = sd.levels[i].height;
-    if ((lw & (lw - 1)) || (lh & (lh - 1))) return f;
-  }
+  if (!SamplerOK(sd)) return f;
   f.bilinear = sd.magFilter == D3DTEXF_LINEAR;
   DWORD a1 = sd.colorArg[1], a2 = sd.colorArg[2];
   if (sd.colorOp == D3DTOP_SELECTARG1 && a1 == D3DTA_TEXTURE)
