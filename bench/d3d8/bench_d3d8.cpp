@@ -49,6 +49,14 @@ double Cpu() {
   return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
+// What every figure was measured on: the processor cores and the span code the device chose.
+const char* Machine() {
+  static char text[64];
+  snprintf(text, sizeof(text), "[%u cores, %s]", std::thread::hardware_concurrency(),
+           MarlixD3D8GetSpanPath() == MARLIX_SPANS_AVX2 ? "AVX2" : "SSE2 (no AVX2)");
+  return text;
+}
+
 // Processor time of the calling thread only.
 double ThreadCpu() {
   timespec ts;
@@ -124,8 +132,8 @@ void FillBench(IDirect3DDevice8* dev, IDirect3DTexture8* tex, bool bilinear) {
   double mpx = (double)frames * kW * kH / (t - start) / 1e6;
   double perCpu = (double)frames * kW * kH / (Cpu() - cpu0) / 1e6;
   printf("fill %s blended SRCALPHA/INVSRCALPHA 1600x1200 X8R8G8B8: %.1f Mpx/s (%.1f quads/s); %.1f Mpx per "
-         "processor-second\n",
-         bilinear ? "bilinear" : "point-sampled", mpx, frames / (t - start), perCpu);
+         "processor-second %s\n",
+         bilinear ? "bilinear" : "point-sampled", mpx, frames / (t - start), perCpu, Machine());
   dev->SetTexture(0, nullptr);
 }
 
@@ -218,8 +226,9 @@ void EngineFrameBench(IDirect3D8* d3d, int w, int h) {
   }
   double secs = t - start, cpu = Cpu() - cpu0;
   printf("engine frame, %d one-triangle DrawPrimitiveUP calls, texture change every 8, a quarter blended, %dx%d: "
-         "%.0f ns per call (%.0f ns of the caller's processor time), %.1f frames/s (%.1f per processor-second)\n",
-         faces, w, h, submit / frames / faces * 1e9, submitCpu / frames / faces * 1e9, frames / secs, frames / cpu);
+         "%.0f ns per call (%.0f ns of the caller's processor time), %.1f frames/s (%.1f per processor-second) %s\n",
+         faces, w, h, submit / frames / faces * 1e9, submitCpu / frames / faces * 1e9, frames / secs, frames / cpu,
+         Machine());
   dev->SetTexture(0, nullptr);
   for (IDirect3DTexture8* x : tex) x->Release();
   dev->Release();
@@ -353,8 +362,8 @@ void VertexBench(IDirect3DDevice8* dev, bool dense) {
   MarlixD3D8Counters c;
   MarlixD3D8GetCounters(&c);
   double secs = t - start, cpu = Cpu() - cpu0;
-  printf("lit Gouraud triangles from vertex buffers, %s (1 directional light, specular, 1600x1200, depth):\n",
-         dense ? "12 dense spheres of 33,024 vertices" : "64 spheres of 861 vertices, 150 pixels across");
+  printf("lit Gouraud triangles from vertex buffers, %s (1 directional light, specular, 1600x1200, depth) %s:\n",
+         dense ? "12 dense spheres of 33,024 vertices" : "64 spheres of 861 vertices, 150 pixels across", Machine());
   printf("  per processor-second: %.2f million lit vertices, %.2f million triangles\n",
          (double)c.verticesLit / cpu / 1e6, (double)c.primitives / cpu / 1e6);
   printf("  %.2f million lit vertices/s, %.2f million triangles/s submitted, %.2f million drawn/s (%.1f frames/s)\n",
@@ -513,8 +522,7 @@ int Demo(const char* path) {
 int main(int argc, char** argv) {
   if (argc >= 3 && strcmp(argv[1], "--demo") == 0) return Demo(argv[2]);
   if (argc >= 3 && strcmp(argv[1], "--threads") == 0) MarlixD3D8SetThreads(atoi(argv[2]));
-  printf("rasteriser threads: %d, processor cores: %u, span code: %s\n", MarlixD3D8GetThreads(),
-         std::thread::hardware_concurrency(), MarlixD3D8GetSpanPath() == MARLIX_SPANS_AVX2 ? "AVX2" : "SSE2");
+  printf("rasteriser threads: %d %s\n", MarlixD3D8GetThreads(), Machine());
   IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
   IDirect3DDevice8* dev = MakeDevice(d3d, kW, kH);
   if (!dev) {

@@ -395,6 +395,7 @@ HRESULT WINAPI Device::Present(const RECT* srcRect, const RECT* dstRect, HWND ov
     uint8_t* t = frontBuffer->bits;
     frontBuffer->bits = backBuffer->bits;
     backBuffer->bits = t;
+    ++stateSerial;  // the kept pixel state points at the old back buffer's memory
     ++backBuffer->version;
     ++frontBuffer->version;
   }

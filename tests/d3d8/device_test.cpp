@@ -1005,6 +1005,19 @@ TEST(D3D8Lifetime, FullScreenFlipsAndWidensSixteenBitFrames) {
   EXPECT_EQ(0, *(const uint16_t*)lr.pBits);
   bb->UnlockRect();
   bb->Release();
+  // Frames drawn with unchanged states land in whichever buffer is the back buffer now.
+  dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+  dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  dev->SetVertexShader(kTLFvf);
+  for (DWORD color : {0xffff0000u, 0xff00ff00u, 0xff0000ffu}) {
+    TLVertex q[4] = {TL(0, 0, color), TL(640, 0, color), TL(0, 480, color), TL(640, 480, color)};
+    ASSERT_EQ(D3D_OK, dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TLVertex)));
+    ASSERT_EQ(D3D_OK, dev->Present(nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(MarlixGetFrame(win, &f));
+    EXPECT_EQ(color & 0xffffff, f.pixels[240 * 640 + 320] & 0xffffff);
+  }
   // A mode the adapter does not list is refused.
   pp.BackBufferWidth = 700;
   EXPECT_EQ(D3DERR_INVALIDCALL, dev->Reset(&pp));
