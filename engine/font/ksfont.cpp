@@ -224,6 +224,13 @@ static const KSFontGlyph* FindGlyph(int32_t code) {
     return &font->glyphs[code];
 }
 
+int32_t KS_TextCoordinate(float value) {
+    const float limit = 16777216.0f;
+    if (!(value > -limit)) return value != value ? 0 : -(int32_t)limit;
+    if (value > limit) return (int32_t)limit;
+    return (int32_t)value;
+}
+
 int32_t KS_GetCharHeight(int32_t code) {
     const KSFontGlyph* glyph = FindGlyph(code);
     return glyph ? (int32_t)(256.0f * (glyph->bottom - glyph->top)) - 1 : 0;
@@ -248,10 +255,10 @@ int32_t KS_DrawChar(int32_t x, int32_t y, float depth, int32_t code) {
         memcpy(faces[0].v, v1, sizeof(v1));
         memcpy(faces[1].u, u2, sizeof(u2));
         memcpy(faces[1].v, v2, sizeof(v2));
-        KS_DrawSprite(entity, (float)x, (float)y, (float)(int32_t)((float)x + (float)width * scale),
-                      (float)(int32_t)((float)y + (float)height * scale), depth);
+        KS_DrawSprite(entity, (float)x, (float)y, (float)KS_TextCoordinate((float)x + (float)width * scale),
+                      (float)KS_TextCoordinate((float)y + (float)height * scale), depth);
     }
-    return (int32_t)((float)width * scale + (float)ksText.spacing);
+    return KS_TextCoordinate((float)width * scale + (float)ksText.spacing);
 }
 
 void KS_DrawText(int32_t x, int32_t y, const char* text) {
@@ -259,8 +266,9 @@ void KS_DrawText(int32_t x, int32_t y, const char* text) {
     float saved[3];
     memcpy(saved, ksGlobal.drawColourF, sizeof(saved));
     for (int i = 0; i < 3; i++) ksGlobal.drawColourF[i] = (float)ksText.colour[i];
+    // The pen stops at the coordinate limit instead of running past what an int holds.
     for (const unsigned char* c = (const unsigned char*)text; *c; c++)
-        x += KS_DrawChar(x, y, ksText.depth, *c);
+        x = KS_TextCoordinate((float)x + (float)KS_DrawChar(x, y, ksText.depth, *c));
     for (int i = 0; i < 3; i++) {
         float value = saved[i] < 0.0f ? 0.0f : (saved[i] > 255.0f ? 255.0f : saved[i]);
         ksGlobal.drawColourF[i] = (float)(int32_t)value;

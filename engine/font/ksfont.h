@@ -69,6 +69,10 @@ void KS_SetTextSpacing(int32_t spacing);
 void KS_SetTextDepth(float depth);
 void KS_SetTextColor(uint8_t red, uint8_t green, uint8_t blue);
 
+// A text position or advance in whole pixels: truncated towards zero, kept within +-2^24 (far off
+// any screen) so that a huge scale or size still makes a coordinate an int can hold; NaN gives 0.
+int32_t KS_TextCoordinate(float value);
+
 // Glyph height in page texels of code & 0xFF in the current font, trunc(256 * (bottom - top)) - 1;
 // 0 when there is no font or the code is outside first..last.
 int32_t KS_GetCharHeight(int32_t code);

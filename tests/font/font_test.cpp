@@ -134,6 +134,13 @@ TEST(FontMetrics, SizesAndAdvancesFollowScaleAndSpacing)
     EXPECT_EQ(40, KS_GetCharHeight('G' + 256)) << "codes are taken modulo 256";
     EXPECT_EQ(0, KS_GetCharHeight(127)) << "above last";
     EXPECT_EQ(0, KS_DrawChar(0, 0, 11.0f, 31)) << "below first";
+    // A scale no int could follow (a settings file may hold one) gives the coordinate limit.
+    KS_SetTextScale(3e38f);
+    EXPECT_EQ(1 << 24, KS_DrawChar(0, 0, 11.0f, 'W'));
+    KS_SetTextScale(-3e38f);
+    EXPECT_EQ(-(1 << 24), KS_DrawChar(0, 0, 11.0f, 'W'));
+    EXPECT_EQ(0, KS_TextCoordinate(NAN));
+    EXPECT_EQ(-7, KS_TextCoordinate(-7.9f)) << "towards zero";
     KS_SetFont(nullptr);
     EXPECT_EQ(0, KS_GetCharHeight('G'));
     EXPECT_EQ(0, KS_DrawChar(0, 0, 11.0f, 'W'));
