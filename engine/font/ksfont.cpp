@@ -263,14 +263,16 @@ int32_t KS_DrawChar(int32_t x, int32_t y, float depth, int32_t code) {
 
 void KS_DrawText(int32_t x, int32_t y, const char* text) {
     if (!text) return;
+    // The page materials are black, so a face-lit glyph quad takes exactly the ambient colour:
+    // that is the drawing colour of the text while it is drawn.
     float saved[3];
-    memcpy(saved, ksGlobal.drawColourF, sizeof(saved));
-    for (int i = 0; i < 3; i++) ksGlobal.drawColourF[i] = (float)ksText.colour[i];
+    memcpy(saved, ksGlobal.ambient, sizeof(saved));
+    for (int i = 0; i < 3; i++) ksGlobal.ambient[i] = (float)ksText.colour[i];
     // The pen stops at the coordinate limit instead of running past what an int holds.
     for (const unsigned char* c = (const unsigned char*)text; *c; c++)
         x = KS_TextCoordinate((float)x + (float)KS_DrawChar(x, y, ksText.depth, *c));
     for (int i = 0; i < 3; i++) {
         float value = saved[i] < 0.0f ? 0.0f : (saved[i] > 255.0f ? 255.0f : saved[i]);
-        ksGlobal.drawColourF[i] = (float)(int32_t)value;
+        ksGlobal.ambient[i] = (float)(int32_t)value;
     }
 }
