@@ -135,7 +135,7 @@ struct KSGlobal {
     // ---- 2D drawing ----
     IDirect3DSurface8* drawSurface;   // surface the pixel operations write into (not owned)
     int32_t drawWidth, drawHeight;
-    int32_t drawBytesPerPixel;        // 1, 2 or 4, from the drawing surface's format
+    int32_t drawBytesPerPixel;        // 1 to 4, from the drawing surface's format
     uint8_t* framePointer;            // valid between lock and unlock
     int32_t framePitch;
     int32_t frameLocks;               // nesting depth of KSGFX_LockFrame
