@@ -3,6 +3,8 @@
 // written out as a PNG.
 #include "tnl_test.h"
 
+#include <host.h>
+
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -123,7 +125,7 @@ TEST_F(TnlTest, ALitSphereAndATranslucentTexturedCubeFromVertexBuffers) {
     MarlixFrame frame;
     ASSERT_TRUE(MarlixGetFrame(window, &frame));
     const char* out = getenv("MARLIX_TNL_PNG");
-    EXPECT_TRUE(SavePNG(out ? out : "tnl_sphere_cube.png", frame.pixels, frame.width, frame.height));
+    EXPECT_TRUE(HostWritePng(out ? out : "tnl_sphere_cube.png", frame.pixels, frame.width, frame.height, frame.width * 4));
 
     EXPECT_EQ(0x203040u, Pixel(frame, 4, 4)) << "background";
     // The sphere (left, centre near x = 160 - 70 * 1.732 * 160 / 256): lit on its upper left,
