@@ -110,6 +110,14 @@ TEST_F(DrawTest, SegmentsAreDrawnWithTheEngineLightsAndTheirWorldMatrix) {
     EXPECT_FALSE(on);
 }
 
+TEST_F(DrawTest, EachGroupSetsItsRenderMethodAndDepthWritesReturnAfterTheLightmapMethod) {
+    ksMaterials[b].method = T_LIGHTMAP_ADD;   // its procedure switches depth writes off
+    ASSERT_EQ(2u, Draw());
+    EXPECT_EQ(TRUE, State(D3DRS_ZWRITEENABLE));
+    EXPECT_EQ((DWORD)D3DBLEND_ONE, State(D3DRS_DESTBLEND)) << "the lightmap procedure's blend was set";
+    EXPECT_EQ(&ksMaterials[b], ksGlobal.cachedMaterial);
+}
+
 TEST_F(DrawTest, HiddenEntitiesInvisibleSegmentsAndMethodZeroAreNotDrawn) {
     ksMaterials[b].method = NULL_TYPE;
     EXPECT_EQ(1u, Draw());
