@@ -445,6 +445,10 @@ void KS_RenderEntity(KSEntity* entity) {
     if (!entity || !entity->object || (entity->flags & KS_ENT_NOT_DRAWN)) return;
     KSObject* object = entity->object;
     if (!object->segments) return;
+    if (ksGlobal.vertexBufferSwitch && object->bufferGroups) {
+        KS_DrawObjectBuffers(entity);
+        return;
+    }
     for (int32_t i = 0; i < object->segmentCount; i++) {
         KSSegment* s = &object->segments[i];
         if (!(s->flags & KS_SEG_VISIBLE) || !s->faces || s->faceCount <= 0) continue;
