@@ -172,7 +172,7 @@ struct KSGlobal {
     float ambient[3];          // later (lights): ambient colour, 0..255
     int32_t objectLoaderFlag;  // later (object loader): 1 after driver installation
     int32_t lightsFlag;        // later (lights): 1 after driver installation
-    int32_t vertexBufferSwitch;   // later (vertex buffers): the plug-in sets 1 after set-up
+    int32_t vertexBufferSwitch;   // 1: objects get vertex buffers and segments with them are drawn from them
     void* currentCamera;       // later (cameras): KSCamera*, read for the 2D quad depth
     float drawColourF[3];      // later (fonts): 2D drawing colour as floats 0..255
 };
@@ -207,8 +207,6 @@ struct KSEngineHooks {
     // KS_RestoreRenderTextures itself.
     void (*releaseManagedTextures)(void);
     void (*restoreManagedTextures)(void);
-    // Vertex buffers: prepare the vertex-buffer path (end of KS_SetDefaultRenderStates).
-    void (*prepareVertexBuffers)(void);
     // Shaders: free every vertex and pixel shader (start of KS_ShutdownDevice).
     void (*freeShaders)(void);
     // Cameras: free every camera (KS_ShutdownDevice, before the leak report).

@@ -494,7 +494,7 @@ void KS_SetDefaultRenderStates(void) {
         dev->SetTextureStageState(stage, D3DTSS_MIPFILTER, D3DTEXF_POINT);
     }
 
-    if (ksHooks.prepareVertexBuffers) ksHooks.prepareVertexBuffers();
+    KS_PrepareVertexBuffers();
 }
 
 // ---- Render target and presentation ----

@@ -12,8 +12,8 @@
 //     KS_FreeEngineBuffers();                    // ends with KS_ShutdownDevice and the leak report
 //
 // Steps that belong to later modules (render-method validation, texture re-creation and the
-// lost-device texture release and restore, shaders, cameras, the deferred polygon list, the
-// vertex-buffer path, and the procedure slots of the texture and render modules) are reached only
+// lost-device texture release and restore, shaders, cameras, the deferred polygon list, and the
+// procedure slots of the texture and render modules) are reached only
 // through ksHooks (KSGLOBAL.h): each is skipped while its pointer is null.
 #ifndef KSDISPLAY_H
 #define KSDISPLAY_H

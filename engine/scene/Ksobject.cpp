@@ -4,7 +4,7 @@
 
 #include <string.h>
 
-KSSceneHooks ksSceneHooks = {nullptr, nullptr, nullptr, nullptr};
+KSSceneHooks ksSceneHooks = {nullptr};
 
 KSObject* KS_CreateObject(void)
 {
@@ -18,8 +18,7 @@ void KS_FreeObject(KSObject* object)
 {
     if (!object)
         return;
-    if (object->bufferGroups && ksSceneHooks.freeObjectBuffers)
-        ksSceneHooks.freeObjectBuffers(object);
+    KS_FreeObjectBuffers(object);
     if (object->segments) {
         for (int32_t i = 0; i < object->segmentCount; i++)
             KS_FreeSegment(&object->segments[i]);

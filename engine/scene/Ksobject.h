@@ -138,12 +138,9 @@ struct KSObject {
     int32_t lastFrame;             // largest key frame of all tracks; -1 = not animated
 };
 
-// Steps that belong to later modules (vertex and index buffers, the render pipeline). Each is
-// skipped while its pointer is null.
+// Steps that belong to later modules (the render pipeline). Each is skipped while its pointer is
+// null.
 struct KSSceneHooks {
-    void (*freeObjectBuffers)(KSObject* object);      // release the object's buffer groups
-    void (*createEntityBuffers)(KSEntity* entity);    // per-entity level-of-detail index buffers
-    void (*freeEntityBuffers)(KSEntity* entity);
     void (*renderEntity)(KSEntity* entity);           // draw a transformed entity
 };
 extern KSSceneHooks ksSceneHooks;

@@ -16,6 +16,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -130,6 +131,40 @@ TEST_F(HostTest, RunsLeaveTheSeventeenKeysBesideThePlugin)
     HostEndRun(&loaded);
     EXPECT_EQ(MarlixMessageBoxCount(), 0);
     EXPECT_EQ(std::count(player.commands.begin(), player.commands.end(), HOST_CMD_VIS_ENDED), 4);
+}
+
+// Window sizes in the settings file that no window can have: each run of the program works, and a
+// size of 0 or less is written back as the default, so the file is repaired for the next run.
+TEST_F(HostTest, UnusableWindowSizesInTheSettingsStillRun)
+{
+    struct Case {
+        const char* lines;
+        int width, height;  // what the file holds after the run
+    };
+    const Case cases[] = {
+        {"Screen_width=0\n", 288, 256},
+        {"Screen_height=-5\n", 288, 256},
+        {"Screen_width=-1\nScreen_height=0\n", 288, 256},
+        {"Screen_height=1\n", 288, 1},
+        {"Screen_height=20\n", 288, 20},
+        {"Screen_height=31\n", 288, 31},
+        {"Screen_width=100000\nScreen_height=100000\n", 100000, 100000},
+    };
+    const std::string ini = dir + "/plugins/marlix.ini";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        std::ofstream(ini, std::ios::binary) << "[Marlix Winamp Visualizer]\n" << c.lines;
+        // As a process of its own: a fatal box ends the program, and must not end this test.
+        std::string log = dir + "/run.log";
+        std::string command = std::string("'") + MARLIX_HOST_PROGRAM + "' --headless --frames 3 --plugin '" + plugin +
+                              "' one.wav >'" + log + "' 2>&1";
+        int status = system(command.c_str());
+        std::ifstream in(log);
+        std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+        EXPECT_EQ((int)GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_width", -99, ini.c_str()), c.width);
+        EXPECT_EQ((int)GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_height", -99, ini.c_str()), c.height);
+    }
 }
 
 TEST_F(HostTest, RunsOpenTheDevicePresentAndFollowTheWindowSize)
