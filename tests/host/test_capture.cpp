@@ -5,6 +5,9 @@
 
 #include "host.h"
 #include "hostaudio.h"
+#include "media.h"
+
+#include <marlix_platform.h>
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -17,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <thread>
 
@@ -76,6 +80,24 @@ protected:
     pid_t server = -1;
 };
 
+// Whether the capture hears the tone of bin 24 (1 kHz at 48 kHz) at full height within five seconds.
+// The spectrum it heard last is left in `spectrum`.
+static bool Hears1kHz(HostCaptureSource* capture, const std::function<void()>& meanwhile,
+                      unsigned char spectrum[2][HOST_BINS])
+{
+    for (int tries = 0; tries < 500; tries++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        meanwhile();
+        float latest[HOST_FFT_SIZE * 2];
+        unsigned char waveform[2][HOST_BINS];
+        HostCaptureLatest(capture, latest, HOST_FFT_SIZE);
+        HostAnalyse(latest, HOST_FFT_SIZE, HOST_FFT_SIZE / 2, spectrum, waveform);
+        if (spectrum[0][24] == 255 && spectrum[1][24] == 255)
+            return true;
+    }
+    return false;
+}
+
 TEST_F(CaptureTest, SeesAToneThatIsPlayedIntoTheDefaultOutput)
 {
     ASSERT_TRUE(StartServer());
@@ -121,18 +143,10 @@ TEST_F(CaptureTest, SeesAToneThatIsPlayedIntoTheDefaultOutput)
         }
     });
 
-    // Bin 24 (1 kHz at 48 kHz) full in both channels, far bins empty.
-    unsigned char spectrum[2][HOST_BINS], waveform[2][HOST_BINS];
-    bool seen = false;
-    for (int tries = 0; tries < 500 && !seen; tries++) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        float latest[HOST_FFT_SIZE * 2];
-        HostCaptureLatest(capture, latest, HOST_FFT_SIZE);
-        HostAnalyse(latest, HOST_FFT_SIZE, HOST_FFT_SIZE / 2, spectrum, waveform);
-        seen = spectrum[0][24] == 255 && spectrum[1][24] == 255;
-    }
+    // Far bins stay empty.
+    unsigned char spectrum[2][HOST_BINS];
+    EXPECT_TRUE(Hears1kHz(capture, [] {}, spectrum));
     stop = true;
-    EXPECT_TRUE(seen);
     EXPECT_LE(spectrum[0][100], 2);
     EXPECT_LE(spectrum[1][300], 2);
     player.join();
@@ -142,6 +156,38 @@ TEST_F(CaptureTest, SeesAToneThatIsPlayedIntoTheDefaultOutput)
     // A source that is not there is refused by name.
     EXPECT_EQ(HostCaptureOpen("no.such.source", &description, &error), nullptr);
     EXPECT_NE(error.find("no.such.source"), std::string::npos) << error;
+}
+
+TEST_F(CaptureTest, TheSoundOutputPlaysTheTrackAndKeepsItsTime)
+{
+    ASSERT_TRUE(StartServer());
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    MarlixSetHeadless(1);
+    MarlixResetWindows();
+    std::string track = dir + "/tone.wav";
+    ASSERT_TRUE(MakeAudio(track, Sine(1000, 0.25, 48000, 8.0)));
+    std::string description, error;
+    HostCaptureSource* capture = HostCaptureOpen("", &description, &error);
+    ASSERT_NE(capture, nullptr) << error;
+    HostPlayer player;
+    ASSERT_TRUE(HostCreatePlayer(&player, HostBuildPlaylist({track})));
+    ASSERT_TRUE(HostSoundOpen(&player, 48000, &error)) << error;
+    unsigned char spectrum[2][HOST_BINS];
+    EXPECT_TRUE(Hears1kHz(capture, [&] { HostSyncSound(&player); }, spectrum));
+    EXPECT_GT(player.trackTime, 0.0);
+
+    // Paused, the time heard stands still.
+    SendMessageA(player.window, WM_KEYDOWN, 'C', 0);
+    ASSERT_EQ(player.state, HOST_PAUSED);
+    HostSyncSound(&player);
+    double paused = player.trackTime;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    HostSyncSound(&player);
+    EXPECT_EQ(player.trackTime, paused);
+    HostDestroyPlayer(&player);
+    HostCaptureClose(capture);
+    unsetenv("SDL_AUDIODRIVER");
+    MarlixResetWindows();
 }
 
 TEST_F(CaptureTest, WithoutASoundServerOneLineAndStatusTwo)
