@@ -138,13 +138,6 @@ struct KSObject {
     int32_t lastFrame;             // largest key frame of all tracks; -1 = not animated
 };
 
-// Steps that belong to later modules (the render pipeline). Each is skipped while its pointer is
-// null.
-struct KSSceneHooks {
-    void (*renderEntity)(KSEntity* entity);           // draw a transformed entity
-};
-extern KSSceneHooks ksSceneHooks;
-
 // A zeroed object (last frame -1), or null.
 KSObject* KS_CreateObject(void);
 // Frees the object's buffers and every segment's arrays, the segments, the name and the object.
