@@ -408,8 +408,10 @@ static int ListDevices(void)
         fprintf(stderr, "marlix: %s\n", error.c_str());
         return 2;
     }
+    // Monitors carry what an output plays; the others are inputs (microphones, line in).
     for (const HostSourceInfo& source : sources)
-        printf("%s %s\t%s\n", source.name == monitor ? "*" : " ", source.name.c_str(), source.description.c_str());
+        printf("%s %s\t%s%s\n", source.name == monitor ? "*" : " ", source.name.c_str(), source.description.c_str(),
+               source.monitor ? "" : " (input)");
     return 0;
 }
 

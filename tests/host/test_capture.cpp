@@ -107,6 +107,13 @@ TEST_F(CaptureTest, SeesAToneThatIsPlayedIntoTheDefaultOutput)
     EXPECT_EQ(monitor, "marlixtest.monitor");
     ASSERT_EQ(sources.size(), 1u);
     EXPECT_TRUE(sources[0].monitor);
+    HostOptions list;
+    list.listDevices = true;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(HostRun(list), 0);
+    std::string listed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(listed.rfind("* marlixtest.monitor\t", 0), 0u) << listed;
+    EXPECT_EQ(listed.find("(input)"), std::string::npos) << listed;
 
     std::string description;
     HostCaptureSource* capture = HostCaptureOpen("", &description, &error);
