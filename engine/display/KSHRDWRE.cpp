@@ -492,6 +492,8 @@ void KS_SetDefaultRenderStates(void) {
         dev->SetTextureStageState(stage, D3DTSS_MAGFILTER, filter);
         dev->SetTextureStageState(stage, D3DTSS_MIPFILTER, D3DTEXF_POINT);
     }
+
+    KS_PrepareVertexBuffers();
 }
 
 // ---- Render target and presentation ----

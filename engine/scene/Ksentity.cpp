@@ -83,6 +83,10 @@ KSEntity* KS_CreateEntity(KSObject* object, const char* name)
         KS_AnimateEntity(e, 0);
     }
 
+    if (!KS_CreateEntityBuffers(e)) {
+        KS_FreeEntity(e);
+        return nullptr;
+    }
     return e;
 }
 
@@ -90,6 +94,7 @@ void KS_FreeEntity(KSEntity* entity)
 {
     if (!entity)
         return;
+    KS_FreeEntityBuffers(entity);
     if (entity->segmentWords)
         KS_FREE(entity->segmentWords);
     if (entity->states)

@@ -16,6 +16,7 @@ void KS_FreeObject(KSObject* object)
 {
     if (!object)
         return;
+    KS_FreeObjectBuffers(object);
     if (object->segments) {
         for (int32_t i = 0; i < object->segmentCount; i++)
             KS_FreeSegment(&object->segments[i]);

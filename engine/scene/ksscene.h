@@ -1,4 +1,4 @@
-// Scene graph: objects and segments, entities, cameras and lights.
+// Scene graph: objects and segments, entities, cameras and lights, vertex and index buffers.
 #ifndef KSSCENE_H
 #define KSSCENE_H
 
@@ -6,5 +6,6 @@
 #include "Ksentity.h"
 #include "Kscam.h"
 #include "Kslight.h"
+#include "kstnl.h"
 
 #endif

@@ -104,10 +104,6 @@ void Put32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
 }
 
-static void PutBE32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (24 - 8 * i));
-}
-
 static void Append(Bytes& b, const void* data, size_t n) {
     b.insert(b.end(), (const uint8_t*)data, (const uint8_t*)data + n);
 }
@@ -196,49 +192,6 @@ Bytes WriteTGA(const Image& image, int depth, bool rle, bool topDown) {
         }
     }
     return out;
-}
-
-static Bytes Chunk(const char* id, const Bytes& data) {
-    Bytes out(8, 0);
-    memcpy(&out[0], id, 4);
-    PutBE32(out, 4, (uint32_t)data.size());
-    Append(out, data.data(), data.size());
-    if (out.size() & 1) out.push_back(0);
-    return out;
-}
-
-// Compression writes literal packets only; repeats are written by hand in tests.
-Bytes WriteIFF(const Image& image, bool ilbm, int planes, bool compress) {
-    Bytes bmhd(20, 0);
-    bmhd[0] = (uint8_t)(image.width >> 8);
-    bmhd[1] = (uint8_t)image.width;
-    bmhd[2] = (uint8_t)(image.height >> 8);
-    bmhd[3] = (uint8_t)image.height;
-    bmhd[8] = (uint8_t)planes;
-    bmhd[10] = compress ? 1 : 0;
-    Bytes body;
-    int planeBytes = (image.width + 7) / 8;
-    for (int y = 0; y < image.height; y++) {
-        const uint8_t* in = &image.pixels[(size_t)y * image.width];
-        Bytes row(in, in + image.width);
-        if (ilbm) {
-            row.assign((size_t)planes * planeBytes, 0);
-            for (int j = 0; j < planes; j++)
-                for (int x = 0; x < image.width; x++)
-                    if (in[x] & (1 << j)) row[(size_t)j * planeBytes + x / 8] |= (uint8_t)(0x80 >> (x & 7));
-        }
-        for (size_t x = 0; x < row.size(); x += 128) {
-            size_t n = row.size() - x > 128 ? 128 : row.size() - x;
-            if (compress) body.push_back((uint8_t)(n - 1));
-            Append(body, &row[x], n);
-        }
-    }
-    Bytes form(4);
-    memcpy(&form[0], ilbm ? "ILBM" : "PBM ", 4);
-    for (const Bytes& c : {Chunk("BMHD", bmhd), Chunk("CMAP", Bytes(image.palette.begin(), image.palette.begin() + 48)),
-                           Chunk("BODY", body)})
-        Append(form, c.data(), c.size());
-    return Chunk("FORM", form);
 }
 
 Bytes WriteDDS(int width, int height, int levels, const char* fourCC, uint32_t argb) {

@@ -42,7 +42,6 @@ Image MakeImage(int width, int height, int channels);
 Bytes WritePCX(const Image& indices, int xmin = 0, int bytesPerLine = 0, uint8_t padding = 0);
 Bytes WriteBMP(const Image& image, int bits);               // 1, 4, 8 from indices; 24 from RGBA
 Bytes WriteTGA(const Image& rgba, int depth, bool rle, bool topDown);
-Bytes WriteIFF(const Image& indices, bool ilbm, int planes, bool compress);
 Bytes WriteDDS(int width, int height, int levels, const char* fourCC, uint32_t argb);
 Bytes WriteJPEG(const Image& rgba, int components);
 void Put16(Bytes& b, size_t at, uint32_t v);
