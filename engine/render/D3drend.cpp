@@ -262,15 +262,15 @@ static void KS_DrawEdges(const KSClipVertex* v, uint8_t flags) {
         if (flags & kEdgeBits[e]) KS_DrawLine(&v[e], &v[(e + 1) % 3]);
 }
 
-static void KS_ClipFace(const KSClipVertex* v, int32_t method, int32_t texSets, int32_t passes) {
+static void KS_ClipFace(const KSClipVertex* v, int32_t method, int32_t texSets, const KSRenderMethod& entry) {
+    int32_t passes = entry.passes;
     if (method == T_WIREFRAME) {
         KS_ClipWireframe(&v[0], &v[1], &v[2], KS_CLIP_NEAR);
-    } else if (texSets < 2) {
+    } else if (texSets < 2 || entry.deferred) {
+        // A deferred face is queued once, its pieces carrying every coordinate set.
         KS_ClipTriangle(&v[0], &v[1], &v[2], KS_CLIP_NEAR);
-    } else if (passes == 2) {
-        for (int32_t pass = 1; pass <= 2; pass++) KS_ClipTriangleMultiPass(&v[0], &v[1], &v[2], KS_CLIP_NEAR, pass);
     } else {
-        KS_ClipTriangleMulti(&v[0], &v[1], &v[2], KS_CLIP_NEAR);
+        for (int32_t pass = 1; pass <= passes; pass++) KS_ClipTriangleMultiPass(&v[0], &v[1], &v[2], KS_CLIP_NEAR, pass);
     }
 }
 
@@ -334,7 +334,7 @@ static void KS_RenderFace(const KSFace* face, int32_t index, KSVertex* vertices)
         KS_RunProcedure(entry.procedure);
         for (int c = 0; c < 3; c++) KS_LoadClipVertex(&cv[c], w[c], index, c);
         if (clipped)
-            KS_ClipFace(cv, method, texSets, entry.passes);
+            KS_ClipFace(cv, method, texSets, entry);
         else
             KS_QueueTriangle(&cv[0], &cv[1], &cv[2]);
         return;
