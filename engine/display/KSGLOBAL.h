@@ -166,7 +166,7 @@ struct KSGlobal {
     int32_t fatalTextureErrors;   // a texture file that does not open is fatal (0)
     float lodFactor;           // level-of-detail factor, 1.0
     float ambient[3];          // ambient light colour, 0..255
-    int32_t vertexBufferSwitch;   // segments with buffers are drawn from them (the application sets it)
+    int32_t vertexBufferSwitch;   // 1: objects get vertex buffers and segments with them are drawn from them
     void* currentCamera;       // KSCamera* made current by KS_UpdateCamera
 };
 
