@@ -339,7 +339,7 @@ void KS_DrawTextureRectD3D(int x1, int y1, int x2, int y2, int32_t texture, int3
     float v1 = uvMin + uvRange * (ct - top) / (bottom - top);
     float v2 = uvMin + uvRange * (cb - top) / (bottom - top);
 
-    float farDistance = ksHooks.currentCameraFar ? ksHooks.currentCameraFar() : 1.0f;
+    float farDistance = KS_CurrentCameraFar();
     float factor = ksGlobal.quadDepthFactor;
     float z = (factor * farDistance) != 0.0f ? 1.0f / (factor * farDistance) : 1.0f;
     KSQuadVertex q[4] = {
@@ -351,7 +351,7 @@ void KS_DrawTextureRectD3D(int x1, int y1, int x2, int y2, int32_t texture, int3
 
     ksGlobal.cachedMethod = -1;
     ksGlobal.cachedMaterial = nullptr;
-    if (ksProcs.selectTexture) ksProcs.selectTexture(texture);
+    KSGFX_SelectTexture(texture);
     dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
     dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);

@@ -16,9 +16,6 @@ int32_t ksTextureStage = 0;
 int32_t ksMipmapSetting = 0;
 char ksTextureDirectory[256] = {0};
 int32_t ksTextureFrame = 0;
-int32_t (*ksTextureMethodPasses)(void) = nullptr;
-void (*ksReleaseShadersHook)(void) = nullptr;
-void (*ksRestoreShadersHook)(void) = nullptr;
 
 #define KS_TABLE_GROWTH 100
 
@@ -506,8 +503,7 @@ void KSGFX_SelectTexture(int32_t handle) {
     if (!texture) return;
 
     int32_t stage = entry->stage;
-    int32_t passes = ksTextureMethodPasses ? ksTextureMethodPasses() : 1;
-    if (ksGlobal.caps.singleTexture || passes > 1) stage = 0;
+    if (ksGlobal.caps.singleTexture || ksDraw.passes > 1) stage = 0;
     if (stage >= ksGlobal.caps.MaxSimultaneous) stage = ksGlobal.caps.MaxSimultaneous - 1;
     if (stage < 0) stage = 0;
     if (entry->formatCode == 11) ksGlobal.device->SetCurrentTexturePalette((UINT)handle);
@@ -586,7 +582,6 @@ void KS_ReleaseRenderTextures(void) {
         if (record.depthSurface) record.depthSurface->Release();
         record.depthSurface = nullptr;
     }
-    if (ksReleaseShadersHook) ksReleaseShadersHook();
 }
 
 void KS_RestoreRenderTextures(void) {
@@ -598,22 +593,4 @@ void KS_RestoreRenderTextures(void) {
         ksTextureStage = record->stage;
         KS_CreateRenderTexture(slot, record->width, record->height, name);
     }
-    if (ksRestoreShadersHook) ksRestoreShadersHook();
-}
-
-// ---- Wiring ----
-
-void KS_InstallTextureProcedures(void) {
-    ksProcTable.AddTexture = KS_AddTextureD3D;
-    ksProcTable.AddTexture2 = KS_AddTexture2D3D;
-    ksProcTable.AllocTextures = KS_AllocTexturesD3D;
-    ksProcTable.FreeTextures = KS_FreeTexturesD3D;
-    ksProcTable.LoadTexture = KS_LoadTextureD3D;
-    ksProcTable.LoadTexture2 = KS_LoadTexture2D3D;
-    ksProcTable.SetTexturePalette = KS_SetTexturePaletteD3D;
-    ksProcs.selectTexture = KSGFX_SelectTexture;
-    ksProcs.releaseTexture = KS_ReleaseTexture;
-    ksHooks.recreateTextures = KS_EnumTextureFormats;
-    ksHooks.releaseManagedTextures = KS_ReleaseRenderTextures;
-    ksHooks.restoreManagedTextures = KS_RestoreRenderTextures;
 }

@@ -212,11 +212,6 @@ extern char ksTextureDirectory[256];  // prefix of texture file names ("" = none
 extern int32_t ksTextureFrame;
 void KS_CountTextureFrame(void);
 
-// Hooks into the render pipeline and the shader lists; each is skipped while null.
-extern int32_t (*ksTextureMethodPasses)(void);  // pass count of the current render method
-extern void (*ksReleaseShadersHook)(void);      // delete every created vertex and pixel shader
-extern void (*ksRestoreShadersHook)(void);      // re-create declarations and shaders
-
 void KS_SetTextureFormat(int32_t code);
 void KS_SetTextureStage(int32_t stage);
 void KS_SetMipmapSetting(int32_t levels);
@@ -255,9 +250,5 @@ void KS_FreeTexturesD3D(void);
 int32_t KS_LoadTextureD3D(const char* name);
 int32_t KS_LoadTexture2D3D(const char* name, const char* alphaName);
 void KS_SetTexturePaletteD3D(int32_t handle, int32_t flag);
-
-// Puts the texture procedures into the procedure table (slots 22 to 27 and 30) and the select and
-// release pointers, and the texture manager's steps into the display hooks.
-void KS_InstallTextureProcedures(void);
 
 #endif

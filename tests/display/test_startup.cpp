@@ -35,10 +35,8 @@ TEST(Startup, SelectingTheDriverInstallsTheDisplayProcedures) {
     for (int slot = 0; slot < KS_PROCEDURE_SLOTS; slot++) EXPECT_FALSE(KS_ProcedureInstalled(slot)) << slot;
     KS_SelectDriver();
     EXPECT_EQ(KS_DRIVER_D3D8, ksGlobal.driverId);
-    const int display[] = {0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 28, 29};
-    for (int slot : display) EXPECT_TRUE(KS_ProcedureInstalled(slot)) << slot;
-    EXPECT_EQ(0, ksProcs.hook1());
-    EXPECT_EQ(0, ksProcs.hook2());
+    // One installer fills every slot.
+    for (int slot = 0; slot < KS_PROCEDURE_SLOTS; slot++) EXPECT_TRUE(KS_ProcedureInstalled(slot)) << slot;
     StopEngine();
 }
 
@@ -58,7 +56,6 @@ TEST(Startup, StartUpKeepsTheCallersOptionsAndFindsDirectX8) {
     ASSERT_NE(nullptr, ksGlobal.sortKeys);
     ksGlobal.sortKeys[6999] = 1;  // the buffers hold the capacity (the tracker checks the guards)
     ksGlobal.polygonTexSets[6999] = 1;
-    EXPECT_EQ(ksFatalShutdownHook, &KS_FreeEngineBuffers);
     EXPECT_EQ(0, StopEngine());
 }
 

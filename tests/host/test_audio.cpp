@@ -159,6 +159,15 @@ TEST_F(AudioTest, EveryCommonFormatDecodesWithItsTitle)
     EXPECT_EQ(HostTitleFromTags("", "Only Title", "/x/y.mp3"), "Only Title");
     EXPECT_EQ(HostTitleFromTags("Only Artist", "", "/x/01 Song.mp3"), "01 Song");
     EXPECT_EQ(HostTitleFromTags("", "", "/x/.hidden"), ".hidden");
+    // Tags are outside input: line breaks become spaces, and a huge tag is cut at a character's start
+    // so that the window text keeps its " - Winamp" within what the plug-in reads.
+    EXPECT_EQ(HostTitleFromTags("Two\r\nLines", "Tab\there", "/x/y.mp3"), "Two  Lines - Tab here");
+    std::string huge;
+    for (int i = 0; i < 1000; i++)
+        huge += "\xc3\xa9";  // é, two bytes each
+    std::string cut = HostTitleFromTags("", huge, "/x/y.mp3");
+    EXPECT_EQ(cut, huge.substr(0, 1000));
+    EXPECT_EQ(HostTitleFromTags("", "a" + huge, "/x/y.mp3"), "a" + huge.substr(0, 998));
 }
 
 TEST_F(AudioTest, BrokenFilesAreReportedAndSkipped)

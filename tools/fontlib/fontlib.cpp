@@ -1,10 +1,11 @@
 // Builds the visualizer's text font, the font library "cartoon.pft":
 //
-//     marlix_fontlib FONT-FILE OUT.pft
+//     marlix_fontlib FONT-FILE FALLBACK-FONT-FILE OUT.pft
 //
 // Every character code 32..255 of the Windows-1252 code page (song titles carry accented letters)
-// is rasterised with FreeType from a rounded outline font, given a dark outline so that it stays
-// legible over moving pictures, and packed into 256 x 256 pages. The library holds the metrics file
+// is rasterised with FreeType from a rounded outline font (the few characters it lacks come from
+// the fallback font), given a dark outline so that it stays legible over moving pictures, and
+// packed into 256 x 256 pages. The library holds the metrics file
 // "font.dat" and the pages "fontp0.tga", "fontp1.tga", ... as 32-bit top-down TGA images, written
 // with the engine's library writer.
 //
@@ -93,9 +94,16 @@ bool ToBitmap(FT_Glyph glyph, Bitmap* out) {
     return true;
 }
 
-// The glyph of one character: its fill and the outline stroked around it.
-bool RenderGlyph(FT_Face face, FT_Stroker stroker, uint32_t character, Glyph* out) {
-    FT_UInt index = FT_Get_Char_Index(face, character);
+// The glyph of one character: its fill and the outline stroked around it. The main font draws
+// every character it has; the fallback the ones it lacks; neither having it, the main font's
+// missing-glyph box stands in.
+bool RenderGlyph(FT_Face main, FT_Face fallback, FT_Stroker stroker, uint32_t character, Glyph* out) {
+    FT_Face face = main;
+    FT_UInt index = FT_Get_Char_Index(main, character);
+    if (index == 0 && character != 0 && FT_Get_Char_Index(fallback, character) != 0) {
+        face = fallback;
+        index = FT_Get_Char_Index(fallback, character);
+    }
     if (FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP) != 0) return false;
     out->advance = (int)((face->glyph->advance.x + 32) >> 6);
     FT_Glyph fill = nullptr, border = nullptr;
@@ -167,20 +175,22 @@ void Compose(std::vector<uint8_t>& page, const Glyph& g, int x, int y, int pen, 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: %s FONT-FILE OUT.pft\n", argv[0]);
+    if (argc != 4) {
+        fprintf(stderr, "usage: %s FONT-FILE FALLBACK-FONT-FILE OUT.pft\n", argv[0]);
         return 2;
     }
     FT_Library library;
-    FT_Face face;
+    FT_Face faces[2];
     FT_Stroker stroker;
     if (FT_Init_FreeType(&library) != 0) {
         fprintf(stderr, "FreeType does not start\n");
         return 1;
     }
-    if (FT_New_Face(library, argv[1], 0, &face) != 0 || FT_Set_Pixel_Sizes(face, 0, kPixelSize) != 0) {
-        fprintf(stderr, "%s: not a font FreeType can read\n", argv[1]);
-        return 1;
+    for (int i = 0; i < 2; i++) {
+        if (FT_New_Face(library, argv[1 + i], 0, &faces[i]) != 0 || FT_Set_Pixel_Sizes(faces[i], 0, kPixelSize) != 0) {
+            fprintf(stderr, "%s: not a font FreeType can read\n", argv[1 + i]);
+            return 1;
+        }
     }
     FT_Stroker_New(library, &stroker);
     FT_Stroker_Set(stroker, kOutline, FT_STROKER_LINECAP_ROUND, FT_STROKER_LINEJOIN_ROUND, 0);
@@ -190,14 +200,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Rasterise every code. The five codes the code page leaves undefined, and characters the font
-    // lacks, get the font's missing-glyph box, so a damaged title shows where it is damaged.
+    // Rasterise every code. The five codes the code page leaves undefined get the missing-glyph box,
+    // so a damaged title shows where it is damaged.
     std::vector<Glyph> glyphs(256);
     int ascent = 0, descent = 0;  // ink rows above and below the baseline over all glyphs
     for (int code = kFirst; code <= kLast; code++) {
         Glyph& g = glyphs[code];
         uint32_t character = CodePageCharacter(converter, code);
-        if (!RenderGlyph(face, stroker, character, &g)) {
+        if (!RenderGlyph(faces[0], faces[1], stroker, character, &g)) {
             fprintf(stderr, "%s: cannot render U+%04X\n", argv[1], character);
             return 1;
         }
@@ -225,6 +235,10 @@ int main(int argc, char** argv) {
             right = std::max(right, b->left + b->width);
         }
         int width = right - left + 1;
+        if (width > kPage - 1 || cellHeight > kPage) {
+            fprintf(stderr, "%s: the glyph of code %d does not fit on a page\n", argv[1], code);
+            return 1;
+        }
         if (x + width > kPage) {
             x = 1;
             y += cellHeight;
@@ -265,13 +279,14 @@ int main(int argc, char** argv) {
     std::vector<KSLibraryEntry> entries;
     entries.push_back({"font.dat", fontDat.data(), (int32_t)fontDat.size()});
     for (int i = 0; i < pageCount; i++) entries.push_back({names[i].c_str(), images[i].data(), (int32_t)images[i].size()});
-    int32_t result = KS_WriteLibrary(argv[2], kLibrarySeed, "cartoon font", entries.data(), (int32_t)entries.size());
+    int32_t result = KS_WriteLibrary(argv[3], kLibrarySeed, "cartoon font", entries.data(), (int32_t)entries.size());
 
     FT_Stroker_Done(stroker);
-    FT_Done_Face(face);
+    FT_Done_Face(faces[0]);
+    FT_Done_Face(faces[1]);
     FT_Done_FreeType(library);
     if (result != 1) {
-        fprintf(stderr, "%s: cannot write the font library\n", argv[2]);
+        fprintf(stderr, "%s: cannot write the font library\n", argv[3]);
         return 1;
     }
     return 0;
