@@ -2,69 +2,211 @@
 #include "host.h"
 #include "hostcontrols.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <random>
 
-// --- The player's main window ---------------------------------------------------------------------
+// --- The player's main window and transport ----------------------------------------------------
+
+static const double seekSeconds = 5.0;
+static const float volumeStep = 0.05f;
+
+static int EntryCount(const HostPlayer* player)
+{
+    return (int)player->entries.size();
+}
 
 static void UpdateTitle(HostPlayer* player)
 {
-    // The plug-in reads the song title back from this text: "N. Title - Winamp".
+    // The plug-in reads the song title back from this text: "N. Artist - Title - Winamp".
     std::string title = "Winamp";
-    if (player->position >= 0 && player->position < (int)player->titles.size())
-        title = std::to_string(player->position + 1) + ". " + player->titles[player->position] + " - Winamp";
+    if (player->position >= 0 && player->position < EntryCount(player))
+        title = std::to_string(player->position + 1) + ". " + player->entries[player->position].title + " - Winamp";
     SetWindowTextA(player->window, title.c_str());
+}
+
+// What the sound output's callback reads changes under its lock.
+static void SetState(HostPlayer* player, HostPlayState state)
+{
+    HostSoundLock(player);
+    player->state = state;
+    HostSoundUnlock(player);
+}
+
+static void SetVolume(HostPlayer* player, float volume)
+{
+    HostSoundLock(player);
+    player->volume = std::min(1.0f, std::max(0.0f, volume));
+    HostSoundUnlock(player);
+}
+
+// Puts the time heard at `seconds` of the loaded entry, for the virtual clock and the sound output.
+static void SetTime(HostPlayer* player, double seconds)
+{
+    HostSoundLock(player);
+    player->trackTime = seconds;
+    player->soundCursor = (long long)(seconds * player->audio.sampleRate);
+    player->soundEnded = false;
+    HostSoundUnlock(player);
+}
+
+// Decodes an entry into audio unless it is there already. A file that fails is reported once and
+// marked, so that moving through the playlist passes over it.
+static bool Load(HostPlayer* player, int entry)
+{
+    if (player->capture)
+        return true;  // the source is the sound server, not a file
+    if (entry == player->loaded)
+        return true;
+    HostEntry& e = player->entries[entry];
+    if (e.broken)
+        return false;
+    HostAudio audio;
+    std::string error;
+    if (!HostDecodeFile(e.path, &audio, &error)) {
+        fprintf(stderr, "marlix: skipping %s: %s\n", e.path.c_str(), error.c_str());
+        e.broken = true;
+        return false;
+    }
+    if (player->soundDevice && audio.sampleRate != player->soundRate) {
+        HostSoundClose(player);
+        std::string soundError;
+        if (!HostSoundOpen(player, audio.sampleRate, &soundError))
+            fprintf(stderr, "marlix: no sound output (%s): playing on silently\n", soundError.c_str());
+    }
+    HostSoundLock(player);
+    player->audio = std::move(audio);
+    player->loaded = entry;
+    HostSoundUnlock(player);
+    return true;
+}
+
+// Makes `entry` current, or the first entry after it (in the direction `step`) that decodes.
+// False when none does: the player stops.
+static bool Select(HostPlayer* player, int entry, int step)
+{
+    int count = EntryCount(player);
+    for (int tries = 0; tries < count; tries++) {
+        int candidate = ((entry + step * tries) % count + count) % count;
+        if (Load(player, candidate)) {
+            player->position = candidate;
+            SetTime(player, 0.0);
+            UpdateTitle(player);
+            return true;
+        }
+    }
+    SetState(player, HOST_STOPPED);
+    player->finished = true;
+    SetTime(player, 0.0);
+    return false;
 }
 
 void HostSetPosition(HostPlayer* player, int position)
 {
-    if (position < 0 || position >= (int)player->titles.size())
+    if (position < 0 || position >= EntryCount(player))
         return;  // the plug-in may ask for an entry it read before the list changed
-    if (position != player->position)
-        player->trackTime = 0.0;
-    player->position = position;
-    UpdateTitle(player);
+    if (position == player->position && player->loaded == position)
+        return;
+    Select(player, position, 1);
 }
 
-static void Play(HostPlayer* player)
+void HostPlay(HostPlayer* player)
 {
-    if (player->state != HOST_PAUSED)
-        player->trackTime = 0.0;
-    player->state = HOST_PLAYING;
+    if (EntryCount(player) == 0)
+        return;
+    if (player->state == HOST_PAUSED) {
+        SetState(player, HOST_PLAYING);
+        return;
+    }
+    player->finished = false;
+    if (Select(player, player->position, 1))
+        SetState(player, HOST_PLAYING);
+}
+
+static void Stop(HostPlayer* player)
+{
+    SetState(player, HOST_STOPPED);
+    SetTime(player, 0.0);
 }
 
 static void Step(HostPlayer* player, int delta)
 {
-    int count = (int)player->titles.size();
-    if (count == 0)
+    if (EntryCount(player) == 0)
         return;
-    HostSetPosition(player, (player->position + delta + count) % count);
-    player->trackTime = 0.0;
+    player->finished = false;
+    Select(player, player->position + delta, delta);
+}
+
+void HostSeek(HostPlayer* player, double seconds)
+{
+    if (player->loaded < 0)
+        return;
+    double to = player->trackTime + seconds;
+    double length = player->audio.Seconds();
+    SetTime(player, to < 0.0 ? 0.0 : to > length ? length : to);
+}
+
+// The current entry has been heard to its end.
+static void EndOfEntry(HostPlayer* player)
+{
+    int next = player->position + 1;
+    if (next >= EntryCount(player) && !player->repeat) {
+        player->finished = true;
+        Stop(player);
+        return;
+    }
+    Select(player, next % EntryCount(player), 1);
 }
 
 void HostAdvance(HostPlayer* player, double seconds)
 {
-    if (player->state == HOST_PLAYING)
-        player->trackTime += seconds;
+    if (player->state != HOST_PLAYING || player->capture || player->loaded < 0)
+        return;
+    player->trackTime += seconds;
+    // Sixtieths of a second added up: allow for their rounding, so that a ten-second track is
+    // exactly 600 frames.
+    if (player->trackTime >= player->audio.Seconds() - 1e-6)
+        EndOfEntry(player);
+}
+
+void HostSyncSound(HostPlayer* player)
+{
+    if (!player->soundDevice || player->loaded < 0)
+        return;
+    HostSoundLock(player);
+    // What the device holds has been handed over but not heard yet.
+    long long heard = player->soundCursor - player->soundBufferFrames;
+    bool ended = player->soundEnded;
+    HostSoundUnlock(player);
+    player->trackTime = heard > 0 ? (double)heard / player->audio.sampleRate : 0.0;
+    if (ended && player->state == HOST_PLAYING)
+        EndOfEntry(player);
 }
 
 static void OnKey(HostPlayer* player, WPARAM key)
 {
-    // The player's own keyboard shortcuts: previous, play, pause, stop, next.
+    // The player's own keyboard shortcuts, as players have them.
     switch (key) {
     case 'Z': Step(player, -1); break;
-    case 'X': Play(player); break;
+    case 'X': HostPlay(player); break;
     case 'C':
         if (player->state == HOST_PLAYING)
-            player->state = HOST_PAUSED;
+            SetState(player, HOST_PAUSED);
         else if (player->state == HOST_PAUSED)
-            player->state = HOST_PLAYING;
+            SetState(player, HOST_PLAYING);
         break;
-    case 'V': player->state = HOST_STOPPED; player->trackTime = 0.0; break;
+    case 'V': Stop(player); break;
     case 'B': Step(player, 1); break;
+    case VK_LEFT: HostSeek(player, -seekSeconds); break;
+    case VK_RIGHT: HostSeek(player, seekSeconds); break;
+    case VK_UP: SetVolume(player, player->volume + volumeStep); break;
+    case VK_DOWN: SetVolume(player, player->volume - volumeStep); break;
     default: break;
     }
 }
@@ -73,13 +215,13 @@ static LRESULT OnRequest(HostPlayer* player, WPARAM wParam, LPARAM code)
 {
     switch (code) {
     case HOST_REQ_LENGTH:
-        return (LRESULT)player->titles.size();
+        return (LRESULT)EntryCount(player);
     case HOST_REQ_POSITION:
         return player->position;
     case HOST_REQ_TITLE:
         // The plug-in lives in this process, so it can read the text where it is.
-        if ((size_t)wParam < player->titles.size())
-            return (LRESULT)player->titles[wParam].c_str();
+        if ((size_t)wParam < player->entries.size())
+            return (LRESULT)player->entries[wParam].title.c_str();
         return 0;
     case HOST_REQ_SET_POSITION:
         HostSetPosition(player, (int)wParam);
@@ -100,9 +242,9 @@ static LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wPara
     case WM_COMMAND:
         player->commands.push_back(LOWORD(wParam));
         if (LOWORD(wParam) == HOST_CMD_PLAY)
-            Play(player);
+            HostPlay(player);
         else if (LOWORD(wParam) == HOST_CMD_STOP)
-            player->state = HOST_STOPPED;
+            Stop(player);
         // HOST_CMD_VIS_ENDED: the plug-in's notice that its run is over; recorded, nothing to do.
         return 0;
     case WM_KEYDOWN:
@@ -116,7 +258,7 @@ static LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wPara
     }
 }
 
-bool HostCreatePlayer(HostPlayer* player, const std::vector<std::string>& playlist)
+bool HostCreatePlayer(HostPlayer* player, const std::vector<HostEntry>& entries)
 {
     WNDCLASSA windowClass;
     memset(&windowClass, 0, sizeof(windowClass));
@@ -128,12 +270,13 @@ bool HostCreatePlayer(HostPlayer* player, const std::vector<std::string>& playli
     if (!GetClassInfoA(windowClass.hInstance, HOST_WINDOW_CLASS, &existing) && !RegisterClassA(&windowClass))
         return false;
 
-    player->titles.clear();
-    for (const std::string& file : playlist)
-        player->titles.push_back(HostTitleFromFileName(file));
+    player->entries = entries;
     player->position = 0;
+    player->loaded = -1;
+    player->audio = HostAudio();
     player->trackTime = 0.0;
-    player->state = HOST_PLAYING;  // the test signal plays from the start
+    player->finished = false;
+    player->state = HOST_STOPPED;
     player->keys.clear();
     player->commands.clear();
     player->window = CreateWindowExA(0, HOST_WINDOW_CLASS, "Winamp", WS_OVERLAPPEDWINDOW, 0, 0, 275, 116,
@@ -142,11 +285,13 @@ bool HostCreatePlayer(HostPlayer* player, const std::vector<std::string>& playli
         return false;
     SetWindowLongPtrA(player->window, GWLP_USERDATA, (LONG_PTR)player);
     UpdateTitle(player);
+    HostPlay(player);
     return true;
 }
 
 void HostDestroyPlayer(HostPlayer* player)
 {
+    HostSoundClose(player);
     if (player->window) {
         SetWindowLongPtrA(player->window, GWLP_USERDATA, 0);
         DestroyWindow(player->window);
@@ -197,22 +342,35 @@ void HostAttach(HostPlugin* plugin, HostPlayer* player)
     HostVisModule* module = plugin->module;
     module->parentWindow = player->window;
     module->instance = (HINSTANCE)plugin->library;
-    module->sampleRate = 44100;
-    module->channels = 2;
+    module->sampleRate = player->audio.sampleRate;
+    module->channels = player->audio.fileChannels;
 }
 
-static void FillAudio(HostVisModule* module, const HostPlayer* player)
+static void FillAudio(HostVisModule* module, HostPlayer* player)
 {
-    if (player->state != HOST_PLAYING) {
+    if (player->state != HOST_PLAYING || (!player->capture && player->loaded < 0)) {
         memset(module->spectrumData, 0, sizeof(module->spectrumData));
         memset(module->waveformData, 0, sizeof(module->waveformData));
         return;
     }
-    // Both channels carry the same mono signal.
-    HostSpectrum(player->position, player->trackTime, module->spectrumData[0]);
-    memcpy(module->spectrumData[1], module->spectrumData[0], 576);
-    HostWaveform(player->position, player->trackTime, module->waveformData[0]);
-    memcpy(module->waveformData[1], module->waveformData[0], 576);
+    if (player->capture) {
+        float latest[HOST_FFT_SIZE * 2];
+        HostCaptureLatest(player->capture, latest, HOST_FFT_SIZE);
+        module->sampleRate = HostCaptureRate(player->capture);
+        module->channels = 2;
+        HostAnalyse(latest, HOST_FFT_SIZE, HOST_FFT_SIZE / 2, module->spectrumData, module->waveformData);
+        return;
+    }
+    // On a display the picture of this call is seen latencyMs from now, so it shows the audio
+    // heard then; a picture of a video file is seen exactly at its own time.
+    double seconds = player->trackTime;
+    if (player->realtime && module->latencyMs > 0)
+        seconds += module->latencyMs / 1000.0;
+    const HostAudio& audio = player->audio;
+    module->sampleRate = audio.sampleRate;
+    module->channels = audio.fileChannels;
+    HostAnalyse(audio.samples.data(), audio.Frames(), (long long)(seconds * audio.sampleRate), module->spectrumData,
+                module->waveformData);
 }
 
 bool HostFrame(HostPlugin* plugin, HostPlayer* player)
@@ -242,31 +400,121 @@ void HostEndRun(HostPlugin* plugin)
 
 // --- The program --------------------------------------------------------------------------------
 
+static int ListDevices(void)
+{
+    std::vector<HostSourceInfo> sources;
+    std::string monitor, error;
+    if (!HostListSources(&sources, &monitor, &error)) {
+        fprintf(stderr, "marlix: %s\n", error.c_str());
+        return 2;
+    }
+    // Monitors carry what an output plays; the others are inputs (microphones, line in).
+    for (const HostSourceInfo& source : sources)
+        printf("%s %s\t%s%s\n", source.name == monitor ? "*" : " ", source.name.c_str(), source.description.c_str(),
+               source.monitor ? "" : " (input)");
+    return 0;
+}
+
+// "  45%  312 fps  0:12 left" on one line of a terminal, four times a second at most.
+struct Progress {
+    bool shown = false;
+    long long total = 0;  // frames expected
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point last;
+};
+
+static void ShowProgress(Progress* progress, long long done, bool final)
+{
+    if (!progress->shown || progress->total <= 0)
+        return;
+    auto now = std::chrono::steady_clock::now();
+    if (!final && done > 1 && now - progress->last < std::chrono::milliseconds(250))
+        return;
+    progress->last = now;
+    double elapsed = std::chrono::duration<double>(now - progress->start).count();
+    double fps = elapsed > 0.0 ? done / elapsed : 0.0;
+    long long remaining = progress->total > done ? progress->total - done : 0;
+    int left = fps > 0.0 ? (int)(remaining / fps + 0.5) : 0;
+    int percent = (int)(done * 100 / progress->total);
+    fprintf(stderr, "\rmarlix: rendering %3d%%  %4.0f fps  %d:%02d left ", percent > 100 ? 100 : percent, fps, left / 60,
+            left % 60);
+    if (final)
+        fputc('\n', stderr);
+}
+
+// The audio heard during the picture at the player's time: one sixtieth of a second of the track.
+static bool AddVideoAudio(HostVideo* video, const HostPlayer& player, std::string* error)
+{
+    if (player.state != HOST_PLAYING || player.loaded < 0)
+        return true;
+    const HostAudio& audio = player.audio;
+    long long frame = llround(player.trackTime * 60.0);
+    long long from = frame * audio.sampleRate / 60;
+    long long to = std::min((frame + 1) * audio.sampleRate / 60, audio.Frames());
+    if (to <= from)
+        return true;
+    return HostVideoAddAudio(video, audio.samples.data() + from * 2, to - from, audio.sampleRate, error);
+}
+
 int HostRun(const HostOptions& options)
 {
-    // Without a display the run is headless whether asked for or not: virtual windows, virtual time.
-    bool headless = options.headless || HostDisplayMissing();
+    if (options.listDevices)
+        return ListDevices();
+    bool video = HostIsVideoFile(options.out);
+    // Without a display the run is headless whether asked for or not: virtual windows, virtual
+    // time. A video is always rendered that way, as fast as the machine goes.
+    bool headless = video || options.headless || HostDisplayMissing();
     if (headless)
         HostUseHeadless();
-    if (headless && options.frames == 0 && !options.configure) {
-        fprintf(stderr, "marlix: a headless run needs --frames N (nothing can close its window)\n");
+
+    HostPlayer player;
+    player.repeat = options.repeat && !video;  // a video holds the playlist once
+    std::vector<HostEntry> entries;
+    std::string error;
+    if (options.capture && !options.configure) {
+        std::string description;
+        player.capture = HostCaptureOpen(options.device, &description, &error);
+        if (!player.capture) {
+            fprintf(stderr, "marlix: %s\n", error.c_str());
+            return 2;
+        }
+        HostEntry entry;
+        entry.title = description;
+        entries.push_back(entry);
+    } else if (!options.configure) {
+        entries = HostBuildPlaylist(options.playlist);
+        if (options.shuffle)
+            HostShuffle(&entries, std::random_device()());
+    }
+    if (video && entries.empty()) {
+        fprintf(stderr, "marlix: nothing to render into %s: no file that plays\n", options.out.c_str());
+        return 1;
+    }
+    bool endless = player.capture || player.repeat || entries.empty();
+    if (headless && options.frames == 0 && endless && !options.configure) {
+        fprintf(stderr, "marlix: a headless run without files to play needs --frames N (nothing can close its window)\n");
+        HostCaptureClose(player.capture);
         return 2;
     }
 
     std::string path = options.pluginPath.empty() ? HostDefaultPluginPath() : options.pluginPath;
     HostPlugin plugin;
-    std::string error;
     if (!HostLoadPlugin(&plugin, path, &error)) {
         fprintf(stderr, "marlix: %s\n", error.c_str());
+        HostCaptureClose(player.capture);
         return 1;
     }
-    HostPlayer player;
-    if (!HostCreatePlayer(&player, options.playlist)) {
+    if (!HostCreatePlayer(&player, entries)) {
         fprintf(stderr, "marlix: cannot create the player window\n");
         HostUnloadPlugin(&plugin);
+        HostCaptureClose(player.capture);
         return 1;
     }
     HostAttach(&plugin, &player);
+    player.realtime = !headless;
+    if (player.realtime && !player.capture && player.loaded >= 0 &&
+        !HostSoundOpen(&player, player.audio.sampleRate, &error))
+        fprintf(stderr, "marlix: no sound output (%s): the pictures run on the clock\n", error.c_str());
 
     int status = 0;
     if (options.configure) {
@@ -275,20 +523,62 @@ int HostRun(const HostOptions& options)
         fprintf(stderr, "marlix: the plug-in failed to start\n");
         status = 1;
     } else {
+        HostVideo* out = NULL;
+        int width = options.width, height = options.height;
+        if (video && width == 0) {
+            width = 640;
+            height = 480;
+        }
+        if (video && !(out = HostVideoOpen(options.out, width, height, &error))) {
+            fprintf(stderr, "marlix: cannot write %s: %s\n", options.out.c_str(), error.c_str());
+            status = 1;
+        }
+        if (width > 0)
+            HostResizeWindow(FindWindowA(NULL, plugin.module->description), width, height);
         HostCapture capture;
+        std::string frameDir = headless && !video ? options.out : std::string();
         std::error_code ignored;
-        if (headless && !options.outDir.empty())
-            std::filesystem::create_directories(options.outDir, ignored);
-        HostBeginCapture(&capture, headless ? options.outDir : std::string());
+        if (!frameDir.empty())
+            std::filesystem::create_directories(frameDir, ignored);
+        HostBeginCapture(&capture, frameDir);
+        Progress progress;
+        progress.shown = video && isatty(2);
+        for (const HostEntry& entry : player.entries)
+            progress.total += (long long)ceil(entry.seconds * 60.0);
+        if (options.frames > 0 && (progress.total == 0 || options.frames < progress.total))
+            progress.total = options.frames;
         int rendered = 0;
         auto last = std::chrono::steady_clock::now();
-        while (options.frames == 0 || rendered < options.frames) {
+        while (status == 0 && (options.frames == 0 || rendered < options.frames)) {
+            if (player.finished && (headless || options.frames > 0))
+                break;
+            if (out && !AddVideoAudio(out, player, &error)) {
+                fprintf(stderr, "marlix: cannot write %s: %s\n", options.out.c_str(), error.c_str());
+                status = 1;
+                break;
+            }
             if (!HostFrame(&plugin, &player))
                 break;
             rendered++;
+            if (out) {
+                const uint32_t* pixels = NULL;
+                int frameWidth = 0, frameHeight = 0;
+                std::vector<uint32_t> black;
+                if (!HostLastFrame(&pixels, &frameWidth, &frameHeight)) {
+                    black.assign((size_t)width * height, 0);
+                    pixels = black.data();
+                    frameWidth = width;
+                    frameHeight = height;
+                }
+                if (!HostVideoAddFrame(out, pixels, frameWidth, frameHeight, &error)) {
+                    fprintf(stderr, "marlix: cannot write %s: %s\n", options.out.c_str(), error.c_str());
+                    status = 1;
+                }
+                ShowProgress(&progress, rendered, false);
+            }
             // Headless time is virtual: exactly one sixtieth of a second per frame. A real-time run
             // waits the delay the plug-in asked for between frames, as a player's visualization
-            // thread does, and plays on by the time that really passed.
+            // thread does, and takes the time from the sound output (or the clock without one).
             if (headless) {
                 HostAdvanceClock(1.0 / 60.0);
                 HostAdvance(&player, 1.0 / 60.0);
@@ -296,17 +586,26 @@ int HostRun(const HostOptions& options)
                 if (plugin.module->delayMs > 0)
                     Sleep((DWORD)plugin.module->delayMs);
                 auto now = std::chrono::steady_clock::now();
-                HostAdvance(&player, std::chrono::duration<double>(now - last).count());
+                if (player.soundDevice)
+                    HostSyncSound(&player);
+                else
+                    HostAdvance(&player, std::chrono::duration<double>(now - last).count());
                 last = now;
             }
         }
+        ShowProgress(&progress, rendered, true);
         HostEndRun(&plugin);
         if (!HostEndCapture(&capture)) {
-            fprintf(stderr, "marlix: cannot write the frames into %s\n", options.outDir.c_str());
+            fprintf(stderr, "marlix: cannot write the frames into %s\n", frameDir.c_str());
+            status = 1;
+        }
+        if (out && !HostVideoClose(out, &error) && status == 0) {
+            fprintf(stderr, "marlix: cannot write %s: %s\n", options.out.c_str(), error.c_str());
             status = 1;
         }
     }
     HostDestroyPlayer(&player);
+    HostCaptureClose(player.capture);
     HostUnloadPlugin(&plugin);
     return status;
 }

@@ -3,19 +3,37 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 const char* HostUsage(void)
 {
-    return "usage: marlix [--plugin PATH] [--headless] [--frames N] [--out DIR] [--configure] [FILE...]\n"
-           "  --plugin PATH  the visualization plug-in (default: plugins/vis_marlix.so beside marlix)\n"
-           "  --headless     no display: virtual windows and a virtual clock (1/60 s per frame)\n"
-           "  --frames N     stop after N frames (default: when the plug-in's window closes;\n"
-           "                 needed headless, where nothing can close it)\n"
-           "  --out DIR      headless: write every presented frame as DIR/frame-NNNNN.png\n"
-           "  --configure    open the plug-in's configuration and exit\n"
-           "  FILE...        the playlist; titles are taken from the file names\n";
+    return "usage: marlix [OPTION...] [FILE|FOLDER|LIST...]\n"
+           "Plays music files through the visualization plug-in, or what the computer plays (--capture).\n"
+           "\n"
+           "  FILE|FOLDER|LIST   the playlist: music files (any format FFmpeg opens), folders (their\n"
+           "                     audio files in name order) and M3U/M3U8 lists\n"
+           "  --shuffle          play the playlist in a random order\n"
+           "  --repeat           start again after the last entry\n"
+           "  --capture          visualise the system's sound (the monitor of the default output)\n"
+           "  --device NAME      with --capture: the capture source to use instead\n"
+           "  --list-devices     list the capture sources (* marks the default output's monitor) and exit\n"
+           "  --out FILE         render the playlist into a video file (.mp4, .mkv or .webm), with its\n"
+           "                     audio, 60 frames per second of audio, faster than real time\n"
+           "  --out DIR          with --headless: write every presented frame as DIR/frame-NNNNN.png\n"
+           "  --size WxH         the visualizer window's size (video default 640x480)\n"
+           "  --headless         no display: virtual windows and a virtual clock (1/60 s per frame)\n"
+           "  --frames N         stop after N frames (default: when the window closes or, headless,\n"
+           "                     when the playlist ends)\n"
+           "  --plugin PATH      the visualization plug-in (default: plugins/vis_marlix.so beside marlix)\n"
+           "  --configure        open the plug-in's configuration and exit\n"
+           "  --help             this text\n"
+           "\n"
+           "Keys of the player: z previous, x play, c pause, v stop, b next,\n"
+           "  Left/Right seek 5 seconds, Up/Down volume (the visualizer keeps Up/Down for its playlist).\n"
+           "Keys of the visualizer: 1-8 scene, Up/Down playlist browser, Enter play the highlighted\n"
+           "  title, Escape close.\n";
 }
 
 static bool ParseCount(const char* text, int* value)
@@ -26,6 +44,19 @@ static bool ParseCount(const char* text, int* value)
     if (errno != 0 || end == text || *end != 0 || n <= 0 || n > INT_MAX)
         return false;
     *value = (int)n;
+    return true;
+}
+
+// "WxH", each from 16 to 7680 and even (video frames are sampled in pairs of pixels).
+static bool ParseSize(const std::string& text, int* width, int* height)
+{
+    int w = 0, h = 0, used = 0;
+    if (sscanf(text.c_str(), "%5dx%5d%n", &w, &h, &used) != 2 || used != (int)text.size())
+        return false;
+    if (w < 16 || h < 16 || w > 7680 || h > 7680 || w % 2 || h % 2)
+        return false;
+    *width = w;
+    *height = h;
     return true;
 }
 
@@ -40,7 +71,15 @@ bool HostParseArgs(int argc, char** argv, HostOptions* options, std::string* err
             options->headless = true;
         } else if (arg == "--configure") {
             options->configure = true;
-        } else if (arg == "--plugin" || arg == "--frames" || arg == "--out") {
+        } else if (arg == "--shuffle") {
+            options->shuffle = true;
+        } else if (arg == "--repeat") {
+            options->repeat = true;
+        } else if (arg == "--capture") {
+            options->capture = true;
+        } else if (arg == "--list-devices") {
+            options->listDevices = true;
+        } else if (arg == "--plugin" || arg == "--frames" || arg == "--out" || arg == "--size" || arg == "--device") {
             if (!hasValue) {
                 *error = arg + " needs a value";
                 return false;
@@ -49,7 +88,14 @@ bool HostParseArgs(int argc, char** argv, HostOptions* options, std::string* err
             if (arg == "--plugin") {
                 options->pluginPath = value;
             } else if (arg == "--out") {
-                options->outDir = value;
+                options->out = value;
+            } else if (arg == "--device") {
+                options->device = value;
+            } else if (arg == "--size") {
+                if (!ParseSize(value, &options->width, &options->height)) {
+                    *error = std::string("--size needs WIDTHxHEIGHT, even numbers from 16 to 7680, not \"") + value + "\"";
+                    return false;
+                }
             } else if (!ParseCount(value, &options->frames)) {
                 *error = std::string("--frames needs a positive number, not \"") + value + "\"";
                 return false;
@@ -64,8 +110,21 @@ bool HostParseArgs(int argc, char** argv, HostOptions* options, std::string* err
             options->playlist.push_back(arg);
         }
     }
-    if (!options->outDir.empty() && !options->headless) {
-        *error = "--out needs --headless";
+    bool video = HostIsVideoFile(options->out);
+    if (!options->out.empty() && !video && !options->headless) {
+        *error = "--out DIR needs --headless (or name a .mp4, .mkv or .webm file)";
+        return false;
+    }
+    if (options->capture && video) {
+        *error = "--capture cannot be rendered into a video file";
+        return false;
+    }
+    if (options->capture && !options->playlist.empty()) {
+        *error = "--capture takes no files";
+        return false;
+    }
+    if (!options->device.empty() && !options->capture) {
+        *error = "--device needs --capture";
         return false;
     }
     return true;
@@ -81,15 +140,4 @@ std::string HostDefaultPluginPath(void)
     std::string program = path;
     size_t slash = program.rfind('/');
     return program.substr(0, slash + 1) + "plugins/vis_marlix.so";
-}
-
-std::string HostTitleFromFileName(const std::string& fileName)
-{
-    // "music/01 Intro.ogg" is shown as "01 Intro".
-    size_t slash = fileName.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0)
-        name.erase(dot);
-    return name.empty() ? fileName : name;
 }

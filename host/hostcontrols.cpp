@@ -21,6 +21,23 @@ void HostAdvanceClock(double seconds)
     MarlixClockAdvance((int64_t)(seconds * (double)MARLIX_CLOCK_FREQUENCY + 0.5));
 }
 
+void HostResizeWindow(HWND window, int width, int height)
+{
+    if (window)
+        MarlixPostSize(window, width, height);
+}
+
+bool HostLastFrame(const uint32_t** pixels, int* width, int* height)
+{
+    MarlixFrame frame;
+    if (!MarlixGetFrame(NULL, &frame))
+        return false;
+    *pixels = frame.pixels;
+    *width = frame.width;
+    *height = frame.height;
+    return true;
+}
+
 static void WriteFrame(HWND window, const uint32_t* pixels, int width, int height, void* user)
 {
     (void)window;

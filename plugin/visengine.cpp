@@ -32,7 +32,6 @@ void VisStartEngine(void)
 {
     ksGlobal.runWindowed = (uint8_t)(visSettings.RunInWindow != 0);
     ksGlobal.use32Bit = (uint8_t)(visSettings.Use32Bit != 0);
-    ksGlobal.optionByte = 0;
     verbose = 0;
 
     ksChooseDeviceHook = VisChooseDevice;
@@ -88,27 +87,12 @@ void VisResize(int width, int height)
         visSettings.Screen_width = width;
         visSettings.Screen_height = height;
     }
-    ksGlobal.screenWidth = width;
-    ksGlobal.screenHeight = height;
-
     if (ksGlobal.viewport.width > 0)
         KS_ResizeViewport(&ksGlobal.viewport, 0, 0, width - 1, height - 1);
 
-    if (ksGlobal.device) {
-        KS_ReleaseRenderTextures();
-        KS_ReleaseBackBuffer();
-        D3DPRESENT_PARAMETERS* params = &ksGlobal.adapters[ksGlobal.currentAdapter].presentParams;
-        params->BackBufferWidth = (UINT)width;
-        params->BackBufferHeight = (UINT)height;
-        // A reset refused here (a device lost at this moment) is retried by the next present's
-        // lost-device recovery, which resets with these same parameters.
-        HRESULT result = ksGlobal.device->Reset(params);
-        if (FAILED(result))
-            KS_LOG_D3D_FAILURE(result);
-        KS_FetchBackBuffer();
-        KS_SetDefaultRenderStates();
-        KS_RestoreRenderTextures();
-    }
+    // A reset refused here (a device lost at this moment) is retried by the next present's
+    // lost-device recovery, with this same size.
+    KS_ResetDevice(width, height);
 
     if (ksGlobal.currentCamera)
         ((KSCamera*)ksGlobal.currentCamera)->aspect = (float)width / (float)height;

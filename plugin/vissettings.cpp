@@ -64,58 +64,90 @@ void VisSettingsPath(VisModule* module, char* buffer)
     VisSettingsPathFromModuleName(moduleName, buffer);
 }
 
-static int ReadInt(const char* section, const char* key, int fallback, const char* path)
+// How a key is kept in the file. A size of 0 or less is no window size: it reads as a missing key,
+// so the field keeps its value and the next save repairs the file.
+enum VisSettingFormat { VIS_SETTING_INT, VIS_SETTING_SIZE, VIS_SETTING_SCALE, VIS_SETTING_TEXT };
+
+// One row per key of marlix.ini, in the order a save writes them. A load starts each field from
+// `initial` (written as the file would hold it) and reads the key with the field as the fallback;
+// the window geometry has no initial value, so a missing key keeps the last window of the process.
+struct VisSettingKey {
+    const char* key;
+    size_t offset;
+    VisSettingFormat format;
+    const char* initial;
+};
+
+#define VIS_FIELD(name) #name, offsetof(VisSettings, name)
+static const VisSettingKey settingKeys[] = {
+    {VIS_FIELD(SceneTime), VIS_SETTING_INT, "1200"},
+    {VIS_FIELD(DefaultScene), VIS_SETTING_INT, "0"},
+    {VIS_FIELD(MotionBlur), VIS_SETTING_INT, "192"},
+    {VIS_FIELD(CycleScenes), VIS_SETTING_INT, "1"},
+    {VIS_FIELD(SongTitle), VIS_SETTING_INT, "1"},
+    {VIS_FIELD(ShowCustom), VIS_SETTING_INT, "1"},
+    {VIS_FIELD(FontScale), VIS_SETTING_SCALE, "0.5"},
+    {VIS_FIELD(CustomString), VIS_SETTING_TEXT, "Marlix Visualizer"},
+    {VIS_FIELD(RenderDevice), VIS_SETTING_INT, "0"},
+    {VIS_FIELD(RenderHAL), VIS_SETTING_INT, "0"},
+    {VIS_FIELD(RunInWindow), VIS_SETTING_INT, "1"},
+    {VIS_FIELD(Use32Bit), VIS_SETTING_INT, "1"},
+    {VIS_FIELD(FullRes), VIS_SETTING_INT, "0"},
+    {VIS_FIELD(Screen_x), VIS_SETTING_INT, NULL},
+    {VIS_FIELD(Screen_y), VIS_SETTING_INT, NULL},
+    {VIS_FIELD(Screen_width), VIS_SETTING_SIZE, NULL},
+    {VIS_FIELD(Screen_height), VIS_SETTING_SIZE, NULL},
+};
+#undef VIS_FIELD
+
+static void LoadKey(const VisSettingKey* row, const char* section, const char* path)
 {
-    return (int)GetPrivateProfileIntA(section, key, fallback, path);
+    char* field = (char*)&visSettings + row->offset;
+    switch (row->format) {
+    case VIS_SETTING_INT:
+    case VIS_SETTING_SIZE: {
+        int* value = (int*)field;
+        if (row->initial)
+            *value = atoi(row->initial);
+        int read = (int)GetPrivateProfileIntA(section, row->key, *value, path);
+        if (row->format == VIS_SETTING_INT || read > 0)
+            *value = read;
+        break;
+    }
+    case VIS_SETTING_SCALE: {
+        float* value = (float*)field;
+        if (row->initial)
+            *value = VisParseFontScale(row->initial);
+        char fallback[32];
+        snprintf(fallback, sizeof(fallback), "%.9g", (double)*value);
+        char text[64];
+        GetPrivateProfileStringA(section, row->key, fallback, text, sizeof(text), path);
+        text[sizeof(text) - 1] = 0;
+        *value = VisParseFontScale(text);
+        break;
+    }
+    case VIS_SETTING_TEXT: {
+        if (row->initial)
+            snprintf(field, VIS_CUSTOM_STRING_SIZE, "%s", row->initial);
+        char text[VIS_CUSTOM_STRING_SIZE];
+        GetPrivateProfileStringA(section, row->key, field, text, sizeof(text), path);
+        text[sizeof(text) - 1] = 0;
+        memcpy(field, text, sizeof(text));
+        break;
+    }
+    }
 }
 
 void VisLoadSettings(VisModule* module)
 {
     char path[VIS_PATH_SIZE];
     VisSettingsPath(module, path);
-    const char* section = module->description;
-    VisSettings* s = &visSettings;
-
-    s->SceneTime = 1200;
-    s->DefaultScene = 0;
-    s->MotionBlur = 192;
-    s->CycleScenes = 1;
-    s->SongTitle = 1;
-    s->ShowCustom = 1;
-    s->FontScale = 0.5f;
-    strcpy(s->CustomString, "Marlix Visualizer");
-
-    s->RenderDevice = ReadInt(section, "RenderDevice", 0, path);
-    s->RenderHAL = ReadInt(section, "RenderHAL", 0, path);
-    s->RunInWindow = ReadInt(section, "RunInWindow", 1, path);
-    s->Use32Bit = ReadInt(section, "Use32Bit", 1, path);
-    s->FullRes = ReadInt(section, "FullRes", 0, path);
-    s->Screen_x = ReadInt(section, "Screen_x", s->Screen_x, path);
-    s->Screen_y = ReadInt(section, "Screen_y", s->Screen_y, path);
-    s->Screen_width = ReadInt(section, "Screen_width", s->Screen_width, path);
-    s->Screen_height = ReadInt(section, "Screen_height", s->Screen_height, path);
-    s->SceneTime = ReadInt(section, "SceneTime", s->SceneTime, path);
-    s->DefaultScene = ReadInt(section, "DefaultScene", s->DefaultScene, path);
-    s->MotionBlur = ReadInt(section, "MotionBlur", s->MotionBlur, path);
-    s->CycleScenes = ReadInt(section, "CycleScenes", s->CycleScenes, path);
-    s->SongTitle = ReadInt(section, "SongTitle", s->SongTitle, path);
-    s->ShowCustom = ReadInt(section, "ShowCustom", s->ShowCustom, path);
-
-    // The record's value (0.5) is the text a missing key reads as.
-    char fallback[32];
-    snprintf(fallback, sizeof(fallback), "%.9g", (double)s->FontScale);
-    char text[64];
-    GetPrivateProfileStringA(section, "FontScale", fallback, text, sizeof(text), path);
-    text[sizeof(text) - 1] = 0;
-    s->FontScale = VisParseFontScale(text);
-
-    char custom[VIS_CUSTOM_STRING_SIZE];
-    GetPrivateProfileStringA(section, "CustomString", s->CustomString, custom, sizeof(custom), path);
-    custom[sizeof(custom) - 1] = 0;
-    strcpy(s->CustomString, custom);
+    for (const VisSettingKey& row : settingKeys)
+        LoadKey(&row, module->description, path);
 
     // Values the file may hold but nothing can show (a sixth resolution, a ninth scene) fall back
     // to their defaults; they would otherwise index past the resolution table or the scene catalogue.
+    VisSettings* s = &visSettings;
     if (s->FullRes < 0 || s->FullRes >= VIS_FULLRES_COUNT)
         s->FullRes = 0;
     if (s->DefaultScene < 0 || s->DefaultScene >= VIS_SCENE_COUNT)
@@ -136,38 +168,20 @@ float VisParseFontScale(const char* text)
     return (float)value;
 }
 
-static void WriteInt(const char* section, const char* key, int value, const char* path)
-{
-    char text[16];
-    snprintf(text, sizeof(text), "%d", value);
-    WritePrivateProfileStringA(section, key, text, path);
-}
-
 void VisSaveSettings(VisModule* module)
 {
     char path[VIS_PATH_SIZE];
     VisSettingsPath(module, path);
-    const char* section = module->description;
-    const VisSettings* s = &visSettings;
-
-    char scale[64];
-    snprintf(scale, sizeof(scale), "%4.2f", (double)s->FontScale);
-
-    WriteInt(section, "SceneTime", s->SceneTime, path);
-    WriteInt(section, "DefaultScene", s->DefaultScene, path);
-    WriteInt(section, "MotionBlur", s->MotionBlur, path);
-    WriteInt(section, "CycleScenes", s->CycleScenes, path);
-    WriteInt(section, "SongTitle", s->SongTitle, path);
-    WriteInt(section, "ShowCustom", s->ShowCustom, path);
-    WritePrivateProfileStringA(section, "FontScale", scale, path);
-    WritePrivateProfileStringA(section, "CustomString", s->CustomString, path);
-    WriteInt(section, "RenderDevice", s->RenderDevice, path);
-    WriteInt(section, "RenderHAL", s->RenderHAL, path);
-    WriteInt(section, "RunInWindow", s->RunInWindow, path);
-    WriteInt(section, "Use32Bit", s->Use32Bit, path);
-    WriteInt(section, "FullRes", s->FullRes, path);
-    WriteInt(section, "Screen_x", s->Screen_x, path);
-    WriteInt(section, "Screen_y", s->Screen_y, path);
-    WriteInt(section, "Screen_width", s->Screen_width, path);
-    WriteInt(section, "Screen_height", s->Screen_height, path);
+    for (const VisSettingKey& row : settingKeys) {
+        const char* field = (const char*)&visSettings + row.offset;
+        char number[64];  // "%4.2f" of the largest float takes 42
+        const char* text = number;
+        if (row.format == VIS_SETTING_SCALE)
+            snprintf(number, sizeof(number), "%4.2f", (double)*(const float*)field);
+        else if (row.format == VIS_SETTING_TEXT)
+            text = field;
+        else
+            snprintf(number, sizeof(number), "%d", *(const int*)field);
+        WritePrivateProfileStringA(module->description, row.key, text, path);
+    }
 }

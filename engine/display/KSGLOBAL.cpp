@@ -1,6 +1,5 @@
-// The engine state block and the table of calls into later modules.
+// The engine state block.
 #define KS_MODULE "KSGLOBAL"
 #include "kestra.h"
 
 KSGlobal ksGlobal;
-KSEngineHooks ksHooks;

@@ -3,10 +3,9 @@
 // state and the start-up defaults that later modules read).
 //
 // KS_InitEngine zeroes the block at every start. What the caller sets before that call survives it:
-// the three option bytes (runWindowed, use32Bit, optionByte), like the owner window of the error
-// boxes (kept by the runtime, KS_SetWindow). Fields marked "later:" are set here at start-up or
-// read by the display code but belong to a module of a later stage, which reads and writes them in
-// this block rather than keeping its own copy.
+// the two option bytes (runWindowed, use32Bit), like the owner window of the error boxes (kept by
+// the runtime, KS_SetWindow). Modules other than the display code keep their engine-wide values here
+// too rather than in copies of their own.
 #ifndef KSGLOBAL_H
 #define KSGLOBAL_H
 
@@ -100,7 +99,6 @@ struct KSGlobal {
     // ---- Caller options: set before KS_InitEngine, kept by it ----
     uint8_t runWindowed;       // render into the window instead of full screen
     uint8_t use32Bit;          // 32-bit colour, else 16-bit
-    uint8_t optionByte;        // the further option byte the plug-in clears; nothing reads it
 
     // ---- Driver and enumeration ----
     int32_t requestedDriver;   // KS_UseDirect3D sets 6
@@ -137,7 +135,7 @@ struct KSGlobal {
     // ---- 2D drawing ----
     IDirect3DSurface8* drawSurface;   // surface the pixel operations write into (not owned)
     int32_t drawWidth, drawHeight;
-    int32_t drawBytesPerPixel;        // 1, 2 or 4, from the drawing surface's format
+    int32_t drawBytesPerPixel;        // 1 to 4, from the drawing surface's format
     uint8_t* framePointer;            // valid between lock and unlock
     int32_t framePitch;
     int32_t frameLocks;               // nesting depth of KSGFX_LockFrame
@@ -152,29 +150,24 @@ struct KSGlobal {
     float quadDepthFactor;            // 2D texture-quad depth factor (1.0)
     float quadUVMin, quadUVMax;       // 2D quad texture-coordinate range (0.01, 0.99)
 
-    // ---- Start-up buffers of the render pipeline's deferred sort ----
+    // ---- The render pipeline's deferred sort (Kssort), allocated at start-up ----
     int32_t polygonCapacity;
-    int32_t* sortOrder;        // later: the sorted drawing order
-    int32_t* sortKeys;         // later: one key per deferred polygon
-    int32_t* sortWork1;        // later: radix-sort work arrays
+    int32_t* sortOrder;        // the sorted drawing order
+    int32_t* sortKeys;         // one key per deferred polygon
+    int32_t* sortWork1;        // radix-sort work arrays
     int32_t* sortWork2;
-    uint8_t* polygonTexSets;   // later: texture-coordinate set count per deferred polygon
+    uint8_t* polygonTexSets;   // texture-coordinate set count per deferred polygon
 
-    // ---- Start-up defaults of later modules ----
-    int32_t cachedMethod;      // later (render pipeline): -1 = no render method cached
-    void* cachedMaterial;      // later (render pipeline): material last set up (null = none)
-    int32_t cachedTexture;     // later (render pipeline): cached texture
-    int32_t textureManagerFlag;   // later (texture manager): cleared at start-up
-    int32_t loadPaletteFlag;      // later (texture manager): 1 at start-up
-    int32_t fatalTextureErrors;   // later (texture manager): 0 at start-up
-    int32_t backFaceSense;     // later (render pipeline): 1 at start-up
-    float lodFactor;           // later (render pipeline): level-of-detail factor, 1.0
-    float ambient[3];          // later (lights): ambient colour, 0..255
-    int32_t objectLoaderFlag;  // later (object loader): 1 after driver installation
-    int32_t lightsFlag;        // later (lights): 1 after driver installation
-    int32_t vertexBufferSwitch;   // later (vertex buffers): the plug-in sets 1 after set-up
-    void* currentCamera;       // later (cameras): KSCamera*, read for the 2D quad depth
-    float drawColourF[3];      // later (fonts): 2D drawing colour as floats 0..255
+    // ---- Render pipeline, texture manager, scene ----
+    int32_t cachedMethod;      // render method whose device states are set; -1 = none
+    void* cachedMaterial;      // KSMaterial* last set up; null = none
+    int32_t methodsValidated;  // the render-method table is built for this run
+    int32_t loadPaletteFlag;      // texture loads copy their palette into the global one (1)
+    int32_t fatalTextureErrors;   // a texture file that does not open is fatal (0)
+    float lodFactor;           // level-of-detail factor, 1.0
+    float ambient[3];          // ambient light colour, 0..255
+    int32_t vertexBufferSwitch;   // 1: objects get vertex buffers and segments with them are drawn from them
+    void* currentCamera;       // KSCamera* made current by KS_UpdateCamera
 };
 
 extern KSGlobal ksGlobal;
@@ -187,42 +180,5 @@ extern KSGlobal ksGlobal;
             KS_Log("File: %s\nLine: %d\nError: %s\n", KS_MODULE, __LINE__,                  \
                    KS_D3DErrorName(result));                                               \
     } while (0)
-
-// Calls from the display code into modules of later stages. Each pointer is null until the module
-// that owns the step fills it (typically when its own tables are allocated, or when the engine is
-// wired together); a null pointer means the step is not done, and the display code does nothing in
-// its place. KS_InitEngine does not clear this table.
-struct KSEngineHooks {
-    // Render pipeline: validate the render methods on the new device (end of KS_SetModeD3D when
-    // the current adapter is the primary choice).
-    void (*validateRenderMethods)(void);
-    // Render pipeline: allocate the deferred polygon list with `capacity` entries
-    // (KS_InitDriver) and free it (KS_ShutdownDevice).
-    void (*allocDeferredList)(int32_t capacity);
-    void (*freeDeferredList)(void);
-    // Texture manager: re-create the textures on a newly created device (KS_SetModeD3D step 9).
-    void (*recreateTextures)(void);
-    // Texture manager: release before and restore after a device reset of a lost device
-    // (KSGFX_ShowFrame); the plug-in's resize calls KS_ReleaseRenderTextures and
-    // KS_RestoreRenderTextures itself.
-    void (*releaseManagedTextures)(void);
-    void (*restoreManagedTextures)(void);
-    // Vertex buffers: prepare the vertex-buffer path (end of KS_SetDefaultRenderStates).
-    void (*prepareVertexBuffers)(void);
-    // Shaders: free every vertex and pixel shader (start of KS_ShutdownDevice).
-    void (*freeShaders)(void);
-    // Cameras: free every camera (KS_ShutdownDevice, before the leak report).
-    void (*freeCameras)(void);
-    // Cameras: far distance of the current camera, for the depth of 2D texture quads; without it
-    // the quads use a far distance of 1.
-    float (*currentCameraFar)(void);
-    // Procedure table: fills the slots and separate pointers of the render pipeline, fog and
-    // lighting modules (slots 3 and 31, the fog setters, the vertex lighting routine). Called at
-    // the end of KS_InitDriver, after the display and texture procedures are installed (the
-    // texture manager's through KS_InstallTextureProcedures).
-    void (*installProcedures)(void);
-};
-
-extern KSEngineHooks ksHooks;
 
 #endif

@@ -377,7 +377,7 @@ int KS_SetModeD3D(int width, int height, int refresh) {
     KS_ReadPixelFormat(ksGlobal.backBuffer);
     KS_SetDrawSurface(ksGlobal.backBuffer);
     KS_ReadDeviceCaps();
-    if (ksHooks.recreateTextures) ksHooks.recreateTextures();
+    KS_EnumTextureFormats();
 
     D3DVIEWPORT8* vp = &adapter->viewport;
     vp->X = 0;
@@ -397,8 +397,7 @@ int KS_SetModeD3D(int width, int height, int refresh) {
     KS_SelectAdapter(ksGlobal.currentAdapter);
     KS_SetDefaultRenderStates();
 
-    if (ksGlobal.currentAdapter == ksGlobal.primaryAdapter && ksHooks.validateRenderMethods)
-        ksHooks.validateRenderMethods();
+    if (ksGlobal.currentAdapter == ksGlobal.primaryAdapter) KS_ValidateMethods();
     return 1;
 }
 
@@ -494,7 +493,7 @@ void KS_SetDefaultRenderStates(void) {
         dev->SetTextureStageState(stage, D3DTSS_MIPFILTER, D3DTEXF_POINT);
     }
 
-    if (ksHooks.prepareVertexBuffers) ksHooks.prepareVertexBuffers();
+    KS_PrepareVertexBuffers();
 }
 
 // ---- Render target and presentation ----
@@ -536,12 +535,36 @@ void KS_SetDrawTargetD3D(int flag) {
     ksGlobal.drawTarget = flag;
 }
 
-// Brings a lost device back: wait until it can be reset, reset it and restore its state. Up to
-// three attempts; 1 when the device works again.
+HRESULT KS_ResetDevice(int width, int height) {
+    IDirect3DDevice8* dev = ksGlobal.device;
+    if (!dev) return D3DERR_INVALIDCALL;
+    D3DPRESENT_PARAMETERS* params = &ksGlobal.adapters[ksGlobal.currentAdapter].presentParams;
+    params->BackBufferWidth = (UINT)width;
+    params->BackBufferHeight = (UINT)height;
+
+    // Reset needs every default-pool resource and every reference to the back buffer gone.
+    KS_ReleaseRenderTextures();
+    KS_ReleaseBackBuffer();
+    HRESULT hr = dev->Reset(params);
+    if (FAILED(hr)) KS_LOG_D3D_FAILURE(hr);
+    ksGlobal.screenWidth = width;
+    ksGlobal.screenHeight = height;
+    // A windowed present copies the whole new back buffer onto the whole client area.
+    ksGlobal.clientRect[0].left = ksGlobal.clientRect[0].top = 0;
+    ksGlobal.clientRect[0].right = width;
+    ksGlobal.clientRect[0].bottom = height;
+    ksGlobal.clientRect[1] = ksGlobal.clientRect[0];
+    KS_FetchBackBuffer();
+    KS_SetDefaultRenderStates();
+    KS_RestoreRenderTextures();
+    return hr;
+}
+
+// Brings a lost device back: wait until it can be reset, reset it at its own size and restore its
+// state. Up to three attempts; 1 when the device works again.
 static int RecoverLostDevice(void) {
-    KSAdapter* primary = &ksGlobal.adapters[ksGlobal.primaryAdapter];
-    IDirect3DDevice8* dev = primary->device;
-    if (!dev) return 0;
+    IDirect3DDevice8* dev = ksGlobal.device;
+    const D3DPRESENT_PARAMETERS* params = &ksGlobal.adapters[ksGlobal.currentAdapter].presentParams;
     for (int attempt = 0; attempt < 3; attempt++) {
         // Poll once a second for as long as the device stays lost.
         HRESULT state;
@@ -550,20 +573,8 @@ static int RecoverLostDevice(void) {
             state = dev->TestCooperativeLevel();
         } while (state == D3DERR_DEVICELOST);
 
-        if (ksHooks.releaseManagedTextures) ksHooks.releaseManagedTextures();
-        KS_ReleaseBackBuffer();
-        HRESULT hr = dev->Reset(&primary->presentParams);
-        if (FAILED(hr)) {
-            KS_LOG_D3D_FAILURE(hr);
-            continue;
-        }
-        IDirect3DDevice8* current = ksGlobal.device;
-        ksGlobal.device = dev;
-        KS_FetchBackBuffer();
-        KS_SetDefaultRenderStates();
-        ksGlobal.device = current ? current : dev;
-        if (ksHooks.restoreManagedTextures) ksHooks.restoreManagedTextures();
-        return 1;
+        if (SUCCEEDED(KS_ResetDevice((int)params->BackBufferWidth, (int)params->BackBufferHeight)))
+            return 1;
     }
     return 0;
 }
@@ -583,7 +594,6 @@ int KS_ShowFrameD3D(void) {
 }
 
 void KS_ShutdownDevice(void) {
-    if (ksHooks.freeShaders) ksHooks.freeShaders();
     if (verbose) KS_Log("Shutting down D3D");
     if (ksGlobal.device)
         for (DWORD stage = 0; stage < 8; stage++) ksGlobal.device->SetTexture(stage, nullptr);
@@ -612,8 +622,8 @@ void KS_ShutdownDevice(void) {
     }
     if (verbose) KS_Log("Done shutdown  D3D");
 
-    if (ksHooks.freeDeferredList) ksHooks.freeDeferredList();
-    if (ksHooks.freeCameras) ksHooks.freeCameras();
+    KS_FreeDeferredList();
+    KS_RemoveAllCameras();
     KS_MemoryShutdown();
 }
 
@@ -677,7 +687,6 @@ void KS_SetTransformMode(int flag) {
     if (flag == ksGlobal.transformMode) return;
     ksGlobal.transformMode = flag;
     ksGlobal.cachedMethod = -1;
-    ksGlobal.cachedTexture = -1;
     IDirect3DDevice8* dev = ksGlobal.device;
     if (!dev) return;
     if (flag == 1) {

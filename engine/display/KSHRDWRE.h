@@ -43,12 +43,18 @@ void KS_SetDepthWrite(int flag);
 void KS_SetTextureFiltering(int minLinear, int magLinear);
 void KS_SetTransformMode(int flag);
 
-// Releases the engine's reference to the back buffer (before a Reset, which needs every reference
-// gone); the render target and the 2D drawing surface are cleared with it.
+// Releases the engine's reference to the back buffer; the render target and the 2D drawing surface
+// are cleared with it.
 void KS_ReleaseBackBuffer(void);
 // Re-fetches back buffer 0 of the current device into ksGlobal.backBuffer (releasing the old one)
-// and makes it the render target and the 2D drawing surface. For the window-resize path, after
-// the caller's Reset. Returns 1, or 0 when the device gave no back buffer.
+// and makes it the render target and the 2D drawing surface. Returns 1, or 0 when the device gave
+// no back buffer.
 int KS_FetchBackBuffer(void);
+// Resets the current device to a back buffer of width x height: the render textures are released
+// before and made again after, the back buffer is fetched again, the default render states are set
+// and the screen size and windowed present rectangles follow the new size. The window-resize path
+// and the lost-device recovery both come through here. Returns the result of Reset; after a failure
+// (a device lost at this moment) the next present's recovery tries again with the same size.
+HRESULT KS_ResetDevice(int width, int height);
 
 #endif

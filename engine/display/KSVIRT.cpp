@@ -15,7 +15,6 @@
 #define KS_D3D_SDK_VERSION 120
 
 KSProcedureTable ksProcTable;
-KSEngineProcedures ksProcs;
 KSChooseDeviceHook ksChooseDeviceHook;
 KSStartPath ksStartPath;
 KSTimer ksTimer;
@@ -60,14 +59,6 @@ void KS_ResetProcedures(void) {
 #define KS_STUB_SLOT(name) InstallStub(ksProcTable.name);
     KS_TABLE_SLOTS(KS_STUB_SLOT)
 #undef KS_STUB_SLOT
-    InstallStub(ksProcs.setFogColour);
-    InstallStub(ksProcs.setFog);
-    InstallStub(ksProcs.setFogRange);
-    InstallStub(ksProcs.lightVertices);
-    InstallStub(ksProcs.selectTexture);
-    InstallStub(ksProcs.releaseTexture);
-    InstallStub(ksProcs.hook1);
-    InstallStub(ksProcs.hook2);
 }
 
 int KS_ProcedureInstalled(int slot) {
@@ -83,10 +74,6 @@ int KS_ProcedureInstalled(int slot) {
 static struct StubsAtLoad {
     StubsAtLoad() { KS_ResetProcedures(); }
 } stubsAtLoad;
-
-static int ReturnZero(void) {
-    return 0;
-}
 
 // ---- DirectX version probe ----
 
@@ -173,20 +160,16 @@ static int ValidAdapter(int n) {
 void KS_InitEngine(int32_t polygonCapacity) {
     // 1. A clean state block; the caller's options survive (the error-box window is kept by the
     // runtime).
-    uint8_t runWindowed = ksGlobal.runWindowed, use32Bit = ksGlobal.use32Bit,
-            optionByte = ksGlobal.optionByte;
+    uint8_t runWindowed = ksGlobal.runWindowed, use32Bit = ksGlobal.use32Bit;
     memset(&ksGlobal, 0, sizeof(ksGlobal));
     ksGlobal.runWindowed = runWindowed;
     ksGlobal.use32Bit = use32Bit;
-    ksGlobal.optionByte = optionByte;
     ksGlobal.cachedMethod = -1;
     ksGlobal.quadDepthFactor = 1.0f;
-    ksGlobal.textureManagerFlag = 0;
     ksGlobal.modes[0].index = -1;
     ksErrorLogPath[0] = 0;
     ksErrorLogFlags = 0;
     KS_ResetProcedures();
-    ksFatalShutdownHook = KS_FreeEngineBuffers;
 
     // 2. Memory tracker and the DirectX check.
     KS_MemoryInit();
@@ -218,7 +201,6 @@ void KS_InitEngine(int32_t polygonCapacity) {
     ksGlobal.polygonCapacity = polygonCapacity > 0 ? polygonCapacity : 0;
 
     // 5. Defaults of the drawing modules.
-    ksGlobal.backFaceSense = 1;
     ksGlobal.lodFactor = 1.0f;
     KS_ResetProjection();  // the two viewport records that entity projection reads
     ksGlobal.loadPaletteFlag = 1;
@@ -263,6 +245,7 @@ void KS_InitDriver(void) {
     t->SetMode = KS_SetModeD3D;
     t->LockFrame = KS_LockFrameD3D;
     t->UnlockFrame = KS_UnlockFrameD3D;
+    t->FlushFrame = KS_FlushFrameD3D;
     t->SetClip = KS_SetClipD3D;
     t->SetColour = KS_SetColourD3D;
     t->FillRect = KS_FillRectD3D;
@@ -281,21 +264,20 @@ void KS_InitDriver(void) {
     t->Clear = KS_ClearD3D;
     t->SetDrawTarget = KS_SetDrawTargetD3D;
     t->ShowFrame = KS_ShowFrameD3D;
+    t->AddTexture = KS_AddTextureD3D;
+    t->AddTexture2 = KS_AddTexture2D3D;
+    t->AllocTextures = KS_AllocTexturesD3D;
+    t->FreeTextures = KS_FreeTexturesD3D;
+    t->LoadTexture = KS_LoadTextureD3D;
+    t->LoadTexture2 = KS_LoadTexture2D3D;
     t->DrawTexture = KS_DrawTextureD3D;
     t->DrawTextureRect = KS_DrawTextureRectD3D;
-    ksProcs.hook1 = ReturnZero;
-    ksProcs.hook2 = ReturnZero;
-    // The texture manager's slots, select and release pointers and device hooks.
-    KS_InstallTextureProcedures();
-    // The render-pipeline, fog and lighting procedures come from their modules.
-    if (ksHooks.installProcedures) ksHooks.installProcedures();
+    t->SetTexturePalette = KS_SetTexturePaletteD3D;
+    t->RenderPolygons = KS_RenderPolygonsD3D;
 
-    ksGlobal.objectLoaderFlag = 1;
-    ksGlobal.lightsFlag = 1;
     ksGlobal.quadUVMin = 0.01f;
     ksGlobal.quadUVMax = 0.99f;
-    if (ksGlobal.polygonCapacity > 0 && ksHooks.allocDeferredList)
-        ksHooks.allocDeferredList(ksGlobal.polygonCapacity);
+    if (ksGlobal.polygonCapacity > 0) KS_AllocDeferredList(ksGlobal.polygonCapacity);
 }
 
 void KS_SelectDriver(void) {

@@ -1,12 +1,12 @@
-// The procedure table: the engine reaches every display, 2D, texture and polygon-drawing operation
-// through these 32 pointers, filled when a driver is selected (KS_InitDriver). Until then each slot
-// holds the uninstalled-procedure stub, which prints an error and ends the process with code 1.
+// The procedure table: the one place where the engine chooses which code runs. Its 32 slots are
+// the graphics back end (display, 2D, texture and polygon drawing); KS_InitDriver fills every slot
+// in one place when a driver is selected, and until then each holds the uninstalled-procedure stub,
+// which prints an error and ends the process with code 1. Everything else in the engine is a direct
+// call: every module is part of every build, so a module that needs another simply calls it.
 //
 // Callers use the entry names, which are calls through the table:
 //     KSGFX_SetMode(640, 480, 60);   KSGFX_FillRect(0, 0, 9, 9);
-// The implementations behind the slots therefore carry other names (KS_SetModeD3D, KS_FillRectD3D,
-// ...); a module that implements a slot gives its function a name of its own and installs it from
-// ksHooks.installProcedures (KSGLOBAL.h), or is installed directly by KS_InitDriver.
+// The implementations behind the slots carry names of their own (KS_SetModeD3D, KS_FillRectD3D...).
 #ifndef KSVIRT_H
 #define KSVIRT_H
 
@@ -93,25 +93,10 @@ extern KSProcedureTable ksProcTable;
 #define KSGFX_SetTexturePalette (*ksProcTable.SetTexturePalette)
 #define KSGFX_RenderPolygons (*ksProcTable.RenderPolygons)
 
-// The separate engine procedure pointers KS_InitDriver sets beside the table. They have no call
-// macros, so the modules that implement them may use these names for their own functions.
-struct KSEngineProcedures {
-    void (*setFogColour)(uint32_t colour);          // fog colour setter (render pipeline)
-    void (*setFog)(int32_t flag);                   // fog switch
-    void (*setFogRange)(float start, float end);    // fog range
-    void (*lightVertices)(void);                    // vertex lighting routine (lights)
-    void (*selectTexture)(int32_t texture);         // binds a texture to its stage
-    void (*releaseTexture)(int32_t texture);        // texture release routine
-    int (*hook1)(void);                             // two hooks, installed as "return 0"
-    int (*hook2)(void);
-};
-
-extern KSEngineProcedures ksProcs;
-
 // Prints the uninstalled-procedure message to standard output and ends the process with code 1.
 KS_NORETURN void KS_UninstalledProcedure(void);
 
-// Puts the stub into every slot of the table and every separate pointer (start-up).
+// Puts the stub into every slot of the table (start-up).
 void KS_ResetProcedures(void);
 
 // 1 when the slot (0..31) holds something other than the stub.

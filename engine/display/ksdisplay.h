@@ -2,7 +2,7 @@
 // start-up with the procedure table, and the frame buffer with its 2D operations and surfaces.
 //
 // How an application starts and ends the engine:
-//     ksGlobal.runWindowed = ...; ksGlobal.use32Bit = ...; ksGlobal.optionByte = 0; verbose = 0;
+//     ksGlobal.runWindowed = ...; ksGlobal.use32Bit = ...; verbose = 0;
 //     ksChooseDeviceHook = MyChooser;            // optional; see KSVIRT.h
 //     KS_UseDirect3D(); KS_InitEngine(7000); KS_SelectDriver();
 //     KSGFX_SetMode(width, height, 60);          // windowed: the window's client area is used
@@ -10,11 +10,6 @@
 //     KS_SetViewport(&vp); KSGFX_SetDrawTarget(1); KS_StartTimer(60);
 //     ... frames: KSGFX_Clear / 2D drawing / KSGFX_ShowFrame() ...
 //     KS_FreeEngineBuffers();                    // ends with KS_ShutdownDevice and the leak report
-//
-// Steps that belong to later modules (render-method validation, texture re-creation and the
-// lost-device texture release and restore, shaders, cameras, the deferred polygon list, the
-// vertex-buffer path, and the procedure slots of the texture and render modules) are reached only
-// through ksHooks (KSGLOBAL.h): each is skipped while its pointer is null.
 #ifndef KSDISPLAY_H
 #define KSDISPLAY_H
 

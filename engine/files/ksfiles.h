@@ -105,12 +105,13 @@ void KS_ZukUnscrambleName(int32_t seed, const uint8_t* stored, char* plain, int3
 struct KSLibraryEntry {
     const char* name;  // 1 to 14 characters; readers find it in any case
     const void* data;
-    int32_t size;      // bytes of data
+    int32_t size;      // bytes of data, at least 1
 };
 
 // Writes a library file: seed, the scrambled 15-byte text field (title, may be null) and the
 // entries in the given order. Returns 1, or KSERR_WRITE when the file cannot be written or an
-// entry is not representable (name empty or longer than 14 characters, negative size).
+// entry is not representable (name empty or longer than 14 characters, no data: the reader
+// cannot load an empty entry).
 int32_t KS_WriteLibrary(const char* path, int32_t seed, const char* title,
                         const KSLibraryEntry* entries, int32_t count);
 

@@ -201,8 +201,8 @@ int32_t KS_WriteLibrary(const char* path, int32_t seed, const char* title,
     if (!path || count < 0 || (count > 0 && !entries)) return KSERR_WRITE;
     for (int32_t i = 0; i < count; i++) {
         size_t length = entries[i].name ? strlen(entries[i].name) : 0;
-        if (length < 1 || length > KS_LIBRARY_ENTRY_NAME || entries[i].size < 0 ||
-            (entries[i].size > 0 && !entries[i].data))
+        // An empty entry is refused: reading one back is the fatal "Read Failed (lib2buf)".
+        if (length < 1 || length > KS_LIBRARY_ENTRY_NAME || entries[i].size <= 0 || !entries[i].data)
             return KSERR_WRITE;
     }
     FILE* stream = fopen(path, "wb");
@@ -225,7 +225,7 @@ int32_t KS_WriteLibrary(const char* path, int32_t seed, const char* title,
         KS_ZukScrambleName(seed, entries[i].name, record + 1, length);
         KS_WriteInt32LE(record + 15, entries[i].size);
         ok = fwrite(record, 1, sizeof(record), stream) == sizeof(record);
-        if (ok && entries[i].size > 0)
+        if (ok)
             ok = fwrite(entries[i].data, 1, (size_t)entries[i].size, stream) == (size_t)entries[i].size;
     }
     if (fclose(stream) != 0) ok = false;

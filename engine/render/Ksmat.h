@@ -9,6 +9,7 @@ struct KSObject;
 struct KSEntity;
 struct KSVertexShader;
 struct KSPixelShader;
+struct KSMethodRow;
 
 // Render-method ids. Faces of a material with method 0 are never drawn; ids 96 and above use
 // extra texture-coordinate sets.
@@ -80,7 +81,7 @@ struct KSMaterial {
 
 // One entry of the render-method table, indexed by method id.
 struct KSRenderMethod {
-    void (*procedure)(void);   // drawing procedure on the current device; null = none yet
+    const KSMethodRow* procedure;   // render procedure on the current device; null = none yet
     uint8_t deferred;          // 1 = queued and drawn after all others, farthest first
     uint8_t passes;            // 1 or 2
     uint8_t extraTexture;      // second pass takes stage 3's texture instead of stage 2's

@@ -11,7 +11,6 @@
 int32_t verbose = 0;
 char ksErrorLogPath[256] = {0};
 uint8_t ksErrorLogFlags = 0;
-void (*ksFatalShutdownHook)(void) = nullptr;
 
 // Owner of the error boxes; deliberately outside the engine state that start-up clears.
 static HWND ksErrorWindow = nullptr;
@@ -156,8 +155,7 @@ void KS_FatalError(const char* text, const char* caption)
 
     if (!shuttingDown) {
         shuttingDown = 1;
-        if (ksFatalShutdownHook)
-            ksFatalShutdownHook();
+        KS_FreeEngineBuffers();
     }
 
     if (verbose)

@@ -5,7 +5,7 @@
 //    first; KS_Log itself always writes.
 //  - KS_LogError / KS_ReportError append to the optional error log at ksErrorLogPath (off while the
 //    path is empty).
-//  - KS_FatalError logs, releases the engine's global buffers through ksFatalShutdownHook, shows an
+//  - KS_FatalError logs, releases the engine's global buffers (KS_FreeEngineBuffers), shows an
 //    error box owned by the KS_SetWindow window and ends the process with exit(1).
 #ifndef KSLOG_H
 #define KSLOG_H
@@ -49,11 +49,6 @@ enum {
 extern int32_t verbose;
 extern char ksErrorLogPath[256];
 extern uint8_t ksErrorLogFlags;
-
-// Step 2 of KS_FatalError: releases the engine's global buffers. Null until the engine start-up
-// (KS_InitEngine) points it at KS_FreeEngineBuffers; KS_FatalError calls it at most once per
-// process, so a failure inside the hook that ends in KS_FatalError again cannot recurse.
-extern void (*ksFatalShutdownHook)(void);
 
 // Appends "%H:%M:%S " + the formatted text + a line end to ks.log; the line is dropped when the file
 // cannot be opened.

@@ -29,9 +29,12 @@ static KSMemRecord* KS_NewRecord(void)
     return record;
 }
 
+static int32_t ksMemLeaks = 0;
+
 // Leak report and release of every record (shut-down steps 1 and 2).
 static void KS_ReleaseAll(void)
 {
+    ksMemLeaks = ksMemCount;
     if (ksMemCount != 0 || ksMemTotal != 0) {
         if (ksMemoryLog)
             KS_Log("\n\n%d memory leak(s) detected using %d bytes", ksMemCount, ksMemTotal);
@@ -201,4 +204,9 @@ int32_t KS_MemoryTotal(void)
 int KS_MemoryIsInitialised(void)
 {
     return ksMemInitialised;
+}
+
+int32_t KS_MemoryLeakCount(void)
+{
+    return ksMemLeaks;
 }

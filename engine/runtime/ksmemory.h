@@ -51,5 +51,7 @@ void KS_MemoryShutdown(void);
 int32_t KS_MemoryBlockCount(void);
 int32_t KS_MemoryTotal(void);
 int KS_MemoryIsInitialised(void);
+// Blocks the last leak report found still live.
+int32_t KS_MemoryLeakCount(void);
 
 #endif

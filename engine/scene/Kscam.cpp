@@ -20,7 +20,7 @@ KSCamera* KS_CurrentCamera(void)
     return (KSCamera*)ksGlobal.currentCamera;
 }
 
-static float KS_CurrentCameraFar(void)
+float KS_CurrentCameraFar(void)
 {
     KSCamera* camera = KS_CurrentCamera();
     return camera ? camera->farDist : 1.0f;
@@ -77,8 +77,6 @@ void KS_AddCamera(KSCamera* camera)
     }
     camera->next = nullptr;
     *link = camera;
-    // The Direct3D shut-down removes the cameras still listed.
-    ksHooks.freeCameras = KS_RemoveAllCameras;
 }
 
 static void KS_FreeCameraRecord(KSCamera* camera)
@@ -168,7 +166,6 @@ void KS_UpdateCamera(KSCamera* camera)
     if (!camera)
         return;
     ksGlobal.currentCamera = camera;
-    ksHooks.currentCameraFar = KS_CurrentCameraFar;
     KS_UpdateProjection();
 
     if (!(camera->flags & KS_CAM_LOOK_AT)) {

@@ -58,6 +58,8 @@ struct KSProjection {
 extern KSProjection ksProjection;
 extern KSCamera* ksCameraList;
 KSCamera* KS_CurrentCamera(void);
+// Far distance of the current camera; 1 while there is none.
+float KS_CurrentCameraFar(void);
 
 KSCamera* KS_CreateCamera(void);
 void KS_InitCamera(KSCamera* camera);

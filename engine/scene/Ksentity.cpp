@@ -83,8 +83,10 @@ KSEntity* KS_CreateEntity(KSObject* object, const char* name)
         KS_AnimateEntity(e, 0);
     }
 
-    if (object->bufferGroups && ksSceneHooks.createEntityBuffers)
-        ksSceneHooks.createEntityBuffers(e);
+    if (!KS_CreateEntityBuffers(e)) {
+        KS_FreeEntity(e);
+        return nullptr;
+    }
     return e;
 }
 
@@ -92,8 +94,7 @@ void KS_FreeEntity(KSEntity* entity)
 {
     if (!entity)
         return;
-    if (entity->buffers && ksSceneHooks.freeEntityBuffers)
-        ksSceneHooks.freeEntityBuffers(entity);
+    KS_FreeEntityBuffers(entity);
     if (entity->segmentWords)
         KS_FREE(entity->segmentWords);
     if (entity->states)

@@ -7,6 +7,7 @@
 
 struct KSObject;
 struct KSSegment;
+struct KSEntityBuffers;
 
 // Entity flag bits.
 #define KS_ENT_HIDDEN 0x04      // not transformed
@@ -33,7 +34,7 @@ struct KSEntity {
     KSSegmentState* states;   // one per segment
     int32_t* segmentWords;    // one per segment, zeroed
     float detailFactor;       // level of detail of this entity's buffers
-    void* buffers;            // per-entity index buffers (level-of-detail objects), or null
+    KSEntityBuffers* buffers; // own index buffers (level-of-detail objects), or null
 };
 
 // New entity of the object (null object or out of memory: null). Animated objects get their

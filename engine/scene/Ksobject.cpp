@@ -4,8 +4,6 @@
 
 #include <string.h>
 
-KSSceneHooks ksSceneHooks = {nullptr, nullptr, nullptr, nullptr};
-
 KSObject* KS_CreateObject(void)
 {
     KSObject* object = (KSObject*)KS_ALLOC(sizeof(KSObject));
@@ -18,8 +16,7 @@ void KS_FreeObject(KSObject* object)
 {
     if (!object)
         return;
-    if (object->bufferGroups && ksSceneHooks.freeObjectBuffers)
-        ksSceneHooks.freeObjectBuffers(object);
+    KS_FreeObjectBuffers(object);
     if (object->segments) {
         for (int32_t i = 0; i < object->segmentCount; i++)
             KS_FreeSegment(&object->segments[i]);
@@ -27,6 +24,7 @@ void KS_FreeObject(KSObject* object)
     }
     if (object->name)
         KS_FREE(object->name);
+    KS_FreeObjectShaders(object->shaders);
     KS_FREE(object);
 }
 
@@ -183,6 +181,5 @@ void KS_DrawSprite(KSEntity* entity, float left, float top, float right, float b
             w->code = KS_CLIP_NEAR;   // no reciprocal depth on or behind the eye
         }
     }
-    if (ksSceneHooks.renderEntity)
-        ksSceneHooks.renderEntity(entity);
+    KS_RenderEntity(entity);
 }

@@ -14,6 +14,7 @@
 
 struct KSBufferGroup;
 struct KSEntity;
+struct KSObjectShader;
 
 // Box of a segment or object (the 244-byte bounds block of the object file).
 struct KSBounds {
@@ -136,17 +137,8 @@ struct KSObject {
     KSBounds bounds;
     KSBufferGroup* bufferGroups;   // one per segment when vertex buffers exist
     int32_t lastFrame;             // largest key frame of all tracks; -1 = not animated
+    KSObjectShader* shaders;       // shaders of the object file, as read (Kslfile.h)
 };
-
-// Steps that belong to later modules (vertex and index buffers, the render pipeline). Each is
-// skipped while its pointer is null.
-struct KSSceneHooks {
-    void (*freeObjectBuffers)(KSObject* object);      // release the object's buffer groups
-    void (*createEntityBuffers)(KSEntity* entity);    // per-entity level-of-detail index buffers
-    void (*freeEntityBuffers)(KSEntity* entity);
-    void (*renderEntity)(KSEntity* entity);           // draw a transformed entity
-};
-extern KSSceneHooks ksSceneHooks;
 
 // A zeroed object (last frame -1), or null.
 KSObject* KS_CreateObject(void);

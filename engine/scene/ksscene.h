@@ -1,4 +1,4 @@
-// Scene graph: objects and segments, entities, cameras and lights.
+// Scene graph: objects and segments, entities, cameras and lights, vertex and index buffers, object files.
 #ifndef KSSCENE_H
 #define KSSCENE_H
 
@@ -6,5 +6,7 @@
 #include "Ksentity.h"
 #include "Kscam.h"
 #include "Kslight.h"
+#include "kstnl.h"
+#include "Kslfile.h"
 
 #endif

@@ -16,9 +16,6 @@ int32_t ksTextureStage = 0;
 int32_t ksMipmapSetting = 0;
 char ksTextureDirectory[256] = {0};
 int32_t ksTextureFrame = 0;
-int32_t (*ksTextureMethodPasses)(void) = nullptr;
-void (*ksReleaseShadersHook)(void) = nullptr;
-void (*ksRestoreShadersHook)(void) = nullptr;
 
 #define KS_TABLE_GROWTH 100
 
@@ -266,7 +263,7 @@ static IDirect3DSurface8* KS_FitSurface(IDirect3DSurface8* surface) {
 
 // ---- Creation ----
 
-static IDirect3DTexture8* KS_CreateManaged(int32_t width, int32_t height, int32_t levels, D3DFORMAT format) {
+IDirect3DTexture8* KS_CreateManagedTexture(int32_t width, int32_t height, int32_t levels, D3DFORMAT format) {
     IDirect3DTexture8* texture = nullptr;
     HRESULT result = ksGlobal.device ? ksGlobal.device->CreateTexture((UINT)width, (UINT)height, (UINT)levels, 0,
                                                                       format, D3DPOOL_MANAGED, &texture)
@@ -275,9 +272,8 @@ static IDirect3DTexture8* KS_CreateManaged(int32_t width, int32_t height, int32_
     return texture;
 }
 
-// Locks a level; writes its size and pitch.
-static uint8_t* KS_LockTextureLevel(IDirect3DTexture8* texture, UINT level, int32_t* width, int32_t* height,
-                                    int32_t* pitch) {
+uint8_t* KS_LockTextureLevel(IDirect3DTexture8* texture, UINT level, int32_t* width, int32_t* height,
+                             int32_t* pitch) {
     D3DSURFACE_DESC desc;
     memset(&desc, 0, sizeof(desc));
     texture->GetLevelDesc(level, &desc);
@@ -344,7 +340,7 @@ int32_t KS_AddTextureD3D(const char* name, IDirect3DSurface8* surface) {
     int32_t bytesPerTexel;
     int32_t formatClass = KS_ChooseTextureFormat(&format, &bytesPerTexel);
     int32_t levels = KS_CountMipLevels(width, height);
-    IDirect3DTexture8* texture = KS_CreateManaged(width, height, levels, format);
+    IDirect3DTexture8* texture = KS_CreateManagedTexture(width, height, levels, format);
     int32_t created = (int32_t)texture->GetLevelCount();
     for (int32_t level = 0; level < created; level++) {
         IDirect3DSurface8* source = level == 0 ? surface : KS_MipLevel8(surface, level, KS_FILTER_BOX, ksPalette);
@@ -395,7 +391,7 @@ int32_t KS_AddTexture2D3D(const char* name, IDirect3DSurface8* colour, IDirect3D
     int32_t formatClass = KS_ChooseTextureFormat(&format, &bytesPerTexel);
     ksTextureFormatCode = savedCode;
     int32_t levels = KS_CountMipLevels(width, height);
-    IDirect3DTexture8* texture = KS_CreateManaged(width, height, levels, format);
+    IDirect3DTexture8* texture = KS_CreateManagedTexture(width, height, levels, format);
     int32_t created = (int32_t)texture->GetLevelCount();
     for (int32_t level = 0; level < created; level++) {
         IDirect3DSurface8* colourLevel = level == 0 ? colour : KS_MipLevel8(colour, level, KS_FILTER_BOX, ksPalette);
@@ -462,7 +458,7 @@ int32_t KS_AddTextureRGBA(const char* name, uint8_t* buffer, int32_t width, int3
     int32_t bytesPerTexel;
     int32_t formatClass = KS_ChooseTextureFormat(&format, &bytesPerTexel);
     int32_t levels = KS_CountMipLevels(width, height);
-    IDirect3DTexture8* texture = KS_CreateManaged(width, height, levels, format);
+    IDirect3DTexture8* texture = KS_CreateManagedTexture(width, height, levels, format);
     int32_t created = (int32_t)texture->GetLevelCount();
     for (int32_t level = 0; level < created; level++) {
         uint8_t* pixels = level == 0 ? buffer : KS_MipLevel32(buffer, width, height, level, KS_FILTER_BOX);
@@ -507,8 +503,7 @@ void KSGFX_SelectTexture(int32_t handle) {
     if (!texture) return;
 
     int32_t stage = entry->stage;
-    int32_t passes = ksTextureMethodPasses ? ksTextureMethodPasses() : 1;
-    if (ksGlobal.caps.singleTexture || passes > 1) stage = 0;
+    if (ksGlobal.caps.singleTexture || ksDraw.passes > 1) stage = 0;
     if (stage >= ksGlobal.caps.MaxSimultaneous) stage = ksGlobal.caps.MaxSimultaneous - 1;
     if (stage < 0) stage = 0;
     if (entry->formatCode == 11) ksGlobal.device->SetCurrentTexturePalette((UINT)handle);
@@ -587,7 +582,6 @@ void KS_ReleaseRenderTextures(void) {
         if (record.depthSurface) record.depthSurface->Release();
         record.depthSurface = nullptr;
     }
-    if (ksReleaseShadersHook) ksReleaseShadersHook();
 }
 
 void KS_RestoreRenderTextures(void) {
@@ -599,22 +593,4 @@ void KS_RestoreRenderTextures(void) {
         ksTextureStage = record->stage;
         KS_CreateRenderTexture(slot, record->width, record->height, name);
     }
-    if (ksRestoreShadersHook) ksRestoreShadersHook();
-}
-
-// ---- Wiring ----
-
-void KS_InstallTextureProcedures(void) {
-    ksProcTable.AddTexture = KS_AddTextureD3D;
-    ksProcTable.AddTexture2 = KS_AddTexture2D3D;
-    ksProcTable.AllocTextures = KS_AllocTexturesD3D;
-    ksProcTable.FreeTextures = KS_FreeTexturesD3D;
-    ksProcTable.LoadTexture = KS_LoadTextureD3D;
-    ksProcTable.LoadTexture2 = KS_LoadTexture2D3D;
-    ksProcTable.SetTexturePalette = KS_SetTexturePaletteD3D;
-    ksProcs.selectTexture = KSGFX_SelectTexture;
-    ksProcs.releaseTexture = KS_ReleaseTexture;
-    ksHooks.recreateTextures = KS_EnumTextureFormats;
-    ksHooks.releaseManagedTextures = KS_ReleaseRenderTextures;
-    ksHooks.restoreManagedTextures = KS_RestoreRenderTextures;
 }

@@ -120,6 +120,10 @@ static int KS_ReadIFFRow(KSFile* file, int32_t compression, uint8_t* row, int32_
     return 1;
 }
 
+static int32_t KS_IFFPlaneBytes(int32_t width) {
+    return (width + 15) / 16 * 2;
+}
+
 IDirect3DSurface8* KS_DecodeIFF(KSFile* file, KSIFFHeader* header, uint8_t* palette) {
     KSIFFHeader local;
     if (!header) header = &local;
@@ -131,6 +135,10 @@ IDirect3DSurface8* KS_DecodeIFF(KSFile* file, KSIFFHeader* header, uint8_t* pale
     memcpy(header->formType, group + 8, 4);
     header->formType[4] = 0;
     bool ilbm = memcmp(header->formType, "ILBM", 4) == 0;
+    // Stored rows as the IFF standard lays them out: every plane row of an ILBM is padded to a
+    // 16-bit word, and a mask plane (masking 1) follows the colour planes of each row; a PBM row
+    // holds one byte per texel, padded to an even length.
+    int32_t masking = 0;
 
     for (;;) {
         uint8_t chunk[8];
@@ -144,8 +152,10 @@ IDirect3DSurface8* KS_DecodeIFF(KSFile* file, KSIFFHeader* header, uint8_t* pale
             header->width = (int32_t)KS_Get16BE(bmhd);
             header->height = (int32_t)KS_Get16BE(bmhd + 2);
             header->planes = bmhd[8];
+            masking = bmhd[9];
             header->compression = bmhd[10];
-            header->bytesPerRow = ilbm ? header->planes * ((header->width + 7) / 8) : header->width;
+            int32_t storedPlanes = header->planes + (masking == 1 ? 1 : 0);
+            header->bytesPerRow = ilbm ? storedPlanes * KS_IFFPlaneBytes(header->width) : (header->width + 1) & ~1;
             if (length > 20) KS_SeekFile(file, (int32_t)(next > 0x7FFFFFFF ? 0x7FFFFFFF : next), KS_SEEK_SET);
         } else if (memcmp(chunk, "CMAP", 4) == 0) {
             int32_t wanted = length < 768 ? (int32_t)length : 768;
@@ -165,7 +175,7 @@ IDirect3DSurface8* KS_DecodeIFF(KSFile* file, KSIFFHeader* header, uint8_t* pale
     }
 
     int32_t width = header->width, height = header->height, planes = header->planes;
-    int32_t planeBytes = (width + 7) / 8;
+    int32_t planeBytes = KS_IFFPlaneBytes(width);
     // Planar rows hold the planes one after another; PBM rows with 8 or more planes hold indices.
     bool planar = ilbm || planes < 8;
     int64_t rowBytes = header->bytesPerRow;

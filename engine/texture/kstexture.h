@@ -212,11 +212,6 @@ extern char ksTextureDirectory[256];  // prefix of texture file names ("" = none
 extern int32_t ksTextureFrame;
 void KS_CountTextureFrame(void);
 
-// Hooks into the render pipeline and the shader lists; each is skipped while null.
-extern int32_t (*ksTextureMethodPasses)(void);  // pass count of the current render method
-extern void (*ksReleaseShadersHook)(void);      // delete every created vertex and pixel shader
-extern void (*ksRestoreShadersHook)(void);      // re-create declarations and shaders
-
 void KS_SetTextureFormat(int32_t code);
 void KS_SetTextureStage(int32_t stage);
 void KS_SetMipmapSetting(int32_t levels);
@@ -230,6 +225,12 @@ void KS_FitTextureSize(int32_t width, int32_t height, int32_t buffer, int32_t* f
 uint8_t* KS_ResizeBuffer(uint8_t* buffer, int32_t width, int32_t height, int32_t newWidth, int32_t newHeight);
 // Levels of a texture of width x height under the mipmap setting.
 int32_t KS_CountMipLevels(int32_t width, int32_t height);
+// A managed texture of the device; a device that refuses it is the fatal "CreateSurface for texture
+// failed". Locking a level gives its bits, size and pitch; a refused lock is the fatal "Lock failed
+// while loading surface.". Both log the Direct3D error first when verbose.
+IDirect3DTexture8* KS_CreateManagedTexture(int32_t width, int32_t height, int32_t levels, D3DFORMAT format);
+uint8_t* KS_LockTextureLevel(IDirect3DTexture8* texture, UINT level, int32_t* width, int32_t* height,
+                             int32_t* pitch);
 
 int32_t KS_FindTexture(const char* name);
 int32_t KS_DeleteTexture(const char* name);
@@ -249,9 +250,5 @@ void KS_FreeTexturesD3D(void);
 int32_t KS_LoadTextureD3D(const char* name);
 int32_t KS_LoadTexture2D3D(const char* name, const char* alphaName);
 void KS_SetTexturePaletteD3D(int32_t handle, int32_t flag);
-
-// Puts the texture procedures into the procedure table (slots 22 to 27 and 30) and the select and
-// release pointers, and the texture manager's steps into the display hooks.
-void KS_InstallTextureProcedures(void);
 
 #endif

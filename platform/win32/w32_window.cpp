@@ -3,6 +3,8 @@
 // default window procedure.
 #include "w32_internal.h"
 
+#include "../display/display.h"
+
 #include <marlix_platform.h>
 
 #include <sys/syscall.h>
@@ -99,6 +101,28 @@ bool NeedsWindowEdge(DWORD style, DWORD exStyle) {
     return caption == WS_DLGFRAME || caption == WS_CAPTION;
 }
 
+// Windows keeps overlapped and sizing windows between their tracking sizes: at creation, in
+// DefWindowProc's WM_WINDOWPOSCHANGING, and while the user drags the border.
+bool TracksSize(DWORD style) { return (style & WS_THICKFRAME) || !(style & (WS_POPUP | WS_CHILD)); }
+
+// The default limits, then what the window procedure makes of them (WM_GETMINMAXINFO). The message
+// goes only to a window of the calling thread; another thread's window keeps the defaults.
+MINMAXINFO MinMaxInfo(HWND window, DWORD windowThread) {
+    MINMAXINFO info = {};
+    info.ptMaxSize = {GetSystemMetrics(SM_CXMAXIMIZED), GetSystemMetrics(SM_CYMAXIMIZED)};
+    info.ptMaxPosition = {-kFrame, -kFrame};
+    info.ptMinTrackSize = {GetSystemMetrics(SM_CXMINTRACK), GetSystemMetrics(SM_CYMINTRACK)};
+    info.ptMaxTrackSize = {GetSystemMetrics(SM_CXMAXTRACK), GetSystemMetrics(SM_CYMAXTRACK)};
+    if (windowThread == ThreadId()) Call(window, WM_GETMINMAXINFO, 0, (LPARAM)&info);
+    return info;
+}
+
+// The maximum first, then the minimum: a minimum above the maximum wins, as on Windows.
+void ClampToTracking(const MINMAXINFO& info, int* width, int* height) {
+    *width = std::max((int)info.ptMinTrackSize.x, std::min(*width, (int)info.ptMaxTrackSize.x));
+    *height = std::max((int)info.ptMinTrackSize.y, std::min(*height, (int)info.ptMaxTrackSize.y));
+}
+
 void ComputeInsets(Window& w) {
     w.insets = FrameInsets(w.style, w.exStyle, w.menu != nullptr && !(w.style & WS_CHILD),
                            (w.style & (WS_VSCROLL | WS_HSCROLL)) != 0);
@@ -140,7 +164,7 @@ void SyncDisplayGeometry(HWND window) {
         shown = (w->style & WS_VISIBLE) != 0 && w->state != ShowState::Minimized;
         info = InfoFor(*w);
     }
-    if (shown) display::WindowGeometry(window, info.clientX, info.clientY, info.clientWidth, info.clientHeight);
+    if (shown) display::Current().geometry(window, info.clientX, info.clientY, info.clientWidth, info.clientHeight);
 }
 
 // Tells the display that a window became visible, or that its look changed while visible.
@@ -155,7 +179,7 @@ void ShowOnDisplay(HWND window) {
         title = w->text;
     }
     info.title = title.c_str();
-    display::WindowShown(window, info);
+    display::Current().show(window, info);
 }
 
 HWND NextActivationCandidate(HWND leaving) {
@@ -187,7 +211,7 @@ void Activate(HWND window) {
     if (window) {
         // The default procedure moves the focus here; if it stays elsewhere, it follows anyway.
         Call(window, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, IsIconic(window) ? 1 : 0), (LPARAM)old);
-        display::WindowRaise(window);
+        display::Current().raise(window);
     }
     bool moveFocus;
     {
@@ -263,7 +287,7 @@ void ApplyShowState(HWND window, ShowState state) {
         if (state != ShowState::Minimized) InvalidateAll(*w, true);
     }
     SendPosChanged(window, nullptr, SWP_NOZORDER | SWP_NOACTIVATE | kSwpStateChanged, oldClient);
-    display::WindowShowState(window, state);
+    display::Current().showState(window, state);
     SyncDisplayGeometry(window);
 }
 
@@ -374,8 +398,8 @@ BOOL ApplyWindowPos(HWND window, WINDOWPOS pos, bool fromDisplay) {
         activate = !(flags & SWP_NOACTIVATE) && !(w->style & WS_CHILD) && (w->style & WS_VISIBLE);
     }
     if (show) ShowOnDisplay(window);
-    if (hide) display::WindowHidden(window);
-    if (topmostChanged) display::WindowTopmost(window, topmost);
+    if (hide) display::Current().hide(window);
+    if (topmostChanged) display::Current().topmost(window, topmost);
     if (geometryChanged && !fromDisplay) SyncDisplayGeometry(window);
     if (activate) Activate(window);
     SendPosChanged(window, pos.hwndInsertAfter, flags & ~(kSwpNoClientMove | kSwpNoClientSize), oldClient);
@@ -492,7 +516,7 @@ HWND TopLevelOf(HWND window) {
 
 void DesktopSize(int* width, int* height) {
     std::lock_guard<std::recursive_mutex> g(Lock());
-    if (!Headless() && display::RealDesktopSize(width, height)) return;
+    if (display::Current().desktopSize(width, height)) return;
     *width = S().headlessWidth;
     *height = S().headlessHeight;
 }
@@ -530,20 +554,45 @@ bool InputClientMove(HWND window, int clientScreenX, int clientScreenY) {
 }
 
 bool InputSize(HWND window, int clientWidth, int clientHeight) {
-    std::lock_guard<std::recursive_mutex> g(Lock());
-    Window* w = Find(window);
-    if (!w || w->desktop) return false;
-    clientWidth = std::max(0, clientWidth);
-    clientHeight = std::max(0, clientHeight);
-    RECT c = ClientInWindow(*w);
-    if (w->state != ShowState::Minimized && c.right - c.left == clientWidth && c.bottom - c.top == clientHeight)
-        return true;
-    if (w->state == ShowState::Minimized) w->state = ShowState::Normal;
-    w->width = clientWidth + w->insets.left + w->insets.right;
-    w->height = clientHeight + w->insets.top + w->insets.bottom;
-    InvalidateAll(*w, true);
-    WPARAM kind = w->state == ShowState::Maximized ? SIZE_MAXIMIZED : SIZE_RESTORED;
-    Post(window, WM_SIZE, kind, MAKELPARAM(clientWidth, clientHeight));
+    DWORD style, thread;
+    {
+        std::lock_guard<std::recursive_mutex> g(Lock());
+        Window* w = Find(window);
+        if (!w || w->desktop) return false;
+        style = w->style;
+        thread = w->thread;
+    }
+    MINMAXINFO limits = {};
+    bool tracks = TracksSize(style);
+    if (tracks) limits = MinMaxInfo(window, thread);
+    bool clamped = false;
+    {
+        std::lock_guard<std::recursive_mutex> g(Lock());
+        Window* w = Find(window);
+        if (!w) return false;
+        clientWidth = std::max(0, clientWidth);
+        clientHeight = std::max(0, clientHeight);
+        int width = clientWidth + w->insets.left + w->insets.right;
+        int height = clientHeight + w->insets.top + w->insets.bottom;
+        if (tracks && w->state == ShowState::Normal) {
+            // The sizing border stops at the tracking sizes; the display is told where it stopped.
+            int wanted = width, wantedHeight = height;
+            ClampToTracking(limits, &width, &height);
+            clamped = width != wanted || height != wantedHeight;
+        }
+        if (w->state != ShowState::Minimized && width == w->width && height == w->height) {
+            if (!clamped) return true;
+        } else {
+            if (w->state == ShowState::Minimized) w->state = ShowState::Normal;
+            w->width = width;
+            w->height = height;
+            InvalidateAll(*w, true);
+            RECT c = ClientInWindow(*w);
+            WPARAM kind = w->state == ShowState::Maximized ? SIZE_MAXIMIZED : SIZE_RESTORED;
+            Post(window, WM_SIZE, kind, MAKELPARAM(c.right - c.left, c.bottom - c.top));
+        }
+    }
+    if (clamped) SyncDisplayGeometry(window);
     return true;
 }
 
@@ -799,6 +848,18 @@ extern "C" HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR w
         cs.lpszClass = className;
         cs.dwExStyle = raw->exStyle;
     }
+    if (TracksSize((DWORD)cs.style)) {
+        // The first message a window sees; the size it is created with obeys the answer.
+        MINMAXINFO info = MinMaxInfo(handle, ThreadId());
+        std::lock_guard<std::recursive_mutex> g(Lock());
+        Window* w = Find(handle);
+        if (!w) return nullptr;
+        ClampToTracking(info, &w->width, &w->height);
+        w->normalWidth = w->width;
+        w->normalHeight = w->height;
+        cs.cx = w->width;
+        cs.cy = w->height;
+    }
     if (!Call(handle, WM_NCCREATE, 0, (LPARAM)&cs)) {
         // Refused before it existed: only WM_NCDESTROY follows.
         Call(handle, WM_NCDESTROY, 0, 0);
@@ -855,7 +916,7 @@ extern "C" BOOL WINAPI DestroyWindow(HWND window) {
         wasVisible = (w->style & WS_VISIBLE) != 0;
         if (wasVisible) w->style &= ~(DWORD)WS_VISIBLE;
     }
-    if (wasVisible) display::WindowHidden(window);
+    if (wasVisible) display::Current().hide(window);
     for (HWND h : owned) DestroyWindow(h);
     bool wasActive, focusInside;
     {
@@ -931,7 +992,7 @@ extern "C" BOOL WINAPI ShowWindow(HWND window, int command) {
             std::lock_guard<std::recursive_mutex> g(Lock());
             if (Window* w = Find(window)) w->style &= ~(DWORD)WS_VISIBLE;
         }
-        display::WindowHidden(window);
+        display::Current().hide(window);
         bool wasActive, focusInside;
         {
             std::lock_guard<std::recursive_mutex> g(Lock());
@@ -1157,6 +1218,11 @@ extern "C" int WINAPI GetSystemMetrics(int index) {
     case SM_CYMIN:
     case SM_CYMINTRACK:
         return 27;
+    // The largest window the sizing border reaches: the whole virtual screen plus the frame.
+    case SM_CXMAXTRACK:
+        return sw + 2 * kFrame;
+    case SM_CYMAXTRACK:
+        return sh + 2 * kFrame;
     default:
         return 0;
     }
@@ -1223,7 +1289,7 @@ bool WriteLong(HWND window, int index, LONG_PTR value, size_t extraSize, LONG_PT
             }
         }
         *old = (LONG)styleOld;
-        if (visibleChanged && !nowVisible) display::WindowHidden(window);
+        if (visibleChanged && !nowVisible) display::Current().hide(window);
         if (nowVisible) ShowOnDisplay(window);
         STYLESTRUCT done = {styleOld, styleNew};
         Call(window, WM_STYLECHANGED, (WPARAM)index, (LPARAM)&done);
@@ -1547,7 +1613,7 @@ extern "C" BOOL WINAPI BringWindowToTop(HWND window) {
     // A top-level window brought to the top is activated as well.
     if (!child) {
         if (IsWindowVisible(window)) Activate(window);
-        display::WindowRaise(window);
+        display::Current().raise(window);
     }
     return TRUE;
 }
@@ -1713,6 +1779,20 @@ extern "C" LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wPara
         SetCursor(LoadCursorA(nullptr, IDC_ARROW));
         return FALSE;
     }
+    case WM_WINDOWPOSCHANGING: {
+        WINDOWPOS* pos = (WINDOWPOS*)lParam;
+        if (!pos || (pos->flags & SWP_NOSIZE)) return 0;
+        DWORD style, thread;
+        {
+            std::lock_guard<std::recursive_mutex> g(Lock());
+            Window* w = Find(window);
+            if (!w || w->state != ShowState::Normal) return 0;
+            style = w->style;
+            thread = w->thread;
+        }
+        if (TracksSize(style)) ClampToTracking(MinMaxInfo(window, thread), &pos->cx, &pos->cy);
+        return 0;
+    }
     case WM_WINDOWPOSCHANGED: {
         const WINDOWPOS* pos = (const WINDOWPOS*)lParam;
         if (!pos) return 0;
@@ -1752,7 +1832,7 @@ extern "C" LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wPara
             if (!w) return FALSE;
             w->text = text;
         }
-        display::WindowTitle(window, text.c_str());
+        display::Current().title(window, text.c_str());
         return TRUE;
     }
     case WM_GETTEXT: {

@@ -47,7 +47,6 @@ void InitEngine(bool windowed, bool use32Bit, bool selectDriver) {
     if (!testWindow) MakeTestWindow(320, 240);
     ksGlobal.runWindowed = windowed ? 1 : 0;
     ksGlobal.use32Bit = use32Bit ? 1 : 0;
-    ksGlobal.optionByte = 0;
     verbose = 0;
     ksChooseDeviceHook = TestChooseDevice;
     KS_UseDirect3D();
@@ -68,24 +67,13 @@ void StartEngine(bool windowed, bool use32Bit, int width, int height, KSViewport
     SetModeAndViewport(width, height, viewport);
 }
 
-static int blocksBeforeReport = -1;
-static void (*freeCameras)(void);
-
 int StopEngine() {
-    // The cameras' step runs just before the tracker's report: count what is still live there.
-    blocksBeforeReport = -1;
-    freeCameras = ksHooks.freeCameras;
-    ksHooks.freeCameras = [] {
-        if (freeCameras) freeCameras();
-        blocksBeforeReport = KS_MemoryBlockCount();
-    };
     KS_FreeEngineBuffers();
-    ksHooks.freeCameras = freeCameras;
     if (testWindow) {
         DestroyWindow(testWindow);
         testWindow = nullptr;
     }
-    return blocksBeforeReport;
+    return KS_MemoryLeakCount();
 }
 
 uint32_t FramePixel(int x, int y) {

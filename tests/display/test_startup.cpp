@@ -1,6 +1,7 @@
 // Engine start-up: the procedure table before and after driver selection, the DirectX check,
 // the start directory and the tick timer.
 #include "display_test.h"
+#include "test_common.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -34,10 +35,8 @@ TEST(Startup, SelectingTheDriverInstallsTheDisplayProcedures) {
     for (int slot = 0; slot < KS_PROCEDURE_SLOTS; slot++) EXPECT_FALSE(KS_ProcedureInstalled(slot)) << slot;
     KS_SelectDriver();
     EXPECT_EQ(KS_DRIVER_D3D8, ksGlobal.driverId);
-    const int display[] = {0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 28, 29};
-    for (int slot : display) EXPECT_TRUE(KS_ProcedureInstalled(slot)) << slot;
-    EXPECT_EQ(0, ksProcs.hook1());
-    EXPECT_EQ(0, ksProcs.hook2());
+    // One installer fills every slot.
+    for (int slot = 0; slot < KS_PROCEDURE_SLOTS; slot++) EXPECT_TRUE(KS_ProcedureInstalled(slot)) << slot;
     EXPECT_FLOAT_EQ(0.01f, ksGlobal.quadUVMin);
     EXPECT_FLOAT_EQ(0.99f, ksGlobal.quadUVMax);
     StopEngine();
@@ -61,7 +60,6 @@ TEST(Startup, StartUpKeepsTheCallersOptionsAndFindsDirectX8) {
     ASSERT_NE(nullptr, ksGlobal.sortKeys);
     ksGlobal.sortKeys[6999] = 1;  // the buffers hold the capacity (the tracker checks the guards)
     ksGlobal.polygonTexSets[6999] = 1;
-    EXPECT_EQ(ksFatalShutdownHook, &KS_FreeEngineBuffers);
     EXPECT_EQ(0, StopEngine());
 }
 
@@ -86,18 +84,16 @@ TEST(Startup, StartPathDriveAndDirectory) {
 }
 
 TEST(Startup, ChangeToStartPathEntersTheLibrarysDirectory) {
-    char dir[] = "/tmp/ksstartXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
+    ScratchFolder scratch;
+    ASSERT_TRUE(scratch.Make("start"));
     char* old = getcwd(nullptr, 0);
-    std::string library = std::string(dir) + "/vis_marlix.so";
-    KS_SetStartPath(library.c_str());
-    EXPECT_STREQ(dir, ksStartPath.directory);
+    KS_SetStartPath(scratch.File("vis_marlix.so").c_str());
+    EXPECT_STREQ(scratch.path.c_str(), ksStartPath.directory);
     EXPECT_STREQ(old, ksStartPath.userDirectory);
     KS_ChangeToStartPath();
     char* now = getcwd(nullptr, 0);
-    EXPECT_STREQ(dir, now);
+    EXPECT_STREQ(scratch.path.c_str(), now);
     EXPECT_EQ(0, chdir(old));
-    rmdir(dir);
     free(now);
     free(old);
 }

@@ -1,6 +1,7 @@
 // The in-memory file layer and packed library files: reads, seeks, the name scrambling, the
 // writer and reader agreeing, entry lookup, the handler table and damaged libraries.
 #include <gtest/gtest.h>
+#include "test_common.h"
 #include <kestra.h>
 #include <marlix_platform.h>
 
@@ -18,9 +19,8 @@ protected:
     void SetUp() override {
         GTEST_FLAG_SET(death_test_style, "threadsafe");
         MarlixSetHeadless(1);
-        char pattern[] = "/tmp/marlix-files-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        directory = pattern;
+        ASSERT_TRUE(scratch.Make("files"));
+        directory = scratch.path;
         KS_MemoryInit();
         KS_ClearLibraryHandlers();
         KS_RegisterLibraryHandlers();
@@ -30,7 +30,7 @@ protected:
         KS_ZukClose();
         EXPECT_EQ(0, KS_MemoryBlockCount()) << "engine blocks left behind";
         KS_MemoryShutdown();
-        EXPECT_EQ(0, system(("rm -rf '" + directory + "'").c_str()));
+        scratch.Remove();
     }
     std::string Path(const std::string& name) const { return directory + "/" + name; }
     std::string Write(const std::string& name, const Bytes& bytes) const {
@@ -67,6 +67,7 @@ protected:
         return text;
     }
 
+    ScratchFolder scratch;
     std::string directory;
 };
 
@@ -137,16 +138,22 @@ TEST(LibraryNames, ScramblingFollowsTheSeedSequence) {
 }
 
 TEST_F(FilesTest, WriterLayoutAndItsRefusals) {
-    Bytes bytes = Read(Library("two.lib", 77, {{"a.txt", "xyz"}, {"bb", ""}}));
-    ASSERT_EQ(21u + 19 + 3 + 19, bytes.size());
+    Bytes bytes = Read(Library("two.lib", 77, {{"a.txt", "xyz"}, {"bb", "q"}}));
+    ASSERT_EQ(21u + 19 + 3 + 19 + 1, bytes.size());
     EXPECT_EQ(77, bytes[2]);
     EXPECT_EQ(5, bytes[21]);                         // name length
     EXPECT_EQ(3, bytes[21 + 15]);                    // data size
     EXPECT_EQ(0, memcmp(&bytes[21 + 19], "xyz", 3)); // the data right after its record
     EXPECT_EQ(2, bytes[21 + 19 + 3]);                // the next record right after the data
+    // Nothing the reader would refuse: a name it cannot hold, or an empty entry (whose load is the
+    // fatal "Read Failed (lib2buf)"); and no file is left behind.
     for (const KSLibraryEntry& bad : {KSLibraryEntry{"fifteen-chars.x", "d", 1}, KSLibraryEntry{"", "d", 1},
-                                      KSLibraryEntry{"a", "d", -1}})
-        EXPECT_EQ(KSERR_WRITE, KS_WriteLibrary(Path("bad.lib").c_str(), 1, nullptr, &bad, 1));
+                                      KSLibraryEntry{"a", "d", -1}, KSLibraryEntry{"a", "", 0},
+                                      KSLibraryEntry{"a", nullptr, 0}, KSLibraryEntry{"a", nullptr, 1}}) {
+        KSLibraryEntry both[2] = {{"ok", "d", 1}, bad};
+        EXPECT_EQ(KSERR_WRITE, KS_WriteLibrary(Path("bad.lib").c_str(), 1, nullptr, both, 2));
+        EXPECT_TRUE(Read(Path("bad.lib")).empty());
+    }
 }
 
 TEST_F(FilesTest, EntriesAreFoundInAnyCaseAndTheFirstOfTwoEqualNamesWins) {

@@ -4,6 +4,8 @@
 
 #include "host.h"
 #include "hostcontrols.h"
+#include "media.h"
+#include "test_common.h"
 
 #include <d3d8.h>
 #include <marlix_platform.h>
@@ -15,6 +17,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -25,12 +28,17 @@ protected:
         MarlixSetHeadless(1);
         MarlixResetWindows();
         startDir = std::filesystem::current_path();
-        char pattern[] = "/tmp/marlix-host-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_TRUE(scratch.Make("host"));
+        dir = scratch.path;
         std::filesystem::create_directories(dir + "/plugins");
         plugin = dir + "/plugins/vis_marlix.so";
         std::filesystem::copy_file(MARLIX_PLUGIN_FILE, plugin);
+        // Three short tracks: the first without tags, the others tagged.
+        std::filesystem::create_directories(dir + "/music");
+        files = {dir + "/music/01 Opening.wav", dir + "/second.flac", dir + "/third.ogg"};
+        ASSERT_TRUE(MakeAudio(files[0], Sine(220, 0.5, 44100, 1.0)));
+        ASSERT_TRUE(MakeAudio(files[1], Sine(440, 0.5, 44100, 1.0), "-metadata artist=Band -metadata title='Second Song'"));
+        ASSERT_TRUE(MakeAudio(files[2], Sine(880, 0.5, 48000, 1.0), "-metadata title=Third"));
     }
     void TearDown() override
     {
@@ -41,7 +49,7 @@ protected:
         MarlixResetWindows();
         std::error_code ignored;
         std::filesystem::current_path(startDir, ignored);
-        std::filesystem::remove_all(dir, ignored);
+        scratch.Remove();
     }
     HostOptions Options(int frames) const
     {
@@ -49,7 +57,7 @@ protected:
         options.pluginPath = plugin;
         options.headless = true;
         options.frames = frames;
-        options.playlist = {"music/01 Opening.ogg", "Second Song.mp3", "/x/y/Third"};
+        options.playlist = files;
         return options;
     }
     // Loads the plug-in and starts a run by hand, for tests that step frame by frame.
@@ -57,7 +65,7 @@ protected:
     {
         std::string error;
         ASSERT_TRUE(HostLoadPlugin(&loaded, plugin, &error)) << error;
-        ASSERT_TRUE(HostCreatePlayer(&player, Options(0).playlist));
+        ASSERT_TRUE(HostCreatePlayer(&player, HostBuildPlaylist(files)));
         HostAttach(&loaded, &player);
         ASSERT_EQ(loaded.module->init(loaded.module), 0);
         pluginWindow = FindWindowA("Marlix", NULL);
@@ -89,7 +97,9 @@ protected:
         return text;
     }
 
+    ScratchFolder scratch;
     std::string dir, startDir, plugin;
+    std::vector<std::string> files;
     HostPlugin loaded;
     HostPlayer player;
     HWND pluginWindow = NULL;
@@ -122,6 +132,40 @@ TEST_F(HostTest, RunsLeaveTheSeventeenKeysBesideThePlugin)
     HostEndRun(&loaded);
     EXPECT_EQ(MarlixMessageBoxCount(), 0);
     EXPECT_EQ(std::count(player.commands.begin(), player.commands.end(), HOST_CMD_VIS_ENDED), 4);
+}
+
+// Window sizes in the settings file that no window can have: each run of the program works, and a
+// size of 0 or less is written back as the default, so the file is repaired for the next run.
+TEST_F(HostTest, UnusableWindowSizesInTheSettingsStillRun)
+{
+    struct Case {
+        const char* lines;
+        int width, height;  // what the file holds after the run
+    };
+    const Case cases[] = {
+        {"Screen_width=0\n", 288, 256},
+        {"Screen_height=-5\n", 288, 256},
+        {"Screen_width=-1\nScreen_height=0\n", 288, 256},
+        {"Screen_height=1\n", 288, 1},
+        {"Screen_height=20\n", 288, 20},
+        {"Screen_height=31\n", 288, 31},
+        {"Screen_width=100000\nScreen_height=100000\n", 100000, 100000},
+    };
+    const std::string ini = dir + "/plugins/marlix.ini";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        std::ofstream(ini, std::ios::binary) << "[Marlix Winamp Visualizer]\n" << c.lines;
+        // As a process of its own: a fatal box ends the program, and must not end this test.
+        std::string log = dir + "/run.log";
+        std::string command = std::string("'") + MARLIX_HOST_PROGRAM + "' --headless --frames 3 --plugin '" + plugin +
+                              "' one.wav >'" + log + "' 2>&1";
+        int status = system(command.c_str());
+        std::ifstream in(log);
+        std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+        EXPECT_EQ((int)GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_width", -99, ini.c_str()), c.width);
+        EXPECT_EQ((int)GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_height", -99, ini.c_str()), c.height);
+    }
 }
 
 TEST_F(HostTest, RunsOpenTheDevicePresentAndFollowTheWindowSize)
@@ -224,7 +268,7 @@ TEST_F(HostTest, KeysThePluginDoesNotTakeWorkThePlayer)
         EXPECT_EQ(player.position, s.position) << (char)s.key;
         EXPECT_EQ(player.state, s.state) << (char)s.key;
     }
-    EXPECT_EQ(Text(player.window), "2. Second Song - Winamp");
+    EXPECT_EQ(Text(player.window), "2. Band - Second Song - Winamp");
     ASSERT_EQ(player.keys.size(), 14u);
     EXPECT_EQ(player.keys[13].message, (UINT)WM_KEYUP);
     EXPECT_EQ(player.keys[13].key, (WPARAM)'B');
@@ -232,12 +276,13 @@ TEST_F(HostTest, KeysThePluginDoesNotTakeWorkThePlayer)
     HostEndRun(&loaded);
 }
 
-TEST_F(HostTest, AnswersThePluginsRequestsAndPlaysTheTestSignal)
+TEST_F(HostTest, AnswersThePluginsRequestsFromTheRealPlaylist)
 {
     StartRun();
     HWND w = player.window;
     EXPECT_EQ(Text(w), "1. 01 Opening - Winamp");
     EXPECT_EQ(SendMessageA(w, WM_USER, 0, HOST_REQ_LENGTH), 3);
+    EXPECT_STREQ((const char*)SendMessageA(w, WM_USER, 1, HOST_REQ_TITLE), "Band - Second Song");
     EXPECT_STREQ((const char*)SendMessageA(w, WM_USER, 2, HOST_REQ_TITLE), "Third");
     EXPECT_EQ(SendMessageA(w, WM_USER, 3, HOST_REQ_TITLE), 0);
     EXPECT_EQ(SendMessageA(w, WM_USER, (WPARAM)-1, HOST_REQ_TITLE), 0);
@@ -246,58 +291,98 @@ TEST_F(HostTest, AnswersThePluginsRequestsAndPlaysTheTestSignal)
     EXPECT_EQ(SendMessageA(w, WM_USER, 0, HOST_REQ_POSITION), 2);
     EXPECT_EQ(Text(w), "3. Third - Winamp");
 
-    // Playing: the test signal's spectrum, the same in both channels, with music in bins 4 to 67.
+    // Playing the third entry: its 880 Hz at 48 kHz is bin 21 (41.7 Hz a bin), in both channels,
+    // and the module tells its format.
+    HostAdvance(&player, 0.5);
     ASSERT_TRUE(HostFrame(&loaded, &player));
-    unsigned char expected[576];
-    HostSpectrum(player.position, player.trackTime, expected);
-    EXPECT_EQ(memcmp(loaded.module->spectrumData[0], expected, 576), 0);
-    EXPECT_EQ(memcmp(loaded.module->spectrumData[1], expected, 576), 0);
-    int sum = 0;
-    for (int bin = 4; bin < 68; bin++)
-        sum += expected[bin];
-    EXPECT_GT(sum, 64 * 4);
-    // Stopped: silence.
+    EXPECT_EQ(loaded.module->sampleRate, 48000);
+    EXPECT_EQ(loaded.module->channels, 2);
+    for (int channel = 0; channel < 2; channel++) {
+        const unsigned char* bins = loaded.module->spectrumData[channel];
+        EXPECT_EQ(std::max_element(bins, bins + 576) - bins, 21) << channel;
+        EXPECT_EQ(bins[21], 255) << channel;
+    }
+    // Stop (40047), then play (40045) starts the selected entry again from its start.
     SendMessageA(w, WM_COMMAND, HOST_CMD_STOP, 0);
     ASSERT_TRUE(HostFrame(&loaded, &player));
     unsigned char silence[576] = {0};
     EXPECT_EQ(memcmp(loaded.module->spectrumData[0], silence, 576), 0);
+    EXPECT_EQ(memcmp(loaded.module->waveformData[1], silence, 576), 0);
     SendMessageA(w, WM_COMMAND, HOST_CMD_PLAY, 0);
     EXPECT_EQ(player.state, HOST_PLAYING);
+    EXPECT_EQ(player.position, 2);
+    EXPECT_EQ(player.trackTime, 0.0);
     HostEndRun(&loaded);
 }
 
-TEST(HostSignal, SpectrumIsDeterministicAndFollowsTheBeat)
+TEST_F(HostTest, SeekVolumeAndTheEndOfTheList)
 {
-    unsigned char a[576], b[576], c[576];
-    HostSpectrum(0, 2.5, a);
-    HostSpectrum(0, 2.5, b);
-    EXPECT_EQ(memcmp(a, b, 576), 0);
-    HostSpectrum(1, 2.5, c);  // another entry, another track
-    EXPECT_NE(memcmp(a, c, 576), 0);
-    // The kick (55 Hz, bins 2 and 3) is loud just after a beat (every 0.6 s) and gone before the next.
-    HostSpectrum(0, 6.0 + 0.03, b);
-    HostSpectrum(0, 6.0 + 0.55, c);
-    EXPECT_GT(b[2] + b[3], c[2] + c[3] + 100);
+    StartRun();
+    HWND w = player.window;
+    auto press = [&](WPARAM key) { SendMessageA(w, WM_KEYDOWN, key, 0); };
+    press(VK_RIGHT);  // past the end of a one-second track: held at its end
+    EXPECT_DOUBLE_EQ(player.trackTime, 1.0);
+    press(VK_LEFT);
+    EXPECT_DOUBLE_EQ(player.trackTime, 0.0);
+    float start = player.volume;
+    press(VK_DOWN);
+    EXPECT_LT(player.volume, start);
+    for (int i = 0; i < 30; i++)
+        press(VK_UP);
+    EXPECT_EQ(player.volume, 1.0f);
+    for (int i = 0; i < 30; i++)
+        press(VK_DOWN);
+    EXPECT_EQ(player.volume, 0.0f);
+
+    // Sixty frames a second: each track ends after exactly its 60 frames and the next one plays;
+    // after the last, the player stops, or with repeat starts over.
+    int frames = 0;
+    while (!player.finished && frames < 1000) {
+        HostAdvance(&player, 1.0 / 60.0);
+        frames++;
+    }
+    EXPECT_EQ(frames, 180);
+    EXPECT_EQ(player.state, HOST_STOPPED);
+    player.repeat = true;
+    HostPlay(&player);
+    EXPECT_EQ(player.position, 2);
+    for (int i = 0; i < 60; i++)
+        HostAdvance(&player, 1.0 / 60.0);
+    EXPECT_EQ(player.position, 0);
+    EXPECT_EQ(player.state, HOST_PLAYING);
+    HostEndRun(&loaded);
 }
 
 TEST(HostArgs, ParsesOptionsAndRejectsBadOnes)
 {
     const char* argv[] = {"marlix", "--plugin", "/p/vis.so", "--headless", "--frames", "12", "--out", "frames",
-                          "a/b/Song One.ogg", "--", "--odd.wav"};
+                          "--shuffle", "--repeat", "--size", "800x600", "a/b/Song One.ogg", "--", "--odd.wav"};
     HostOptions options;
     std::string error;
-    ASSERT_TRUE(HostParseArgs(11, (char**)argv, &options, &error)) << error;
+    ASSERT_TRUE(HostParseArgs(15, (char**)argv, &options, &error)) << error;
     EXPECT_EQ(options.pluginPath, "/p/vis.so");
     EXPECT_TRUE(options.headless);
     EXPECT_EQ(options.frames, 12);
-    EXPECT_EQ(options.outDir, "frames");
+    EXPECT_EQ(options.out, "frames");
+    EXPECT_TRUE(options.shuffle);
+    EXPECT_TRUE(options.repeat);
+    EXPECT_EQ(options.width, 800);
+    EXPECT_EQ(options.height, 600);
     EXPECT_EQ(options.playlist, (std::vector<std::string>{"a/b/Song One.ogg", "--odd.wav"}));
-    EXPECT_EQ(HostTitleFromFileName("a/b/Song One.ogg"), "Song One");
-    EXPECT_EQ(HostTitleFromFileName("C:\\m\\x.y.mp3"), "x.y");
-    EXPECT_EQ(HostTitleFromFileName(".hidden"), ".hidden");
+    const char* capture[] = {"marlix", "--capture", "--device", "sink.monitor"};
+    HostOptions c;
+    ASSERT_TRUE(HostParseArgs(4, (char**)capture, &c, &error)) << error;
+    EXPECT_TRUE(c.capture);
+    EXPECT_EQ(c.device, "sink.monitor");
+    const char* video[] = {"marlix", "--out", "x.MP4"};  // a video file needs no --headless
+    HostOptions v;
+    EXPECT_TRUE(HostParseArgs(3, (char**)video, &v, &error)) << error;
     const std::vector<std::vector<const char*>> bad = {
         {"marlix", "--frames"}, {"marlix", "--frames", "0"}, {"marlix", "--frames", "7x"},
-        {"marlix", "--frames", "99999999999"}, {"marlix", "--bogus"}, {"marlix", "--out", "dir"}};
+        {"marlix", "--frames", "99999999999"}, {"marlix", "--bogus"}, {"marlix", "--out", "dir"},
+        {"marlix", "--size", "640"}, {"marlix", "--size", "641x480"}, {"marlix", "--size", "8x8"},
+        {"marlix", "--size", "640x480x"}, {"marlix", "--size", "99999x480"},
+        {"marlix", "--capture", "--out", "a.webm"}, {"marlix", "--capture", "a.wav"}, {"marlix", "--device", "x"}};
     for (const auto& args : bad) {
         HostOptions o;
         std::string e;
@@ -312,7 +397,12 @@ TEST_F(HostTest, MissingOrForeignPluginAndEndlessHeadlessRunsFail)
     EXPECT_EQ(HostRun(options), 1);
     options.pluginPath = MARLIX_HOST_PROGRAM;
     EXPECT_EQ(HostRun(options), 1);
-    EXPECT_EQ(HostRun(Options(0)), 2);  // headless with no frame count would never end
+    options = Options(0);
+    options.playlist.clear();
+    EXPECT_EQ(HostRun(options), 2);  // headless with nothing to play and no frame count would never end
+    options = Options(0);
+    options.repeat = true;
+    EXPECT_EQ(HostRun(options), 2);  // nor would a repeated playlist
 
     // The message tells a wrong path from a file that is no plug-in.
     HostPlugin plugin;

@@ -32,9 +32,8 @@ void PluginTest::SetUp()
     MarlixResetWindows();
     MarlixMessageBoxSetAnswer(IDOK);
     startDir = std::filesystem::current_path();  // a run changes into the plug-in's folder
-    char pattern[] = "/tmp/marlix-plugin-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ASSERT_TRUE(scratch.Make("plugin"));
+    dir = scratch.path;
     std::filesystem::copy_file(MARLIX_PLUGIN_FILE, dir + "/vis_marlix.so");
     library = LoadLibraryA((dir + "/vis_marlix.so").c_str());
     ASSERT_NE(library, nullptr);
@@ -69,7 +68,7 @@ void PluginTest::TearDown()
         FreeLibrary(library);
     std::error_code ignored;
     std::filesystem::current_path(startDir, ignored);
-    std::filesystem::remove_all(dir, ignored);
+    scratch.Remove();
 }
 
 void PluginTest::WriteIni(const std::string& text) const

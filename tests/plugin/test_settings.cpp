@@ -126,4 +126,21 @@ TEST_F(Settings, MissingGeometryKeepsTheLastWindowOfTheProcess)
     EXPECT_EQ(visSettings.Screen_x, 10);
     EXPECT_EQ(visSettings.Screen_height, 200);
     EXPECT_EQ(visSettings.SceneTime, 1200);  // the other keys go back to their built-in values
+
+    // A size of 0 or less is no size: it counts as missing, and the next save writes the kept one.
+    const char* unusable[] = {"Screen_width=0\nScreen_height=-5\n", "Screen_width=-300\nScreen_height=0\n"};
+    for (const char* lines : unusable) {
+        WriteIni(std::string("[Marlix Winamp Visualizer]\n") + lines);
+        VisLoadSettings(&visModule);
+        EXPECT_EQ(visSettings.Screen_width, 288) << lines;
+        EXPECT_EQ(visSettings.Screen_height, 200) << lines;
+        VisSaveSettings(&visModule);
+        EXPECT_EQ(GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_width", 0, IniPath().c_str()), 288u);
+        EXPECT_EQ(GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_height", 0, IniPath().c_str()), 200u);
+    }
+    // Any positive size is taken as it is: the window keeps it within what a window can be.
+    WriteIni("[Marlix Winamp Visualizer]\nScreen_width=1\nScreen_height=100000\n");
+    VisLoadSettings(&visModule);
+    EXPECT_EQ(visSettings.Screen_width, 1);
+    EXPECT_EQ(visSettings.Screen_height, 100000);
 }

@@ -97,7 +97,7 @@ protected:
         KS_FreeMaterials();
         ksTextures = savedTextures_;
         ksTextureCount = savedTextureCount_;
-        ksSceneHooks.renderEntity = nullptr;
+        KS_ResetProcedures();
         SceneTest::TearDown();
     }
     KSTexture texture_[2];
@@ -176,8 +176,10 @@ TEST_F(SpriteTest, OverlayMaterialMakesMaterialSpriteAndEntity)
     EXPECT_EQ(KS_MakeOverlayMaterial(&set, -1), nullptr);
 }
 
-KSEntity* drawn = nullptr;
-void RecordDraw(KSEntity* e) { drawn = e; }
+// Stands in for the polygon slot of the procedure table: which faces were handed to it.
+void* drawnFaces = nullptr;
+int32_t drawnCount = 0;
+void RecordDraw(void* faces, void*, void*, int32_t count) { drawnFaces = faces; drawnCount = count; }
 
 TEST_F(SpriteTest, DrawSpritePlacesTheQuadOnTheScreenRectangle)
 {
@@ -185,10 +187,11 @@ TEST_F(SpriteTest, DrawSpritePlacesTheQuadOnTheScreenRectangle)
     ASSERT_NE(o, nullptr);
     objects_.push_back(o);
     KSEntity* e = MakeEntity(o, "overlay");
-    ksSceneHooks.renderEntity = RecordDraw;
-    drawn = nullptr;
+    ksProcTable.RenderPolygons = RecordDraw;
+    drawnFaces = nullptr;
     KS_DrawSprite(e, 0, 0, 320, 200, 11.0f);
-    EXPECT_EQ(drawn, e);
+    EXPECT_EQ(drawnFaces, (void*)o->segments[0].faces);
+    EXPECT_EQ(drawnCount, 2);
     const KSSegment& s = o->segments[0];
     EXPECT_TRUE(s.flags & KS_SEG_VISIBLE);
     const KSWorkVertex* w = s.work;

@@ -185,46 +185,115 @@ TEST_F(TextureTest, TgaRejectsColourMapsAndSizesItCannotRead) {
         EXPECT_EQ(nullptr, KS_LoadTGA(Write("bad.tga", file).c_str(), &w, &h));
 }
 
-TEST_F(TextureTest, IffPlanesAndChunkyRowsBecomeIndices) {
-    Image image = MakeImage(12, 3, 1);
-    for (size_t i = 0; i < image.pixels.size(); i++) image.pixels[i] = (uint8_t)((i * 7) % 32);
-    for (int i = 0; i < 48; i++) image.palette[i] = (uint8_t)(i * 5);
-    for (bool compress : {false, true}) {
-        KSFile* file = KS_OpenFile(Write("p.lbm", WriteIFF(image, true, 5, compress)).c_str());
+namespace {
+
+// The IFF pictures of tests/data/iff: ILBMs written by netpbm's ppmtoilbm from the .ppm beside
+// them, and PBMs laid out by hand from the IFF standard (see tests/data/README.md).
+Bytes IffFixture(const std::string& name) {
+    FILE* f = fopen((std::string(MARLIX_TEST_DATA) + "/iff/" + name).c_str(), "rb");
+    Bytes out;
+    if (!f) return out;
+    for (int c; (c = fgetc(f)) != EOF;) out.push_back((uint8_t)c);
+    fclose(f);
+    return out;
+}
+
+// A plain (P3) PPM as R, G, B bytes.
+Bytes ReadPlainPPM(const std::string& name, int* width, int* height) {
+    FILE* f = fopen((std::string(MARLIX_TEST_DATA) + "/iff/" + name).c_str(), "r");
+    Bytes out;
+    int maxval = 0;
+    if (!f || fscanf(f, "P3 %d %d %d", width, height, &maxval) != 3) {
+        if (f) fclose(f);
+        return out;
+    }
+    for (int v; fscanf(f, "%d", &v) == 1;) out.push_back((uint8_t)v);
+    fclose(f);
+    return out;
+}
+
+size_t Find(const Bytes& b, const char* id) {
+    for (size_t i = 0; i + 4 <= b.size(); i++)
+        if (memcmp(&b[i], id, 4) == 0) return i;
+    return b.size();
+}
+
+}  // namespace
+
+TEST_F(TextureTest, IlbmFilesOfAnotherWriterShowTheirPicture) {
+    const struct {
+        const char* file;
+        const char* picture;
+        int planes, bytesPerRow;  // word-aligned plane rows, and the mask plane where there is one
+    } cases[] = {
+        {"two8x3-raw.lbm", "two8x3.ppm", 1, 2},
+        {"two8x3-rle.lbm", "two8x3.ppm", 1, 2},
+        {"twenty13x5-raw.lbm", "twenty13x5.ppm", 5, 10},
+        {"twenty13x5-rle.lbm", "twenty13x5.ppm", 5, 10},
+        {"twenty13x5-mask-raw.lbm", "twenty13x5.ppm", 5, 12},
+        {"twenty13x5-mask-rle.lbm", "twenty13x5.ppm", 5, 12},
+        {"checker16.lbm", "checker16.ppm", 1, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        int width = 0, height = 0;
+        Bytes rgb = ReadPlainPPM(c.picture, &width, &height);
+        ASSERT_EQ(rgb.size(), (size_t)width * height * 3);
+        KSFile* file = KS_OpenFile(Write("p.lbm", IffFixture(c.file)).c_str());
+        ASSERT_NE(nullptr, file);
         KSIFFHeader header;
         uint8_t palette[768];
         memset(palette, 0xEE, sizeof(palette));
         IDirect3DSurface8* surface = KS_DecodeIFF(file, &header, palette);
         KS_CloseFile(file);
         ASSERT_NE(nullptr, surface);
-        EXPECT_EQ(10, header.bytesPerRow);  // 5 planes of 2 bytes
-        EXPECT_EQ(image.pixels, SurfaceIndices(surface)) << compress;
-        EXPECT_EQ(47 * 5 >> 2, palette[47]);
-        EXPECT_EQ(0, palette[48]);  // beyond the colour map
+        EXPECT_EQ(width, header.width);
+        EXPECT_EQ(height, header.height);
+        EXPECT_EQ(c.planes, header.planes);
+        EXPECT_EQ(c.bytesPerRow, header.bytesPerRow);
+        // Every texel's palette entry is its colour in the source picture (components kept as
+        // multiples of 4, so the six bits are exact).
+        Bytes indices = SurfaceIndices(surface);
+        KS_ReleaseSurface(surface);
+        int wrong = 0;
+        for (size_t i = 0; i < indices.size(); i++)
+            for (int k = 0; k < 3; k++) wrong += palette[indices[i] * 3 + k] != rgb[i * 3 + k] >> 2;
+        EXPECT_EQ(0, wrong);
+    }
+}
+
+TEST_F(TextureTest, PbmRowsArePaddedToAnEvenLength) {
+    const Bytes want = {1, 2, 3, 4, 5, 9, 9, 9, 9, 200, 0, 17, 255, 17, 0};
+    for (const char* name : {"pbm5x3-raw.lbm", "pbm5x3-rle.lbm"}) {
+        KSFile* file = KS_OpenFile(Write("c.lbm", IffFixture(name)).c_str());
+        KSIFFHeader header;
+        uint8_t palette[768];
+        IDirect3DSurface8* surface = KS_DecodeIFF(file, &header, palette);
+        KS_CloseFile(file);
+        ASSERT_NE(nullptr, surface) << name;
+        EXPECT_EQ(6, header.bytesPerRow) << name;
+        EXPECT_STREQ("PBM ", header.formType);
+        EXPECT_EQ(want, SurfaceIndices(surface)) << name;
+        EXPECT_EQ((255 - 200) >> 2, palette[200 * 3 + 1]) << name;
         KS_ReleaseSurface(surface);
     }
-    image.pixels[5] = 200;
-    IDirect3DSurface8* chunky = KS_LoadLBM(Write("c.iff", WriteIFF(image, false, 8, true)).c_str(), nullptr);
-    ASSERT_NE(nullptr, chunky);
-    EXPECT_EQ(image.pixels, SurfaceIndices(chunky));
-    KS_ReleaseSurface(chunky);
 }
 
 TEST_F(TextureTest, IffRejectsBadGroupsRowsAndMissingBodies) {
-    Bytes good = WriteIFF(Indexed(8, 2), true, 4, true);
-    size_t body = good.size() - 8 - 2 * 5;  // the BODY chunk: two rows of a packet and 4 bytes
-    ASSERT_EQ(0, memcmp(&good[body], "BODY", 4));
+    Bytes good = IffFixture("two8x3-rle.lbm"), raw = IffFixture("two8x3-raw.lbm");
+    size_t body = Find(good, "BODY");
+    ASSERT_LT(body, good.size());
     Bytes group = good, overshoot = Cut(good, body + 8);
     memcpy(&group[0], "JUNK", 4);
-    for (int b : {257 - 6, 7}) overshoot.push_back((uint8_t)b);  // a repeat past the 4-byte row
-    Bytes raw = WriteIFF(Indexed(8, 2), true, 4, false);
-    for (const Bytes& file : {group, Cut(good, body), overshoot, Cut(raw, raw.size() - 2)})
+    for (int b : {257 - 6, 7}) overshoot.push_back((uint8_t)b);  // a repeat past the 2-byte row
+    for (const Bytes& file : {group, Cut(good, body), overshoot, Cut(raw, raw.size() - 1)})
         EXPECT_EQ(nullptr, KS_LoadLBM(Write("bad.lbm", file).c_str(), nullptr));
     // LIST and CAT groups are read; compressed data cut short and a PBM row narrower than its
-    // planes decode without stepping out of the rows.
-    Bytes list = good;
+    // planes (4 planes of 2 bytes in a 6-byte row) decode without stepping out of the rows.
+    Bytes list = good, narrow = IffFixture("pbm5x3-raw.lbm");
     memcpy(&list[0], "CAT ", 4);
-    Bytes narrow = WriteIFF(MakeImage(1, 2, 1), false, 4, false);
+    ASSERT_EQ(0, memcmp(&narrow[12], "BMHD", 4));
+    narrow[28] = 4;
     for (const Bytes& file : {list, Cut(good, body + 10), narrow}) {
         IDirect3DSurface8* surface = KS_LoadLBM(Write("ok.lbm", file).c_str(), nullptr);
         EXPECT_NE(nullptr, surface);

@@ -143,7 +143,13 @@ TEST_F(TextureTest, LoadingByNameUsesTheDirectoryAndReadsAFileOnce) {
 TEST_F(TextureTest, EveryLoaderKindMakesATextureAndIsLogged) {
     Image picture = Checker(16, 16), colour = MakeImage(16, 16, 4);
     Write("p.pcx", WritePCX(picture));
-    Write("l.lbm", WriteIFF(picture, true, 2, true));
+    // An ILBM of the same checker, written by netpbm (tests/data/iff).
+    FILE* lbm = fopen(MARLIX_TEST_DATA "/iff/checker16.lbm", "rb");
+    ASSERT_NE(nullptr, lbm);
+    Bytes ilbm(256);
+    ilbm.resize(fread(ilbm.data(), 1, ilbm.size(), lbm));
+    fclose(lbm);
+    Write("l.lbm", ilbm);
     Write("b.bmp", WriteBMP(picture, 8));
     Write("t.tga", WriteTGA(colour, 32, true, false));
     Write("j.jpg", WriteJPEG(colour, 3));
@@ -231,9 +237,9 @@ TEST_F(TextureTest, BindingClampsTheStageToTheDevice) {
     KSGFX_SelectTexture(handle);
     EXPECT_EQ(texture, BoundOn(1));
     EXPECT_EQ(41, ksTextures[handle].lastUsed);
-    ksTextureMethodPasses = [] { return (int32_t)2; };  // several passes bind on stage 0
+    ksDraw.passes = 2;  // a method drawn in several passes binds on stage 0
     KSGFX_SelectTexture(handle);
-    ksTextureMethodPasses = nullptr;
+    ksDraw.passes = 1;
     EXPECT_EQ(texture, BoundOn(0));
     StartEngine(MARLIX_PROFILE_SINGLE_TEXTURE);
     KS_SetTextureStage(1);
@@ -257,16 +263,10 @@ TEST_F(TextureTest, RenderTexturesAreReleasedAndRestoredAroundAReset) {
     EXPECT_EQ((DWORD)D3DUSAGE_RENDERTARGET, desc.Usage);
     EXPECT_EQ(D3DPOOL_DEFAULT, desc.Pool);
 
-    static int calls;
-    calls = 0;
-    ksReleaseShadersHook = [] { calls += 1; };
-    ksRestoreShadersHook = [] { calls += 10; };
-    ksHooks.releaseManagedTextures();
+    KS_ReleaseRenderTextures();
     EXPECT_EQ(KSERR_TEXTURE_NOT_FOUND, KS_FindTexture("mirror"));
     EXPECT_EQ(nullptr, record.depthSurface);
-    ksHooks.restoreManagedTextures();
-    ksReleaseShadersHook = ksRestoreShadersHook = nullptr;
-    EXPECT_EQ(11, calls);
+    KS_RestoreRenderTextures();
     EXPECT_EQ(handle, KS_FindTexture("MIRROR"));  // the lowest free entry again
     EXPECT_NE(nullptr, ksTextures[handle].texture);
     EXPECT_EQ(1, ksTextures[handle].stage);

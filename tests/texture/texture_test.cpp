@@ -1,7 +1,6 @@
 // Shared set-up of the texture tests and the image writers.
 #include "texture_test.h"
 
-#include <png.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,9 +18,8 @@ static void TestChooseDevice(int* adapter, int* adapterCopy, int* deviceType) {
 
 void TextureTest::SetUp() {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // the device runs threads
-    char pattern[] = "/tmp/marlix-texture-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    directory = pattern;
+    ASSERT_TRUE(scratch.Make("texture"));
+    directory = scratch.path;
     StartEngine(MARLIX_PROFILE_DEFAULT);
 }
 
@@ -73,7 +71,7 @@ void TextureTest::StopEngine() {
 
 void TextureTest::TearDown() {
     StopEngine();
-    EXPECT_EQ(0, system(("rm -rf '" + directory + "'").c_str()));
+    scratch.Remove();
 }
 
 std::string TextureTest::Write(const std::string& name, const Bytes& bytes) const {
@@ -102,10 +100,6 @@ void Put16(Bytes& b, size_t at, uint32_t v) {
 
 void Put32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
-}
-
-static void PutBE32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (24 - 8 * i));
 }
 
 static void Append(Bytes& b, const void* data, size_t n) {
@@ -196,49 +190,6 @@ Bytes WriteTGA(const Image& image, int depth, bool rle, bool topDown) {
         }
     }
     return out;
-}
-
-static Bytes Chunk(const char* id, const Bytes& data) {
-    Bytes out(8, 0);
-    memcpy(&out[0], id, 4);
-    PutBE32(out, 4, (uint32_t)data.size());
-    Append(out, data.data(), data.size());
-    if (out.size() & 1) out.push_back(0);
-    return out;
-}
-
-// Compression writes literal packets only; repeats are written by hand in tests.
-Bytes WriteIFF(const Image& image, bool ilbm, int planes, bool compress) {
-    Bytes bmhd(20, 0);
-    bmhd[0] = (uint8_t)(image.width >> 8);
-    bmhd[1] = (uint8_t)image.width;
-    bmhd[2] = (uint8_t)(image.height >> 8);
-    bmhd[3] = (uint8_t)image.height;
-    bmhd[8] = (uint8_t)planes;
-    bmhd[10] = compress ? 1 : 0;
-    Bytes body;
-    int planeBytes = (image.width + 7) / 8;
-    for (int y = 0; y < image.height; y++) {
-        const uint8_t* in = &image.pixels[(size_t)y * image.width];
-        Bytes row(in, in + image.width);
-        if (ilbm) {
-            row.assign((size_t)planes * planeBytes, 0);
-            for (int j = 0; j < planes; j++)
-                for (int x = 0; x < image.width; x++)
-                    if (in[x] & (1 << j)) row[(size_t)j * planeBytes + x / 8] |= (uint8_t)(0x80 >> (x & 7));
-        }
-        for (size_t x = 0; x < row.size(); x += 128) {
-            size_t n = row.size() - x > 128 ? 128 : row.size() - x;
-            if (compress) body.push_back((uint8_t)(n - 1));
-            Append(body, &row[x], n);
-        }
-    }
-    Bytes form(4);
-    memcpy(&form[0], ilbm ? "ILBM" : "PBM ", 4);
-    for (const Bytes& c : {Chunk("BMHD", bmhd), Chunk("CMAP", Bytes(image.palette.begin(), image.palette.begin() + 48)),
-                           Chunk("BODY", body)})
-        Append(form, c.data(), c.size());
-    return Chunk("FORM", form);
 }
 
 Bytes WriteDDS(int width, int height, int levels, const char* fourCC, uint32_t argb) {
@@ -333,32 +284,3 @@ std::vector<uint32_t> TextureTexels(IDirect3DTexture8* texture, int level, D3DFO
     return out;
 }
 
-bool SavePNG(const std::string& path, const uint32_t* pixels, int width, int height) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    Bytes row((size_t)width * 3);
-    for (int y = 0; y < height; y++) {
-        for (int x = 0; x < width; x++) {
-            uint32_t p = pixels[(size_t)y * width + x];
-            row[x * 3] = (uint8_t)(p >> 16);
-            row[x * 3 + 1] = (uint8_t)(p >> 8);
-            row[x * 3 + 2] = (uint8_t)p;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    return true;
-}

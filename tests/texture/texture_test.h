@@ -4,6 +4,7 @@
 #define TEXTURE_TEST_H
 
 #include <gtest/gtest.h>
+#include "test_common.h"
 #include <kestra.h>
 #include <marlix_platform.h>
 
@@ -24,6 +25,7 @@ protected:
     std::string Path(const std::string& name) const { return directory + "/" + name; }
     std::string Write(const std::string& name, const Bytes& bytes) const;
 
+    ScratchFolder scratch;
     std::string directory;
     int baselineBlocks = 0, baselineObjects = 0;
     bool running = false;
@@ -42,7 +44,6 @@ Image MakeImage(int width, int height, int channels);
 Bytes WritePCX(const Image& indices, int xmin = 0, int bytesPerLine = 0, uint8_t padding = 0);
 Bytes WriteBMP(const Image& image, int bits);               // 1, 4, 8 from indices; 24 from RGBA
 Bytes WriteTGA(const Image& rgba, int depth, bool rle, bool topDown);
-Bytes WriteIFF(const Image& indices, bool ilbm, int planes, bool compress);
 Bytes WriteDDS(int width, int height, int levels, const char* fourCC, uint32_t argb);
 Bytes WriteJPEG(const Image& rgba, int components);
 void Put16(Bytes& b, size_t at, uint32_t v);
@@ -56,6 +57,5 @@ uint8_t* TrackedCopy(const Image& rgba);
 // Texels of a texture level as 32-bit values (formats of 1 to 4 bytes).
 std::vector<uint32_t> TextureTexels(IDirect3DTexture8* texture, int level, D3DFORMAT* format = nullptr);
 
-bool SavePNG(const std::string& path, const uint32_t* pixels, int width, int height);
 
 #endif

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct Seen {
 
 std::vector<Seen> g_seen;
 LRESULT g_createResult = 0;
+POINT g_minTrack = {0, 0};  // a minimum tracking size the procedure asks for; 0: the default
 std::vector<UINT> g_ignore = {WM_GETTEXT, WM_GETTEXTLENGTH, WM_SETCURSOR, WM_NCHITTEST};
 
 std::vector<UINT> Messages(HWND window = nullptr) {
@@ -41,6 +43,10 @@ LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     if (std::find(g_ignore.begin(), g_ignore.end(), message) == g_ignore.end())
         g_seen.push_back({window, message, wParam, lParam});
     if (message == WM_CREATE) return g_createResult;
+    if (message == WM_GETMINMAXINFO && g_minTrack.x > 0) {
+        ((MINMAXINFO*)lParam)->ptMinTrackSize = g_minTrack;
+        return 0;
+    }
     if (message == WM_DESTROY) PostQuitMessage(7);
     if (message == WM_USER) return (LRESULT)wParam * 2;
     return DefWindowProcA(window, message, wParam, lParam);
@@ -53,6 +59,7 @@ protected:
         MarlixResetWindows();
         g_seen.clear();
         g_createResult = 0;
+        g_minTrack = {0, 0};
         instance = (HINSTANCE)(uintptr_t)0x400000;
         WNDCLASSA wc = {};
         wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -104,7 +111,8 @@ TEST_F(Windows, ClassesRegisterOnceAndUnregisterOnlyWithoutWindows) {
 TEST_F(Windows, CreationSendsItsMessagesAndMinusOneFromCreateFails) {
     HWND w = Make(0x300, 0x000C0000);
     ASSERT_TRUE(w);
-    std::vector<UINT> expected = {WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE};
+    // A sizing window is asked for its tracking sizes before anything else; a popup is not.
+    std::vector<UINT> expected = {WM_GETMINMAXINFO, WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE};
     EXPECT_EQ(Messages(w), expected);
     char title[64];
     EXPECT_EQ(GetWindowTextA(w, title, sizeof(title)), 24);
@@ -116,6 +124,46 @@ TEST_F(Windows, CreationSendsItsMessagesAndMinusOneFromCreateFails) {
     expected = {WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY};
     EXPECT_EQ(Messages(), expected);
     EXPECT_EQ(MarlixWindowCount(), 1);
+}
+
+// Sizes no sizing window can have (from a settings file, a program, the user's drag) end at the
+// tracking sizes: 112 by 27 at least, the screen plus its frame at most. Popups take any size.
+TEST_F(Windows, SizingWindowsStayBetweenTheirTrackingSizes) {
+    MarlixSetDesktopSize(1024, 768);
+    auto Size = [](HWND w) {
+        RECT r;
+        GetWindowRect(w, &r);
+        return std::make_pair((int)(r.right - r.left), (int)(r.bottom - r.top));
+    };
+    HWND small = Make(0x300, 0x000C0000, 50, 50, 0, -5);
+    ASSERT_TRUE(small);
+    EXPECT_EQ(Size(small), std::make_pair(112, 27));
+    RECT client;
+    GetClientRect(small, &client);
+    EXPECT_EQ(client.right, 100);  // 112 less two frames of 6
+    EXPECT_EQ(client.bottom, 0);   // caption, frame and edges take 31
+    HWND big = Make(0x300, 0x000C0000, 0, 0, 100000, 100000);
+    EXPECT_EQ(Size(big), std::make_pair(1032, 776));
+    EXPECT_EQ(Size(Make(0, WS_POPUP, 0, 0, 4, 2)), std::make_pair(4, 2));
+    EXPECT_EQ(Size(Make(0, WS_POPUP, 0, 0, 5000, 3000)), std::make_pair(5000, 3000));
+    // An overlapped window without a sizing border is kept in bounds as well.
+    EXPECT_EQ(Size(Make(0, WS_OVERLAPPED | WS_SYSMENU, 0, 0, 10, 10)), std::make_pair(112, 27));
+
+    // Program moves go through DefWindowProc's WM_WINDOWPOSCHANGING.
+    ASSERT_TRUE(MoveWindow(big, 0, 0, 20, 3000, FALSE));
+    EXPECT_EQ(Size(big), std::make_pair(112, 776));
+    // The user's drag stops at the limits too; the size message tells the size it stopped at.
+    ASSERT_TRUE(MarlixPostSize(big, 5000, 100));
+    EXPECT_EQ(Size(big), std::make_pair(1032, 131));
+    Drain();
+    EXPECT_EQ(Last(WM_SIZE)->lParam, MAKELPARAM(1020, 100));
+
+    // The window procedure's own limits win over the defaults.
+    g_minTrack = {300, 200};
+    HWND own = Make(0x300, 0x000C0000, 0, 0, 100, 100);
+    EXPECT_EQ(Size(own), std::make_pair(300, 200));
+    ASSERT_TRUE(SetWindowPos(own, NULL, 0, 0, 250, 400, SWP_NOZORDER | SWP_NOMOVE));
+    EXPECT_EQ(Size(own), std::make_pair(300, 400));
 }
 
 TEST_F(Windows, PlugInWindowedStylesGiveAFramedClientArea) {
