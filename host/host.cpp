@@ -4,6 +4,7 @@
 
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -516,6 +517,11 @@ int HostRun(const HostOptions& options)
         !HostSoundOpen(&player, player.audio.sampleRate, &error))
         fprintf(stderr, "marlix: no sound output (%s): the pictures run on the clock\n", error.c_str());
 
+    // Headless runs are reproducible: the plug-in draws from the C library's generator, which it
+    // seeds from the process clock while it starts, so the host seeds it with a fixed value before
+    // and after the start.
+    if (headless)
+        srand(1);
     int status = 0;
     if (options.configure) {
         plugin.module->config(plugin.module);
@@ -523,6 +529,8 @@ int HostRun(const HostOptions& options)
         fprintf(stderr, "marlix: the plug-in failed to start\n");
         status = 1;
     } else {
+        if (headless)
+            srand(1);
         HostVideo* out = NULL;
         int width = options.width, height = options.height;
         if (video && width == 0) {
