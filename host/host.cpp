@@ -541,8 +541,15 @@ int HostRun(const HostOptions& options)
             fprintf(stderr, "marlix: cannot write %s: %s\n", options.out.c_str(), error.c_str());
             status = 1;
         }
-        if (width > 0)
-            HostResizeWindow(FindWindowA(NULL, plugin.module->description), width, height);
+        if (width > 0) {
+            HWND window = FindWindowA(NULL, plugin.module->description);
+            // A headless picture starts from the same device state whatever size the window opened
+            // with (its settings keep the last run's size): through another size to the one asked for,
+            // so that the device is reset to it every time.
+            if (headless)
+                HostResizeWindow(window, width + 2, height);
+            HostResizeWindow(window, width, height);
+        }
         HostCapture capture;
         std::string frameDir = headless && !video ? options.out : std::string();
         std::error_code ignored;
