@@ -11,7 +11,7 @@ out=${1:-$root/build-texture-fuzz}
 mkdir -p "$out/obj"
 inc="-I$root/engine -I$root/platform/include"
 for d in "$root"/engine/*/; do inc="$inc -I$d"; done
-flags="-std=c++17 -O1 -g -fsanitize=address,fuzzer-no-link -w $inc $(pkg-config --cflags sdl2)"
+flags="-std=c++17 -O1 -g -fsanitize=address,fuzzer-no-link -w $inc $(pkg-config --cflags sdl2 gtk+-3.0)"
 objs=""
 for src in "$root"/engine/*/*.cpp "$root"/platform/win32/*.cpp "$root"/platform/d3d8/*.cpp "$root"/platform/display/*.cpp; do
   obj="$out/obj/$(echo "$src" | sed "s|$root/||; s|/|_|g").o"
@@ -22,5 +22,5 @@ for src in "$root"/engine/*/*.cpp "$root"/platform/win32/*.cpp "$root"/platform/
   objs="$objs $obj"
 done
 clang++ $flags -fsanitize=address,fuzzer "$root/tests/texture/fuzz/fuzz_loaders.cpp" $objs \
-  -o "$out/fuzz_loaders" -ljpeg -lpng $(pkg-config --libs sdl2) -lpthread -ldl
+  -o "$out/fuzz_loaders" -ljpeg -lpng $(pkg-config --libs sdl2 gtk+-3.0) -lpthread -ldl
 echo "$out/fuzz_loaders"
