@@ -31,6 +31,21 @@ static void UpdateTitle(HostPlayer* player)
     SetWindowTextA(player->window, title.c_str());
 }
 
+// What the sound output's callback reads changes under its lock.
+static void SetState(HostPlayer* player, HostPlayState state)
+{
+    HostSoundLock(player);
+    player->state = state;
+    HostSoundUnlock(player);
+}
+
+static void SetVolume(HostPlayer* player, float volume)
+{
+    HostSoundLock(player);
+    player->volume = std::min(1.0f, std::max(0.0f, volume));
+    HostSoundUnlock(player);
+}
+
 // Puts the time heard at `seconds` of the loaded entry, for the virtual clock and the sound output.
 static void SetTime(HostPlayer* player, double seconds)
 {
@@ -86,7 +101,7 @@ static bool Select(HostPlayer* player, int entry, int step)
             return true;
         }
     }
-    player->state = HOST_STOPPED;
+    SetState(player, HOST_STOPPED);
     player->finished = true;
     SetTime(player, 0.0);
     return false;
@@ -106,17 +121,17 @@ void HostPlay(HostPlayer* player)
     if (EntryCount(player) == 0)
         return;
     if (player->state == HOST_PAUSED) {
-        player->state = HOST_PLAYING;
+        SetState(player, HOST_PLAYING);
         return;
     }
     player->finished = false;
     if (Select(player, player->position, 1))
-        player->state = HOST_PLAYING;
+        SetState(player, HOST_PLAYING);
 }
 
 static void Stop(HostPlayer* player)
 {
-    player->state = HOST_STOPPED;
+    SetState(player, HOST_STOPPED);
     SetTime(player, 0.0);
 }
 
@@ -182,16 +197,16 @@ static void OnKey(HostPlayer* player, WPARAM key)
     case 'X': HostPlay(player); break;
     case 'C':
         if (player->state == HOST_PLAYING)
-            player->state = HOST_PAUSED;
+            SetState(player, HOST_PAUSED);
         else if (player->state == HOST_PAUSED)
-            player->state = HOST_PLAYING;
+            SetState(player, HOST_PLAYING);
         break;
     case 'V': Stop(player); break;
     case 'B': Step(player, 1); break;
     case VK_LEFT: HostSeek(player, -seekSeconds); break;
     case VK_RIGHT: HostSeek(player, seekSeconds); break;
-    case VK_UP: player->volume = std::min(1.0f, player->volume + volumeStep); break;
-    case VK_DOWN: player->volume = std::max(0.0f, player->volume - volumeStep); break;
+    case VK_UP: SetVolume(player, player->volume + volumeStep); break;
+    case VK_DOWN: SetVolume(player, player->volume - volumeStep); break;
     default: break;
     }
 }
@@ -393,8 +408,10 @@ static int ListDevices(void)
         fprintf(stderr, "marlix: %s\n", error.c_str());
         return 2;
     }
+    // Monitors carry what an output plays; the others are inputs (microphones, line in).
     for (const HostSourceInfo& source : sources)
-        printf("%s %s\t%s\n", source.name == monitor ? "*" : " ", source.name.c_str(), source.description.c_str());
+        printf("%s %s\t%s%s\n", source.name == monitor ? "*" : " ", source.name.c_str(), source.description.c_str(),
+               source.monitor ? "" : " (input)");
     return 0;
 }
 

@@ -31,11 +31,30 @@ static std::string FileName(const std::string& path)
     return name.empty() ? path : name;
 }
 
+// The window text "N. Title - Winamp" is read back by the plug-in into 2048 bytes, where the
+// suffix must still be found: a title longer than this is cut (never inside a UTF-8 character), and
+// control characters a tag may hold (line breaks, tabs) become spaces.
+static const size_t maxTitle = 1000;
+
+static std::string CleanTitle(std::string title)
+{
+    for (char& c : title)
+        if ((unsigned char)c < 32 || c == 127)
+            c = ' ';
+    if (title.size() > maxTitle) {
+        size_t cut = maxTitle;
+        while (cut > 0 && ((unsigned char)title[cut] & 0xc0) == 0x80)
+            cut--;
+        title.erase(cut);
+    }
+    return title;
+}
+
 std::string HostTitleFromTags(const std::string& artist, const std::string& title, const std::string& path)
 {
     if (!title.empty())
-        return artist.empty() ? title : artist + " - " + title;
-    return FileName(path);
+        return CleanTitle(artist.empty() ? title : artist + " - " + title);
+    return CleanTitle(FileName(path));
 }
 
 // An open file with its audio stream chosen.

@@ -1,10 +1,12 @@
 // Speed of the software Direct3D 8 device at 1600 x 1200 in X8R8G8B8: fill rate of a full-screen
-// textured quad blended SRCALPHA / INVSRCALPHA (point-sampled and bilinear), and lit Gouraud
-// triangles from vertex buffers. Prints figures; never fails on a time.
+// textured quad blended SRCALPHA / INVSRCALPHA (point-sampled and bilinear), the engine's frame
+// (one DrawPrimitiveUP per pre-transformed face, state changes between runs of faces, a sorted
+// translucent pass), and lit Gouraud triangles from vertex buffers. Prints figures with the core
+// count and the span code in use; never fails on a time.
 // "bench_d3d8 --demo FILE.png" instead renders a small lit, textured, blended scene to a PNG.
 #include <d3d8.h>
 #include <marlix_d3d8.h>
-#include <png.h>
+#include "test_common.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -13,7 +15,9 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -42,6 +46,21 @@ double Now() {
 double Cpu() {
   timespec ts;
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+// What every figure was measured on: the processor cores and the span code the device chose.
+const char* Machine() {
+  static char text[64];
+  snprintf(text, sizeof(text), "[%u cores, %s]", std::thread::hardware_concurrency(),
+           MarlixD3D8GetSpanPath() == MARLIX_SPANS_AVX2 ? "AVX2" : "SSE2 (no AVX2)");
+  return text;
+}
+
+// Processor time of the calling thread only.
+double ThreadCpu() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
   return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
@@ -113,9 +132,106 @@ void FillBench(IDirect3DDevice8* dev, IDirect3DTexture8* tex, bool bilinear) {
   double mpx = (double)frames * kW * kH / (t - start) / 1e6;
   double perCpu = (double)frames * kW * kH / (Cpu() - cpu0) / 1e6;
   printf("fill %s blended SRCALPHA/INVSRCALPHA 1600x1200 X8R8G8B8: %.1f Mpx/s (%.1f quads/s); %.1f Mpx per "
-         "processor-second\n",
-         bilinear ? "bilinear" : "point-sampled", mpx, frames / (t - start), perCpu);
+         "processor-second %s\n",
+         bilinear ? "bilinear" : "point-sampled", mpx, frames / (t - start), perCpu, Machine());
   dev->SetTexture(0, nullptr);
+}
+
+// The engine's frame: 7000 faces, each its own DrawPrimitiveUP of one pre-transformed triangle
+// (diffuse, specular, one texture coordinate set), a texture change every 8 faces, the last
+// quarter translucent, depth-sorted far to near and drawn without depth writes.
+struct EV {
+  float x, y, z, rhw;
+  DWORD diffuse, specular;
+  float u, v;
+};
+const DWORD kEngineFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1;
+
+void EngineFrameBench(IDirect3D8* d3d, int w, int h) {
+  IDirect3DDevice8* dev = MakeDevice(d3d, w, h);
+  if (!dev) return;
+  IDirect3DTexture8* tex[4];
+  for (int i = 0; i < 4; ++i) tex[i] = Checker(dev, 64 << (i & 1), i >= 2);
+  // A 70 x 50 grid of quads over most of the screen, tilted in depth (rhw varies), colours varying.
+  const int cols = 70, rows = 50, faces = cols * rows * 2;
+  std::vector<EV> tris((size_t)faces * 3);
+  auto vert = [&](int gx, int gy) {
+    float fx = (float)gx / cols, fy = (float)gy / rows;
+    float depth = 2.0f + 3.0f * fy;  // camera distance
+    EV e;
+    e.x = (0.08f + 0.84f * fx) * (float)w + 0.37f;
+    e.y = (0.06f + 0.88f * fy) * (float)h + 0.21f;
+    e.z = 1.0f - 1.0f / depth;
+    e.rhw = 1.0f / depth;
+    uint32_t r = 128 + (uint32_t)(127 * fx), g = 128 + (uint32_t)(127 * fy), b = 200;
+    e.diffuse = 0xff000000u | (r << 16) | (g << 8) | b;
+    e.specular = 0xff000000u;
+    e.u = fx * 6.0f;
+    e.v = fy * 4.0f;
+    return e;
+  };
+  int k = 0;
+  for (int gy = 0; gy < rows; ++gy)
+    for (int gx = 0; gx < cols; ++gx) {
+      EV a = vert(gx, gy), b = vert(gx + 1, gy), c = vert(gx, gy + 1), d = vert(gx + 1, gy + 1);
+      EV q[6] = {a, b, c, b, d, c};
+      for (EV& e : q) tris[(size_t)k++] = e;
+    }
+  // The translucent quarter: every fourth face, sorted far to near (smaller rhw first).
+  std::vector<int> opaque, translucent;
+  for (int f = 0; f < faces; ++f) (f % 4 == 3 ? translucent : opaque).push_back(f);
+  std::stable_sort(translucent.begin(), translucent.end(),
+                   [&](int a, int b) { return tris[(size_t)a * 3].rhw < tris[(size_t)b * 3].rhw; });
+  for (int f : translucent)
+    for (int i = 0; i < 3; ++i) tris[(size_t)f * 3 + i].diffuse = (tris[(size_t)f * 3 + i].diffuse & 0xffffff) | 0x90000000u;
+  dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+  dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+  dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+  dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  dev->SetVertexShader(kEngineFvf);
+  int frames = 0;
+  double submit = 0.0, submitCpu = 0.0;
+  double start = Now(), t = start, cpu0 = Cpu();
+  while (t - start < 2.0 || frames < 5) {
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff102030, 1.0f, 0);
+    dev->BeginScene();
+    double s0 = Now(), c0 = ThreadCpu();
+    dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    dev->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    for (size_t i = 0; i < opaque.size(); ++i) {
+      if (i % 8 == 0) dev->SetTexture(0, tex[(i / 8) % 2]);
+      dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &tris[(size_t)opaque[i] * 3], sizeof(EV));
+    }
+    dev->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    for (size_t i = 0; i < translucent.size(); ++i) {
+      if (i % 8 == 0) dev->SetTexture(0, tex[2 + (i / 8) % 2]);
+      dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &tris[(size_t)translucent[i] * 3], sizeof(EV));
+    }
+    submit += Now() - s0;
+    submitCpu += ThreadCpu() - c0;
+    dev->EndScene();
+    dev->Present(nullptr, nullptr, nullptr, nullptr);
+    ++frames;
+    t = Now();
+  }
+  double secs = t - start, cpu = Cpu() - cpu0;
+  printf("engine frame, %d one-triangle DrawPrimitiveUP calls, texture change every 8, a quarter blended, %dx%d: "
+         "%.0f ns per call (%.0f ns of the caller's processor time), %.1f frames/s (%.1f per processor-second) %s\n",
+         faces, w, h, submit / frames / faces * 1e9, submitCpu / frames / faces * 1e9, frames / secs, frames / cpu,
+         Machine());
+  dev->SetTexture(0, nullptr);
+  for (IDirect3DTexture8* x : tex) x->Release();
+  dev->Release();
 }
 
 // A sphere of rings x segments vertices as an indexed triangle list.
@@ -246,8 +362,8 @@ void VertexBench(IDirect3DDevice8* dev, bool dense) {
   MarlixD3D8Counters c;
   MarlixD3D8GetCounters(&c);
   double secs = t - start, cpu = Cpu() - cpu0;
-  printf("lit Gouraud triangles from vertex buffers, %s (1 directional light, specular, 1600x1200, depth):\n",
-         dense ? "12 dense spheres of 33,024 vertices" : "64 spheres of 861 vertices, 150 pixels across");
+  printf("lit Gouraud triangles from vertex buffers, %s (1 directional light, specular, 1600x1200, depth) %s:\n",
+         dense ? "12 dense spheres of 33,024 vertices" : "64 spheres of 861 vertices, 150 pixels across", Machine());
   printf("  per processor-second: %.2f million lit vertices, %.2f million triangles\n",
          (double)c.verticesLit / cpu / 1e6, (double)c.primitives / cpu / 1e6);
   printf("  %.2f million lit vertices/s, %.2f million triangles/s submitted, %.2f million drawn/s (%.1f frames/s)\n",
@@ -263,33 +379,11 @@ bool WritePng(const char* path, IDirect3DDevice8* dev, int w, int h) {
   IDirect3DSurface8* bb = nullptr;
   dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &bb);
   D3DLOCKED_RECT lr;
-  if (!bb || FAILED(bb->LockRect(&lr, nullptr, D3DLOCK_READONLY))) return false;
-  FILE* f = fopen(path, "wb");
-  bool ok = false;
-  if (f) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (!setjmp(png_jmpbuf(png))) {
-      png_init_io(png, f);
-      png_set_IHDR(png, info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                   PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-      png_write_info(png, info);
-      std::vector<png_byte> row((size_t)w * 3);
-      for (int y = 0; y < h; ++y) {
-        const uint32_t* src = (const uint32_t*)((const uint8_t*)lr.pBits + (size_t)y * lr.Pitch);
-        for (int x = 0; x < w; ++x) {
-          row[3 * x] = (png_byte)(src[x] >> 16);
-          row[3 * x + 1] = (png_byte)(src[x] >> 8);
-          row[3 * x + 2] = (png_byte)src[x];
-        }
-        png_write_row(png, row.data());
-      }
-      png_write_end(png, nullptr);
-      ok = true;
-    }
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
+  if (!bb || FAILED(bb->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
+    if (bb) bb->Release();
+    return false;
   }
+  bool ok = WriteTestPng(path, (const uint32_t*)lr.pBits, w, h, lr.Pitch);
   bb->UnlockRect();
   bb->Release();
   return ok;
@@ -406,22 +500,30 @@ int Demo(const char* path) {
 int main(int argc, char** argv) {
   if (argc >= 3 && strcmp(argv[1], "--demo") == 0) return Demo(argv[2]);
   if (argc >= 3 && strcmp(argv[1], "--threads") == 0) MarlixD3D8SetThreads(atoi(argv[2]));
-  printf("rasteriser threads: %d\n", MarlixD3D8GetThreads());
+  printf("rasteriser threads: %d %s\n", MarlixD3D8GetThreads(), Machine());
   IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
   IDirect3DDevice8* dev = MakeDevice(d3d, kW, kH);
   if (!dev) {
     printf("no device\n");
     return 1;
   }
-  bool vertexOnly = argc >= 2 && strcmp(argv[argc - 1], "--vertex") == 0;
+  // The last argument may pick one group: --fill, --engine or --vertex.
+  const char* only = argc >= 2 && strncmp(argv[argc - 1], "--", 2) == 0 ? argv[argc - 1] + 2 : "";
+  auto run = [&](const char* group) { return !*only || strcmp(only, group) == 0; };
   IDirect3DTexture8* tex = Checker(dev, 256, true);
-  if (!vertexOnly) {
+  if (run("fill")) {
     FillBench(dev, tex, false);
     FillBench(dev, tex, true);
   }
   tex->Release();
-  VertexBench(dev, true);
-  VertexBench(dev, false);
+  if (run("engine")) {
+    EngineFrameBench(d3d, 288, 256);
+    EngineFrameBench(d3d, kW, kH);
+  }
+  if (run("vertex")) {
+    VertexBench(dev, true);
+    VertexBench(dev, false);
+  }
   dev->Release();
   d3d->Release();
   return 0;

@@ -274,14 +274,16 @@ void RasterSubmit(Raster* r, const PixelState& state, const RVertex* v, int vert
 // The vertex store of the queue: vertex processing appends screen-space vertices here and then
 // queues triangles by their indices in it (valid until the next flush).
 std::vector<RVertex>& RasterVertexStore(Raster* r);
-void RasterSubmitStored(Raster* r, const PixelState& state, const uint32_t* indices, int triangles);
+// serial names the state: draws with the same nonzero serial share one copy of it in the queue.
+void RasterSubmitStored(Raster* r, const PixelState& state, uint64_t serial, const uint32_t* indices, int triangles);
 // Queues a clear of rectangles (half open, already clipped to the target).
 void RasterClear(Raster* r, const PixelState& state, const RECT* rects, int count, DWORD flags, uint32_t color,
                  float z, DWORD stencil);
 // Finishes every queued command; the targets hold the results afterwards.
 void RasterFlush(Raster* r);
 void RasterSetThreads(Raster* r, int threads);
-bool RasterBusy(Raster* r);
+// False when every draw and clear must be finished before its call returns.
+bool RasterQueued();
 
 }  // namespace mxd3d
 

@@ -151,6 +151,7 @@ void Device::FillFreshDepth() {
 }
 
 void Device::ResetState() {
+  ++stateSerial;
   for (int i = 0; i < MAX_STAGES; ++i) {
     if (st.textures[i]) st.textures[i]->Release();
     st.textures[i] = nullptr;
@@ -320,6 +321,7 @@ HRESULT WINAPI Device::CreateAdditionalSwapChain(D3DPRESENT_PARAMETERS*, IDirect
 }
 
 HRESULT WINAPI Device::Reset(D3DPRESENT_PARAMETERS* pp) {
+  ++stateSerial;
   if (!pp) return D3DERR_INVALIDCALL;
   CheckLoss();
   if (lostState == 1) return D3DERR_DEVICELOST;
@@ -393,6 +395,7 @@ HRESULT WINAPI Device::Present(const RECT* srcRect, const RECT* dstRect, HWND ov
     uint8_t* t = frontBuffer->bits;
     frontBuffer->bits = backBuffer->bits;
     backBuffer->bits = t;
+    ++stateSerial;  // the kept pixel state points at the old back buffer's memory
     ++backBuffer->version;
     ++frontBuffer->version;
   }
@@ -505,6 +508,7 @@ HRESULT WINAPI Device::GetFrontBuffer(IDirect3DSurface8* destI) {
 
 // ---- targets and scenes ---------------------------------------------------------------------
 HRESULT WINAPI Device::SetRenderTarget(IDirect3DSurface8* rtI, IDirect3DSurface8* dsI) {
+  ++stateSerial;
   Surface* rt = AsSurface(rtI);
   Surface* ds = AsSurface(dsI);
   if (rt && !(rt->usage & D3DUSAGE_RENDERTARGET)) return D3DERR_INVALIDCALL;
@@ -596,6 +600,7 @@ HRESULT WINAPI Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3D
   if (z < 0.0f) z = 0.0f;
   if (z > 1.0f) z = 1.0f;
   if (!list.empty()) RasterClear(raster, ps, list.data(), (int)list.size(), flags, color, z, stencil);
+  if (!RasterQueued()) Flush();
   if (flags & D3DCLEAR_TARGET) ++renderTarget->version;
   g_counters.clears++;
   return D3D_OK;
@@ -616,6 +621,7 @@ static D3DMATRIX* TransformSlot(State& s, D3DTRANSFORMSTATETYPE t) {
 static D3DMATRIX g_scratchWorld[256];
 
 HRESULT WINAPI Device::SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m) {
+  ++stateSerial;
   if (!m) return D3DERR_INVALIDCALL;
   D3DMATRIX* slot = TransformSlot(st, t);
   if (!slot) {
@@ -650,6 +656,7 @@ HRESULT WINAPI Device::GetTransform(D3DTRANSFORMSTATETYPE t, D3DMATRIX* m) {
 }
 
 HRESULT WINAPI Device::MultiplyTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m) {
+  ++stateSerial;
   if (!m) return D3DERR_INVALIDCALL;
   D3DMATRIX* slot = TransformSlot(st, t);
   if (!slot) return D3DERR_INVALIDCALL;
@@ -667,8 +674,10 @@ HRESULT WINAPI Device::MultiplyTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRI
 }
 
 HRESULT WINAPI Device::SetViewport(const D3DVIEWPORT8* v) {
+  ++stateSerial;
   if (!v || !renderTarget) return D3DERR_INVALIDCALL;
-  if (v->Width == 0 || v->Height == 0 || (uint64_t)v->X + v->Width > renderTarget->width ||
+  // Only where it lies is checked: an empty viewport is valid and draws nothing.
+  if ((uint64_t)v->X + v->Width > renderTarget->width ||
       (uint64_t)v->Y + v->Height > renderTarget->height || !(v->MinZ >= 0.0f && v->MinZ <= 1.0f) ||
       !(v->MaxZ >= 0.0f && v->MaxZ <= 1.0f))
     return D3DERR_INVALIDCALL;
@@ -684,6 +693,7 @@ HRESULT WINAPI Device::GetViewport(D3DVIEWPORT8* v) {
 }
 
 HRESULT WINAPI Device::SetMaterial(const D3DMATERIAL8* m) {
+  ++stateSerial;
   if (!m) return D3DERR_INVALIDCALL;
   st.material = *m;
   if (recording) recordMask.material = true;
@@ -697,6 +707,7 @@ HRESULT WINAPI Device::GetMaterial(D3DMATERIAL8* m) {
 }
 
 HRESULT WINAPI Device::SetLight(DWORD index, const D3DLIGHT8* l) {
+  ++stateSerial;
   if (!l || index >= MAX_LIGHTS) return D3DERR_INVALIDCALL;
   if (l->Type != D3DLIGHT_POINT && l->Type != D3DLIGHT_SPOT && l->Type != D3DLIGHT_DIRECTIONAL)
     return D3DERR_INVALIDCALL;
@@ -725,6 +736,7 @@ HRESULT WINAPI Device::GetLight(DWORD index, D3DLIGHT8* l) {
 }
 
 HRESULT WINAPI Device::LightEnable(DWORD index, BOOL enable) {
+  ++stateSerial;
   if (index >= MAX_LIGHTS) return D3DERR_INVALIDCALL;
   if (recording) recordMask.lights = true;
   auto it = st.lights.find(index);
@@ -756,6 +768,7 @@ HRESULT WINAPI Device::GetLightEnable(DWORD index, BOOL* enable) {
 }
 
 HRESULT WINAPI Device::SetClipPlane(DWORD index, const float* plane) {
+  ++stateSerial;
   if (!plane || index >= 6) return D3DERR_INVALIDCALL;
   memcpy(st.clipPlanes[index], plane, sizeof(float) * 4);
   if (recording) recordMask.clipPlanes = true;
@@ -770,6 +783,7 @@ HRESULT WINAPI Device::GetClipPlane(DWORD index, float* plane) {
 
 // ---- render and stage states ----------------------------------------------------------------
 HRESULT WINAPI Device::SetRenderState(D3DRENDERSTATETYPE s, DWORD v) {
+  ++stateSerial;
   if ((unsigned)s >= MAX_RS) return D3DERR_INVALIDCALL;
   if (recording) recordMask.rs[s] = true;
   st.rs[s] = v;
@@ -790,6 +804,7 @@ HRESULT WINAPI Device::GetTexture(DWORD stage, IDirect3DBaseTexture8** out) {
 }
 
 HRESULT WINAPI Device::SetTexture(DWORD stage, IDirect3DBaseTexture8* t) {
+  ++stateSerial;
   if (stage >= MAX_STAGES) return D3DERR_INVALIDCALL;
   if (recording) recordMask.textures[stage] = true;
   if (t == st.textures[stage]) return D3D_OK;
@@ -806,6 +821,7 @@ HRESULT WINAPI Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYP
 }
 
 HRESULT WINAPI Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD v) {
+  ++stateSerial;
   if (stage >= MAX_STAGES || (unsigned)type >= MAX_TSS) return D3DERR_INVALIDCALL;
   if (recording) recordMask.tss[stage][type] = true;
   st.tss[stage][type] = v;
@@ -867,6 +883,7 @@ HRESULT WINAPI Device::BeginStateBlock() {
 }
 
 HRESULT WINAPI Device::EndStateBlock(DWORD* token) {
+  ++stateSerial;
   if (!recording || !token) return D3DERR_INVALIDCALL;
   recording = false;
   StateBlock* b = new StateBlock();
@@ -939,6 +956,7 @@ HRESULT WINAPI Device::CaptureStateBlock(DWORD token) {
 }
 
 HRESULT WINAPI Device::ApplyStateBlock(DWORD token) {
+  ++stateSerial;
   StateBlock* b = BlockFor(stateBlocks, token);
   if (!b || recording) return D3DERR_INVALIDCALL;
   CopyMasked(b->state, st, b->mask);
@@ -971,6 +989,7 @@ HRESULT WINAPI Device::GetInfo(DWORD, void*, DWORD) { return S_FALSE; }
 
 // ---- palettes -------------------------------------------------------------------------------
 HRESULT WINAPI Device::SetPaletteEntries(UINT n, const PALETTEENTRY* e) {
+  ++stateSerial;
   if (!e || n > 0xffff) return D3DERR_INVALIDCALL;
   palettes[n].assign(e, e + 256);
   ++paletteSerial;
@@ -985,6 +1004,7 @@ HRESULT WINAPI Device::GetPaletteEntries(UINT n, PALETTEENTRY* e) {
 }
 
 HRESULT WINAPI Device::SetCurrentTexturePalette(UINT n) {
+  ++stateSerial;
   // A palette may be made current before its entries are set; until then it is opaque black.
   if (n > 0xffff) return D3DERR_INVALIDCALL;
   if (palettes.find(n) == palettes.end()) {
@@ -1055,6 +1075,7 @@ HRESULT WINAPI Device::CreateVertexShader(const DWORD*, const DWORD*, DWORD* sha
 }
 
 HRESULT WINAPI Device::SetVertexShader(DWORD handle) {
+  ++stateSerial;
   // An FVF code: bit 0 is reserved, so odd handles would name programmable shaders.
   if (handle & 1) return D3DERR_INVALIDCALL;
   st.vertexShader = handle;

@@ -89,6 +89,11 @@ struct Device final : public IDirect3DDevice8 {
   D3DCLIPSTATUS8 clipStatus{};
   std::vector<uint32_t> presentScratch;
   VertexScratch* vs = nullptr;  // vertex processing work arrays
+  // Changes with every state setter: the vertex set-up and the pixel state of the last draw are
+  // kept while it stays the same.
+  uint64_t stateSerial = 1;
+  PixelState pixel;
+  uint64_t pixelSerial = 0;
 
   Device();
   ~Device();
@@ -106,6 +111,8 @@ struct Device final : public IDirect3DDevice8 {
   HRESULT DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_t* vertices, UINT vertexCount,
                        UINT stride, const void* indices, bool index32, UINT indexCount, int indexBias);
   void BuildPixelState(PixelState& ps);
+  // The pixel state for a draw: the kept one unless a state or a bound texture's contents changed.
+  const PixelState& CurrentPixelState();
   const TextureLevelCache* SamplerLevels(Texture* t, int& count);
   HRESULT Validate(DWORD* passes);
 

@@ -2,9 +2,8 @@
 // functions, attribute planes) and drawn when the queue is flushed, by two threads that own
 // alternate bands of rows, so results never depend on the thread count. Per pixel: depth and
 // stencil, the texture-stage combiner, specular, fog, alpha test, blending, the write.
-#include "d3d8_internal.h"
+#include "pixel.h"
 
-#include <emmintrin.h>
 #include <math.h>
 #include <string.h>
 
@@ -15,7 +14,7 @@
 namespace mxd3d {
 
 static const int kBandShift = 4;  // 16-row bands, alternating between the threads
-static bool g_fastPaths = true;
+static std::atomic<bool> g_queued{true};
 
 // ---- queued work ----------------------------------------------------------------------------
 // A queued triangle: three vertices of the queue's vertex store.
@@ -68,8 +67,10 @@ struct Segment {
   std::vector<Line> lines;
   std::vector<Point> points;
   std::vector<ClearCmd> clears;
+  uint64_t lastSerial = 0;  // serial of states.back(), 0 when unknown
   bool Empty() const { return cmds.empty(); }
   void Clear() {
+    lastSerial = 0;
     cmds.clear();
     states.clear();
     tris.clear();
@@ -136,7 +137,7 @@ void RasterDestroy(Raster* r) {
 }
 
 void RasterSetThreads(Raster*, int) {}
-bool RasterBusy(Raster* r) { return !r->cur->Empty() || r->count != r->done[0]; }
+bool RasterQueued() { return g_queued.load(std::memory_order_relaxed); }
 
 // Hands the current segment to the band threads (two threads), or draws it here (one thread).
 static void Publish(Raster* r) {
@@ -178,7 +179,8 @@ static void Publish(Raster* r) {
 // Publishes the current segment once it holds a good amount of work.
 static Segment* Current(Raster* r) {
   Segment* g = r->cur;
-  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 16384 || g->verts.size() > 32768)
+  // Small enough that the threads start drawing while the frame is still being recorded.
+  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 2048 || g->verts.size() > 8192)
     Publish(r);
   return r->cur;
 }
@@ -195,9 +197,13 @@ void RasterFlush(Raster* r) {
   }
 }
 
-static int AddState(Segment* r, const PixelState& s) {
-  if (!r->states.empty() && memcmp(&r->states.back(), &s, sizeof(s)) == 0) return (int)r->states.size() - 1;
+static int AddState(Segment* r, const PixelState& s, uint64_t serial = 0) {
+  if (!r->states.empty() && ((serial && serial == r->lastSerial) || memcmp(&r->states.back(), &s, sizeof(s)) == 0)) {
+    r->lastSerial = serial;
+    return (int)r->states.size() - 1;
+  }
   r->states.push_back(s);
+  r->lastSerial = serial;
   return (int)r->states.size() - 1;
 }
 
@@ -208,10 +214,6 @@ static void AddCmd(Segment* r, int kind, int first) {
   }
   r->cmds.push_back(Cmd{kind, first, 1});
 }
-
-// Attributes interpolated over a triangle, in this order.
-enum { AT_Z, AT_RHW, AT_DIFF, AT_SPEC = AT_DIFF + 4, AT_TEX = AT_SPEC + 4 };
-static inline int AttrCount(const PixelState& s) { return AT_TEX + 3 * s.texStages; }
 
 static inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
   int64_t q = a / b;
@@ -327,9 +329,9 @@ void RasterSubmit(Raster* rr, const PixelState& state, const RVertex* v, int ver
 
 std::vector<RVertex>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
 
-void RasterSubmitStored(Raster* rr, const PixelState& state, const uint32_t* idx, int triangles) {
+void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int triangles) {
   Segment* r = rr->cur;
-  int si = AddState(r, state);
+  int si = AddState(r, state, serial);
   uint32_t n = (uint32_t)r->verts.size();
   for (int i = 0; i < triangles; ++i) {
     const uint32_t* t = idx + 3 * i;
@@ -350,22 +352,6 @@ void RasterClear(Raster* rr, const PixelState& state, const RECT* rects, int cou
 }
 
 // ---- depth ----------------------------------------------------------------------------------
-static inline uint32_t DepthMax(D3DFORMAT f) {
-  switch (f) {
-    case D3DFMT_D16:
-    case D3DFMT_D16_LOCKABLE: return 0xffffu;
-    case D3DFMT_D15S1: return 0x7fffu;
-    case D3DFMT_D32: return 0xffffffffu;
-    default: return 0xffffffu;
-  }
-}
-
-static inline uint32_t QuantizeDepth(float z, uint32_t maxv) {
-  if (!(z > 0.0f)) return 0;
-  if (z >= 1.0f) return maxv;
-  return (uint32_t)((double)z * maxv + 0.5);
-}
-
 // Reads depth and stencil of one pixel.
 static inline void ReadDepth(D3DFORMAT f, const uint8_t* p, uint32_t& depth, uint32_t& stencil) {
   switch (f) {
@@ -426,23 +412,6 @@ static inline void WriteDepth(D3DFORMAT f, uint8_t* p, uint32_t depth, uint32_t 
   }
 }
 
-static inline int DepthBytes(D3DFORMAT f) {
-  return (f == D3DFMT_D16 || f == D3DFMT_D16_LOCKABLE || f == D3DFMT_D15S1) ? 2 : 4;
-}
-
-static inline bool Compare(int func, uint32_t a, uint32_t b) {
-  switch (func) {
-    case D3DCMP_NEVER: return false;
-    case D3DCMP_LESS: return a < b;
-    case D3DCMP_EQUAL: return a == b;
-    case D3DCMP_LESSEQUAL: return a <= b;
-    case D3DCMP_GREATER: return a > b;
-    case D3DCMP_NOTEQUAL: return a != b;
-    case D3DCMP_GREATEREQUAL: return a >= b;
-    default: return true;
-  }
-}
-
 static inline uint32_t StencilOp(int op, uint32_t v, uint32_t ref, uint32_t maxv) {
   switch (op) {
     case D3DSTENCILOP_ZERO: return 0;
@@ -460,12 +429,6 @@ static inline uint32_t StencilOp(int op, uint32_t v, uint32_t ref, uint32_t maxv
 static inline int Div255(int t) { return (t + 127) / 255; }
 static inline int Mul(int a, int b) { return Div255(a * b); }
 static inline int Sat(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
-static inline int ToByte(float f) {
-  if (!(f > 0.0f)) return 0;
-  if (f >= 1.0f) return 255;
-  return (int)(f * 255.0f + 0.5f);
-}
-
 struct C4 {
   int r, g, b, a;
 };
@@ -504,13 +467,6 @@ static inline uint32_t Texel(const StageDesc& sd, const TextureLevelCache& lv, i
   int iy = Address(sd.addressV, y, lv.height, border);
   if (border) return sd.border;
   return lv.texels[(size_t)iy * lv.width + ix];
-}
-
-static inline int FloorInt(float f) {
-  if (!(f > -1e9f)) return -1000000000;
-  if (!(f < 1e9f)) return 1000000000;
-  int i = (int)f;
-  return (f < (float)i) ? i - 1 : i;
 }
 
 // Bilinear weights are 8-bit fractions applied along rows, then between the two rows, each step
@@ -888,470 +844,6 @@ static void ShadePixel(const PixelState& s, int x, int y, const float* a, const 
   WritePixel(s, cp, c);
 }
 
-// An alpha operation that selects the unbound texture: opaque.
-static inline bool AlphaIsOne(const StageDesc& sd) {
-  return !sd.levels && ((sd.alphaOp == D3DTOP_SELECTARG1 && sd.alphaArg[1] == D3DTA_TEXTURE) ||
-                        (sd.alphaOp == D3DTOP_SELECTARG2 && sd.alphaArg[2] == D3DTA_TEXTURE));
-}
-
-// ---- fast spans -----------------------------------------------------------------------------
-// The common cases (one texture stage, affine texture coordinates, 32-bit target) run through
-// specialised loops that give exactly the results of ShadePixel.
-enum FastColor { FC_TEX, FC_TEX_MOD_DIFF };
-enum FastAlpha { FA_TEX, FA_DIFF, FA_TEX_MOD_DIFF, FA_ONE };
-
-struct FastSpan {
-  bool ok;
-  int color, alpha;
-  bool bilinear;
-  int blend;  // 0 none, 1 src alpha / inv src alpha
-  int untextured;  // 0 textured loop, else the depth mode of the colour loop: 1 none, 16, 32
-};
-
-// Whether an argument selects the interpolated diffuse colour (stage 0 has no previous stage, and
-// an unbound texture reads as white, so MODULATE with it passes the other argument through).
-static inline bool IsDiffuse(DWORD arg) { return arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT; }
-
-static bool PassesDiffuse(int op, DWORD a1, DWORD a2, bool textured) {
-  if (op == D3DTOP_SELECTARG1) return IsDiffuse(a1);
-  if (op == D3DTOP_SELECTARG2) return IsDiffuse(a2);
-  if (op == D3DTOP_MODULATE && !textured)
-    return (IsDiffuse(a1) && a2 == D3DTA_TEXTURE) || (IsDiffuse(a2) && a1 == D3DTA_TEXTURE);
-  return false;
-}
-
-static FastSpan Classify(const PixelState& s) {
-  FastSpan f = {false, 0, 0, false, 0, 0};
-  if (!g_fastPaths) return f;
-  if (s.colorFormat != D3DFMT_X8R8G8B8 && s.colorFormat != D3DFMT_A8R8G8B8) return f;
-  if (s.stageCount != 1 || s.fog || s.specular || s.stencilEnable || s.colorWriteMask != 15) return f;
-  if (s.blend && (s.blendOp != D3DBLENDOP_ADD || s.srcBlend != D3DBLEND_SRCALPHA || s.dstBlend != D3DBLEND_INVSRCALPHA))
-    return f;
-  const StageDesc& sd0 = s.stages[0];
-  if (!sd0.levels && sd0.resultArg != D3DTA_TEMP &&
-      PassesDiffuse(sd0.colorOp, sd0.colorArg[1], sd0.colorArg[2], false) &&
-      (sd0.alphaOp == D3DTOP_DISABLE || PassesDiffuse(sd0.alphaOp, sd0.alphaArg[1], sd0.alphaArg[2], false) ||
-       AlphaIsOne(sd0))) {
-    int depth = 1;
-    if (s.depth && s.zEnable) {
-      D3DFORMAT df = s.depthFormat;
-      if (df == D3DFMT_D16 || df == D3DFMT_D16_LOCKABLE)
-        depth = 16;
-      else if (df == D3DFMT_D32 || df == D3DFMT_D24X8 || df == D3DFMT_D24S8)
-        depth = 32;
-      else
-        return f;
-    }
-    f.untextured = depth;
-    f.blend = s.blend ? 1 : 0;
-    f.ok = true;
-    return f;
-  }
-  if (s.depth && s.zEnable) {
-    D3DFORMAT df = s.depthFormat;
-    if (df != D3DFMT_D16 && df != D3DFMT_D16_LOCKABLE && df != D3DFMT_D32 && df != D3DFMT_D24X8 &&
-        df != D3DFMT_D24S8)
-      return f;
-  }
-  const StageDesc& sd = s.stages[0];
-  if (!sd.levels || sd.bump || sd.resultArg == D3DTA_TEMP) return f;
-  if (sd.addressU != D3DTADDRESS_WRAP || sd.addressV != D3DTADDRESS_WRAP) return f;
-  if (sd.magFilter != sd.minFilter) return f;
-  if (sd.mipFilter == D3DTEXF_LINEAR && sd.levelCount > 1) return f;
-  for (int i = 0; i < sd.levelCount; ++i) {
-    int lw = sd.levels[i].width, lh = sd.levels[i].height;
-    if ((lw & (lw - 1)) || (lh & (lh - 1))) return f;
-  }
-  if (sd.magFilter != D3DTEXF_POINT && sd.magFilter != D3DTEXF_LINEAR) return f;
-  f.bilinear = sd.magFilter == D3DTEXF_LINEAR;
-  DWORD a1 = sd.colorArg[1], a2 = sd.colorArg[2];
-  bool diff2 = a2 == D3DTA_DIFFUSE || a2 == D3DTA_CURRENT;
-  if (sd.colorOp == D3DTOP_SELECTARG1 && a1 == D3DTA_TEXTURE)
-    f.color = FC_TEX;
-  else if (sd.colorOp == D3DTOP_MODULATE && a1 == D3DTA_TEXTURE && diff2)
-    f.color = FC_TEX_MOD_DIFF;
-  else
-    return f;
-  DWORD b1 = sd.alphaArg[1], b2 = sd.alphaArg[2];
-  bool bdiff1 = b1 == D3DTA_DIFFUSE || b1 == D3DTA_CURRENT, bdiff2 = b2 == D3DTA_DIFFUSE || b2 == D3DTA_CURRENT;
-  if (sd.alphaOp == D3DTOP_SELECTARG1 && b1 == D3DTA_TEXTURE)
-    f.alpha = FA_TEX;
-  else if ((sd.alphaOp == D3DTOP_SELECTARG1 && bdiff1) || (sd.alphaOp == D3DTOP_SELECTARG2 && bdiff2) ||
-           sd.alphaOp == D3DTOP_DISABLE)
-    f.alpha = FA_DIFF;
-  else if (sd.alphaOp == D3DTOP_MODULATE && b1 == D3DTA_TEXTURE && bdiff2)
-    f.alpha = FA_TEX_MOD_DIFF;
-  else
-    return f;
-  if (s.blend) {
-    if (s.blendOp != D3DBLENDOP_ADD) return f;
-    if (s.srcBlend == D3DBLEND_SRCALPHA && s.dstBlend == D3DBLEND_INVSRCALPHA)
-      f.blend = 1;
-    else
-      return f;
-  }
-  f.ok = true;
-  return f;
-}
-
-// Exact division by 255 with rounding for 0 <= x <= 65025, in 16-bit lanes.
-static inline __m128i Div255x8(__m128i x) {
-  x = _mm_add_epi16(x, _mm_set1_epi16(128));
-  return _mm_srli_epi16(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), 8);
-}
-
-static inline __m128i Widen(uint32_t c) { return _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)c), _mm_setzero_si128()); }
-
-struct LevelView {
-  const uint32_t* texels;
-  int wmask, hmask, shift;
-  float fw, fh;
-};
-
-// The mip level for a footprint, exactly as Sample() picks it (point or no mip filter).
-static inline int PickLevel(const StageDesc& sd, float lod) {
-  int level = sd.maxMipLevel < sd.levelCount ? sd.maxMipLevel : sd.levelCount - 1;
-  lod += sd.lodBias;
-  if (!(lod <= 0.0f || sd.mipFilter == D3DTEXF_NONE || sd.levelCount == 1)) {
-    level += (int)floorf(lod + 0.5f);
-    if (level > sd.levelCount - 1) level = sd.levelCount - 1;
-  }
-  return level;
-}
-
-// log2 of the texel footprint at (u, v) with 1/q = iq, as ShadePixel computes it.
-static inline float Footprint(const StageDesc& sd, const float* tp, float u, float v, float iq) {
-  float dudx = (tp[1] - u * tp[7]) * iq, dudy = (tp[2] - u * tp[8]) * iq;
-  float dvdx = (tp[4] - v * tp[7]) * iq, dvdy = (tp[5] - v * tp[8]) * iq;
-  float w0 = (float)sd.levels[0].width, h0 = (float)sd.levels[0].height;
-  float lx = (dudx * w0) * (dudx * w0) + (dvdx * h0) * (dvdx * h0);
-  float ly = (dudy * w0) * (dudy * w0) + (dvdy * h0) * (dvdy * h0);
-  float m = lx > ly ? lx : ly;
-  return m > 0.0f ? 0.5f * log2f(m) : -100.0f;
-}
-
-template <bool Bilinear, int Blend, int Color, int Alpha, bool Persp>
-static void FastLoop(const PixelState& s, int y, int x0, int x1, const float* a, const float* pl, bool alphaTest) {
-  const StageDesc& sd = s.stages[0];
-  const float* tp = pl + 3 * AT_TEX;
-  const bool mipPerPixel = sd.levelCount > 1 || sd.minFilter != sd.magFilter;
-  LevelView views[16];
-  int nv = sd.levelCount < 16 ? sd.levelCount : 16;
-  for (int i = 0; i < nv; ++i) {
-    const TextureLevelCache& c = sd.levels[i];
-    views[i].texels = c.texels.data();
-    views[i].wmask = c.width - 1;
-    views[i].hmask = c.height - 1;
-    int sh = 0;
-    while ((1 << sh) < c.width) ++sh;
-    views[i].shift = sh;
-    views[i].fw = (float)c.width;
-    views[i].fh = (float)c.height;
-  }
-  float S = a[AT_TEX], T = a[AT_TEX + 1], Q = a[AT_TEX + 2];
-  const float dS = tp[1], dT = tp[4], dQ = tp[7];
-  // Affine spans: one reciprocal, and the footprint (so the level) is the same at every pixel.
-  const float iqAffine = Persp ? 0.0f : 1.0f / Q;
-  const LevelView* lv = &views[0];
-  if (!Persp) {
-    float lod = mipPerPixel ? Footprint(sd, tp, S * iqAffine, T * iqAffine, iqAffine) : 0.0f;
-    lv = &views[mipPerPixel ? PickLevel(sd, lod) : PickLevel(sd, 0.0f)];
-  }
-  // Depth, as in the general pipeline: tested first, written after the alpha test.
-  const int depthMode = s.depth && s.zEnable ? DepthBytes(s.depthFormat) : 0;
-  uint8_t* drow = depthMode ? s.depth + (size_t)y * s.depthPitch : nullptr;
-  const uint32_t dmax = depthMode ? DepthMax(s.depthFormat) : 0;
-  const bool d32 = s.depthFormat == D3DFMT_D32;
-  float z = a[AT_Z];
-  const float dz = pl[3 * AT_Z + 1];
-  const bool needDiffuse = Color == FC_TEX_MOD_DIFF || Alpha != FA_TEX;
-  float cr = a[AT_DIFF], cg = a[AT_DIFF + 1], cb = a[AT_DIFF + 2], ca = a[AT_DIFF + 3];
-  const float dr = pl[3 * AT_DIFF + 1], dg = pl[3 * (AT_DIFF + 1) + 1], db = pl[3 * (AT_DIFF + 2) + 1],
-              da = pl[3 * (AT_DIFF + 3) + 1];
-  const bool constDiffuse = dr == 0.0f && dg == 0.0f && db == 0.0f && da == 0.0f;
-  uint32_t* out = (uint32_t*)(s.color + (size_t)y * s.colorPitch);
-  const bool keepAlpha = s.colorFormat == D3DFMT_X8R8G8B8;
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i k255 = _mm_set1_epi16(255);
-  __m128i mul = k255;  // per-lane multiplier (b, g, r, a) of the texel
-  int dA = 0;
-  auto diffuseLanes = [&]() {
-    int r = ToByte(cr), g = ToByte(cg), b = ToByte(cb), al = ToByte(ca);
-    dA = al;
-    mul = _mm_setr_epi16(Color == FC_TEX_MOD_DIFF ? b : 255, Color == FC_TEX_MOD_DIFF ? g : 255,
-                         Color == FC_TEX_MOD_DIFF ? r : 255, Alpha == FA_TEX_MOD_DIFF ? al : 255, 0, 0, 0, 0);
-  };
-  auto fetch = [&](float u, float v) -> __m128i {
-    if (Bilinear) {
-      float su = u * lv->fw - 0.5f, sv = v * lv->fh - 0.5f;
-      int ix = FloorInt(su), iy = FloorInt(sv);
-      int fx = (int)((su - (float)ix) * 256.0f), fy = (int)((sv - (float)iy) * 256.0f);
-      fx = fx < 0 ? 0 : (fx > 255 ? 255 : fx);
-      fy = fy < 0 ? 0 : (fy > 255 ? 255 : fy);
-      int x0i = ix & lv->wmask, x1i = (ix + 1) & lv->wmask;
-      const uint32_t* r0 = lv->texels + ((size_t)(iy & lv->hmask) << lv->shift);
-      const uint32_t* r1 = lv->texels + ((size_t)((iy + 1) & lv->hmask) << lv->shift);
-      __m128i wx = _mm_set1_epi16((short)fx), iwx = _mm_set1_epi16((short)(256 - fx));
-      __m128i wy = _mm_set1_epi16((short)fy), iwy = _mm_set1_epi16((short)(256 - fy));
-      __m128i half = _mm_set1_epi16(128);
-      __m128i top = _mm_srli_epi16(
-          _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(Widen(r0[x0i]), iwx), _mm_mullo_epi16(Widen(r0[x1i]), wx)), half),
-          8);
-      __m128i bot = _mm_srli_epi16(
-          _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(Widen(r1[x0i]), iwx), _mm_mullo_epi16(Widen(r1[x1i]), wx)), half),
-          8);
-      return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(top, iwy), _mm_mullo_epi16(bot, wy)), half), 8);
-    }
-    int ix = FloorInt(u * lv->fw) & lv->wmask, iy = FloorInt(v * lv->fh) & lv->hmask;
-    return Widen(lv->texels[((size_t)iy << lv->shift) + ix]);
-  };
-  if (needDiffuse) diffuseLanes();
-  // A modulation by white changes nothing (x * 255 / 255 rounds back to x): skip it.
-  const bool identityMul = (Color != FC_TEX_MOD_DIFF && Alpha != FA_TEX_MOD_DIFF) ||
-                           (constDiffuse && _mm_movemask_epi8(_mm_cmpeq_epi16(mul, k255)) == 0xffff);
-  int x = x0;
-  if (!depthMode && !alphaTest && !(Persp && mipPerPixel)) {
-    // Two pixels at a time in eight 16-bit lanes: the same arithmetic per pixel.
-    const __m128i mul2 = _mm_unpacklo_epi64(mul, mul);
-    const __m128i alphaOnes = _mm_setr_epi16(0, 0, 0, 255, 0, 0, 0, 255);
-    const __m128i alphaKeep = _mm_setr_epi16(-1, -1, -1, 0, -1, -1, -1, 0);
-    for (; x + 1 <= x1; x += 2) {
-      float iqA, iqB;
-      if (Persp) {
-        iqA = Q != 0.0f ? 1.0f / Q : 0.0f;
-        Q += dQ;
-      } else {
-        iqA = iqAffine;
-      }
-      float uA = S * iqA, vA = T * iqA;
-      S += dS;
-      T += dT;
-      if (Persp) {
-        iqB = Q != 0.0f ? 1.0f / Q : 0.0f;
-        Q += dQ;
-      } else {
-        iqB = iqAffine;
-      }
-      float uB = S * iqB, vB = T * iqB;
-      S += dS;
-      T += dT;
-      __m128i t = _mm_unpacklo_epi64(fetch(uA, vA), fetch(uB, vB));
-      __m128i m = mul2;
-      int aA = dA, aB = dA;
-      if (needDiffuse && !constDiffuse) {
-        diffuseLanes();
-        __m128i mA = mul;
-        aA = dA;
-        cr += dr;
-        cg += dg;
-        cb += db;
-        ca += da;
-        diffuseLanes();
-        aB = dA;
-        cr += dr;
-        cg += dg;
-        cb += db;
-        ca += da;
-        m = _mm_unpacklo_epi64(mA, mul);
-      }
-      if (!identityMul) t = Div255x8(_mm_mullo_epi16(t, m));
-      if (Alpha == FA_DIFF) {
-        t = _mm_insert_epi16(t, aA, 3);
-        t = _mm_insert_epi16(t, aB, 7);
-      }
-      if (Blend == 1) {
-        __m128i d = _mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)(out + x)), zero);
-        if (keepAlpha) d = _mm_or_si128(_mm_and_si128(d, alphaKeep), alphaOnes);
-        __m128i sa = _mm_shufflehi_epi16(_mm_shufflelo_epi16(t, 0xff), 0xff), ia = _mm_sub_epi16(k255, sa);
-        t = Div255x8(_mm_add_epi16(_mm_mullo_epi16(t, sa), _mm_mullo_epi16(d, ia)));
-      }
-      __m128i o = _mm_packus_epi16(t, zero);
-      if (keepAlpha) o = _mm_or_si128(o, _mm_set1_epi32((int)0xff000000u));
-      _mm_storel_epi64((__m128i*)(out + x), o);
-    }
-  }
-  for (; x <= x1; ++x) {
-    // Same arithmetic as the general pipeline: S, T, Q step in floats, u = S / Q.
-    float iq;
-    if (Persp) {
-      iq = Q != 0.0f ? 1.0f / Q : 0.0f;
-      Q += dQ;
-    } else {
-      iq = iqAffine;
-    }
-    float u = S * iq, v = T * iq;
-    S += dS;
-    T += dT;
-    uint32_t zq = 0, sbits = 0;
-    if (depthMode) {
-      float fz = z;
-      z += dz;
-      uint32_t stored;
-      if (depthMode == 2) {
-        uint16_t dv;
-        memcpy(&dv, drow + 2 * x, 2);
-        stored = dv;
-      } else {
-        uint32_t dv;
-        memcpy(&dv, drow + 4 * x, 4);
-        stored = d32 ? dv : dv >> 8;
-        sbits = d32 ? 0 : dv & 0xff;
-      }
-      zq = QuantizeDepth(fz, dmax);
-      if (!Compare(s.zFunc, zq, stored)) {
-        if (needDiffuse && !constDiffuse) {
-          cr += dr;
-          cg += dg;
-          cb += db;
-          ca += da;
-        }
-        continue;
-      }
-    }
-    if (Persp && mipPerPixel) lv = &views[PickLevel(sd, Footprint(sd, tp, u, v, iq))];
-    __m128i t = fetch(u, v);
-    if (needDiffuse && !constDiffuse) {
-      diffuseLanes();
-      cr += dr;
-      cg += dg;
-      cb += db;
-      ca += da;
-    }
-    if (!identityMul) t = Div255x8(_mm_mullo_epi16(t, mul));
-    if (Alpha == FA_DIFF) t = _mm_insert_epi16(t, dA, 3);
-    int al = _mm_extract_epi16(t, 3);
-    if (alphaTest && !Compare(s.alphaFunc, (uint32_t)al, (uint32_t)s.alphaRef)) continue;
-    if (depthMode && s.zWrite) {
-      if (depthMode == 2) {
-        uint16_t dv = (uint16_t)zq;
-        memcpy(drow + 2 * x, &dv, 2);
-      } else {
-        uint32_t dv = d32 ? zq : ((zq << 8) | sbits);
-        memcpy(drow + 4 * x, &dv, 4);
-      }
-    }
-    if (Blend == 1) {
-      __m128i d = Widen(out[x]);
-      if (keepAlpha) d = _mm_insert_epi16(d, 255, 3);
-      __m128i sa = _mm_set1_epi16((short)al), ia = _mm_sub_epi16(k255, sa);
-      t = Div255x8(_mm_add_epi16(_mm_mullo_epi16(t, sa), _mm_mullo_epi16(d, ia)));
-    }
-    uint32_t o = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(t, zero));
-    out[x] = keepAlpha ? (o | 0xff000000u) : o;
-  }
-}
-
-// Untextured spans (Gouraud or flat colour) with an optional depth test and blending.
-// Four channels of ToByte at once, in lanes (b, g, r, a): the same float arithmetic, clamped
-// first so that every input gives what the scalar ToByte gives.
-static inline __m128i ToBytes4(__m128 c) {
-  c = _mm_min_ps(_mm_max_ps(c, _mm_set1_ps(-1.0f)), _mm_set1_ps(2.0f));
-  __m128i i = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
-  i = _mm_packs_epi32(i, i);
-  return _mm_min_epi16(_mm_max_epi16(i, _mm_setzero_si128()), _mm_set1_epi16(255));
-}
-
-// Untextured spans (Gouraud or flat colour) with an optional depth test and blending.
-template <int Depth, int Blend>
-static void ColorLoop(const PixelState& s, int y, int x0, int x1, const float* a, const float* pl, bool alphaTest) {
-  __m128 c = _mm_setr_ps(a[AT_DIFF + 2], a[AT_DIFF + 1], a[AT_DIFF], a[AT_DIFF + 3]);
-  const __m128 dc = _mm_setr_ps(pl[3 * (AT_DIFF + 2) + 1], pl[3 * (AT_DIFF + 1) + 1], pl[3 * AT_DIFF + 1],
-                                pl[3 * (AT_DIFF + 3) + 1]);
-  float z = a[AT_Z];
-  const float dz = pl[3 * AT_Z + 1];
-  uint32_t* out = (uint32_t*)(s.color + (size_t)y * s.colorPitch);
-  const bool keepAlpha = s.colorFormat == D3DFMT_X8R8G8B8;
-  uint8_t* drow = Depth ? s.depth + (size_t)y * s.depthPitch : nullptr;
-  const uint32_t dmax = Depth ? DepthMax(s.depthFormat) : 0;
-  const bool d32 = s.depthFormat == D3DFMT_D32;
-  const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255);
-  const bool alphaOne = AlphaIsOne(s.stages[0]);
-  for (int x = x0; x <= x1; ++x) {
-    __m128 fc = c;
-    float fz = z;
-    c = _mm_add_ps(c, dc);
-    z += dz;
-    uint32_t zq = 0, stored = 0, sbits = 0;
-    if (Depth == 16) {
-      uint16_t v;
-      memcpy(&v, drow + 2 * x, 2);
-      stored = v;
-    } else if (Depth == 32) {
-      uint32_t v;
-      memcpy(&v, drow + 4 * x, 4);
-      if (d32) {
-        stored = v;
-      } else {
-        stored = v >> 8;
-        sbits = v & 0xff;
-      }
-    }
-    if (Depth) {
-      zq = QuantizeDepth(fz, dmax);
-      if (!Compare(s.zFunc, zq, stored)) continue;
-    }
-    __m128i sv = ToBytes4(fc);
-    if (alphaOne) sv = _mm_insert_epi16(sv, 255, 3);
-    int al = _mm_extract_epi16(sv, 3);
-    if (alphaTest && !Compare(s.alphaFunc, (uint32_t)al, (uint32_t)s.alphaRef)) continue;
-    if (Depth && s.zWrite) {
-      if (Depth == 16) {
-        uint16_t v = (uint16_t)zq;
-        memcpy(drow + 2 * x, &v, 2);
-      } else {
-        uint32_t v = d32 ? zq : ((zq << 8) | sbits);
-        memcpy(drow + 4 * x, &v, 4);
-      }
-    }
-    if (Blend == 1) {
-      __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)out[x]), zero);
-      if (keepAlpha) d = _mm_insert_epi16(d, 255, 3);
-      __m128i sa = _mm_set1_epi16((short)al), ia = _mm_sub_epi16(k255, sa);
-      sv = Div255x8(_mm_add_epi16(_mm_mullo_epi16(sv, sa), _mm_mullo_epi16(d, ia)));
-    }
-    uint32_t o = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(sv, zero));
-    out[x] = keepAlpha ? (o | 0xff000000u) : o;
-  }
-}
-
-typedef void (*FastFn)(const PixelState&, int, int, int, const float*, const float*, bool);
-
-struct FastPair {
-  FastFn affine, persp;  // for texture coordinates with constant or varying Q
-};
-
-template <bool Bi, int Bl, int C, int A>
-static FastPair Pair() {
-  return FastPair{FastLoop<Bi, Bl, C, A, false>, FastLoop<Bi, Bl, C, A, true>};
-}
-
-template <bool Bi, int Bl>
-static FastPair PickFast2(int color, int alpha) {
-  if (color == FC_TEX) {
-    if (alpha == FA_TEX) return Pair<Bi, Bl, FC_TEX, FA_TEX>();
-    if (alpha == FA_DIFF) return Pair<Bi, Bl, FC_TEX, FA_DIFF>();
-    return Pair<Bi, Bl, FC_TEX, FA_TEX_MOD_DIFF>();
-  }
-  if (alpha == FA_TEX) return Pair<Bi, Bl, FC_TEX_MOD_DIFF, FA_TEX>();
-  if (alpha == FA_DIFF) return Pair<Bi, Bl, FC_TEX_MOD_DIFF, FA_DIFF>();
-  return Pair<Bi, Bl, FC_TEX_MOD_DIFF, FA_TEX_MOD_DIFF>();
-}
-
-static FastPair PickFast(const FastSpan& f) {
-  if (f.untextured) {
-    FastFn fn;
-    if (f.untextured == 16)
-      fn = f.blend ? ColorLoop<16, 1> : ColorLoop<16, 0>;
-    else if (f.untextured == 32)
-      fn = f.blend ? ColorLoop<32, 1> : ColorLoop<32, 0>;
-    else
-      fn = f.blend ? ColorLoop<0, 1> : ColorLoop<0, 0>;
-    return FastPair{fn, fn};
-  }
-  if (f.bilinear) return f.blend ? PickFast2<true, 1>(f.color, f.alpha) : PickFast2<true, 0>(f.color, f.alpha);
-  return f.blend ? PickFast2<false, 1>(f.color, f.alpha) : PickFast2<false, 0>(f.color, f.alpha);
-}
-
 // ---- drawing the queue ----------------------------------------------------------------------
 static inline bool OwnsRow(int y, int band, int bands) { return bands == 1 || ((y >> kBandShift) & 1) == band; }
 
@@ -1361,7 +853,7 @@ static inline bool BandTouches(int y0, int y1, int band, int bands) {
   return ((y0 >> kBandShift) & 1) == band || ((y1 >> kBandShift) & 1) == band;
 }
 
-static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, const FastPair* fastFor,
+static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, const SpanPair* spansFor,
                          uint64_t& shaded) {
   const PixelState& s = r->states[q.state];
   const RVertex* v0 = &r->verts[q.v[0]];
@@ -1377,8 +869,8 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (!BandTouches(t.minY, t.maxY, band, bands)) return;
   const float* pl = t.planes;
   int n = AttrCount(s);
-  const FastPair& pair = fastFor[q.state];
-  FastFn fast = pair.affine;
+  const SpanPair& pair = spansFor[q.state];
+  SpanFn fast = pair.affine;
   float a[AT_TEX + 3 * MAX_STAGES];
   // The fast loops need affine texture coordinates: Q constant over the triangle.
   if (fast && s.texStages &&
@@ -1386,6 +878,10 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
     fast = pair.persp;
   double invA[3];
   for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
+  // Rows for the span loop, handed over a batch at a time.
+  enum { kBatch = 64 };
+  int rows[3 * kBatch];
+  int batched = 0;
   for (int y = t.minY; y <= t.maxY; ++y) {
     if (!OwnsRow(y, band, bands)) {
       // Skip to the next row this thread owns.
@@ -1415,18 +911,25 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
     }
     if (lo > hi) continue;
     int x0 = (int)lo, x1 = (int)hi;
-    float ox = (float)x0 - t.x0, oy = (float)y - t.y0;
-    for (int k = 0; k < n; ++k) a[k] = pl[3 * k] + pl[3 * k + 1] * ox + pl[3 * k + 2] * oy;
     shaded += (uint64_t)(x1 - x0 + 1);
     if (fast) {
-      fast(s, y, x0, x1, a, pl, s.alphaTest != 0);
+      rows[3 * batched] = y;
+      rows[3 * batched + 1] = x0;
+      rows[3 * batched + 2] = x1;
+      if (++batched == kBatch) {
+        fast(s, pl, t.x0, t.y0, rows, batched);
+        batched = 0;
+      }
       continue;
     }
+    float ox = (float)x0 - t.x0, oy = (float)y - t.y0;
+    for (int k = 0; k < n; ++k) a[k] = AttrAt(pl, k, ox, oy);
     for (int x = x0; x <= x1; ++x) {
       ShadePixel(s, x, y, a, pl);
       for (int k = 0; k < n; ++k) a[k] += pl[3 * k + 1];
     }
   }
+  if (batched) fast(s, pl, t.x0, t.y0, rows, batched);
 }
 
 static void VertexAttrs(const PixelState& s, const RVertex& v, float* a) {
@@ -1542,11 +1045,8 @@ static void DoClear(const Segment* r, const ClearCmd& c, int band, int bands) {
 }
 
 static void RunBand(Segment* r, int band, int bands) {
-  std::vector<FastPair> fast(r->states.size(), FastPair{nullptr, nullptr});
-  for (size_t i = 0; i < r->states.size(); ++i) {
-    FastSpan f = Classify(r->states[i]);
-    if (f.ok) fast[i] = PickFast(f);
-  }
+  std::vector<SpanPair> fast(r->states.size());
+  for (size_t i = 0; i < r->states.size(); ++i) fast[i] = ChooseSpans(r->states[i]);
   uint64_t shaded = 0;
   for (const Cmd& c : r->cmds) {
     for (int i = c.first; i < c.first + c.count; ++i) {
@@ -1563,4 +1063,4 @@ static void RunBand(Segment* r, int band, int bands) {
 
 }  // namespace mxd3d
 
-extern "C" void MarlixD3D8SetFastPaths(int enabled) { mxd3d::g_fastPaths = enabled != 0; }
+extern "C" void MarlixD3D8SetQueued(int queued) { mxd3d::g_queued = queued != 0; }

@@ -70,6 +70,7 @@ ULONG WINAPI Surface::Release() {
     Device* d = device;
     if (d) {
       d->Flush();
+      ++d->stateSerial;  // the kept pixel state may point at this surface
       if (d->renderTarget == this || d->depthStencil == this) {
         if (d->renderTarget == this) d->renderTarget = d->backBuffer;
         if (d->depthStencil == this) d->depthStencil = d->autoDepth;
@@ -173,6 +174,7 @@ ULONG WINAPI Texture::Release() {
     Device* d = device;
     if (d) {
       d->Flush();
+      ++d->stateSerial;  // the kept pixel state may point at this texture's texels
       for (int i = 0; i < MAX_STAGES; ++i)
         if (d->st.textures[i] == this) d->st.textures[i] = nullptr;
       for (StateBlock* b : d->stateBlocks)

@@ -519,6 +519,8 @@ static void Project(PVert& p, const D3DVIEWPORT8& vp) {
 // ---- primitive assembly and submission ------------------------------------------------------
 struct VertexScratch {
   VSetup setup, processSetup;
+  uint64_t setupSerial = 0;  // the device's state serial when setup was made
+  bool setupOk = false;      // whether the vertex format was valid then
   std::vector<PVert> verts;
   std::vector<int> codes;
   std::vector<uint32_t> mapped, tris, lines, points;
@@ -569,7 +571,13 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   if (!vs) vs = NewVertexScratch();
   VertexScratch& b = *vs;
   VSetup& s = b.setup;
-  if (!ParseFvf(st.vertexShader, s.L)) return D3DERR_INVALIDCALL;
+  // The vertex set-up is kept from draw to draw until a state changes.
+  if (b.setupSerial != stateSerial) {
+    b.setupOk = ParseFvf(st.vertexShader, s.L);
+    if (b.setupOk) SetupVertex(*this, s);
+    b.setupSerial = stateSerial;
+  }
+  if (!b.setupOk) return D3DERR_INVALIDCALL;
   if (stride < s.L.size) return D3DERR_INVALIDCALL;
   // In 64 bits: a 32-bit product wraps for huge counts, and the assembly loops below would then
   // index far past the vertices and indices they were given.
@@ -585,10 +593,8 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   if (IsLost()) return D3D_OK;
   g_counters.drawCalls++;
   g_counters.primitives += primCount;
-  SetupVertex(*this, s);
   // The pixel state first: building it may finish queued drawing, which empties the store.
-  PixelState ps;
-  BuildPixelState(ps);
+  const PixelState& ps = CurrentPixelState();
   std::vector<RVertex>& out = RasterVertexStore(raster);
   b.verts.resize(vertexCount);
   RunVertices(s, vertices, vertexCount, stride, b.verts.data());
@@ -727,13 +733,29 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     default: break;
   }
   if (!b.tris.empty()) {
-    RasterSubmitStored(raster, ps, b.tris.data(), (int)b.tris.size() / 3);
+    RasterSubmitStored(raster, ps, pixelSerial, b.tris.data(), (int)b.tris.size() / 3);
     g_counters.trianglesDrawn += b.tris.size() / 3;
   }
   if (!b.lines.empty()) RasterSubmit(raster, ps, out.data(), (int)out.size(), b.lines.data(), (int)b.lines.size() / 2, 1);
   if (!b.points.empty()) RasterSubmit(raster, ps, out.data(), (int)out.size(), b.points.data(), (int)b.points.size(), 2);
   ++renderTarget->version;
+  if (!RasterQueued()) Flush();
   return D3D_OK;
+}
+
+const PixelState& Device::CurrentPixelState() {
+  bool fresh = pixelSerial == stateSerial;
+  for (int i = 0; fresh && i < pixel.stageCount; ++i) {
+    Texture* t = static_cast<Texture*>(st.textures[i]);
+    if (!t) continue;
+    for (size_t l = 0; l < t->levels.size() && fresh; ++l) fresh = t->cache[l].version == t->levels[l]->version;
+  }
+  if (!fresh) {
+    BuildPixelState(pixel);
+    // A new serial even when only texels changed: the queue tells states apart by it.
+    pixelSerial = ++stateSerial;
+  }
+  return pixel;
 }
 
 void Device::BuildPixelState(PixelState& ps) {

@@ -44,6 +44,18 @@ int MarlixD3D8GetThreads(void);
 // check that they give exactly the pixels of the general pipeline.
 void MarlixD3D8SetFastPaths(int enabled);
 
+// Which code the specialised span loops run: AVX2 when the processor has it (decided once, at
+// the first use), else SSE2. Tests may force SSE2 (and go back to AVX2 where the processor has
+// it) to check that both give the same pixels; the environment variable MARLIX_D3D8_SPANS=sse2
+// forces it for a whole process. Returns the path in use after the request.
+enum { MARLIX_SPANS_SSE2 = 1, MARLIX_SPANS_AVX2 = 2 };
+int MarlixD3D8SetSpanPath(int path);
+int MarlixD3D8GetSpanPath(void);
+
+// Whether draws and clears are queued and rasterised later (on by default), or each one is
+// finished before its call returns (for tests that compare the two).
+void MarlixD3D8SetQueued(int queued);
+
 typedef struct MarlixD3D8Counters {
   uint64_t drawCalls;       // Draw*Primitive* calls that drew
   uint64_t primitives;      // primitives handed to the device

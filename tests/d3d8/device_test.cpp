@@ -910,6 +910,66 @@ TEST(D3D8Lifetime, PresentScalesTheBackBufferIntoTheClientArea) {
   DestroyWindow(win);
 }
 
+TEST(D3D8Lifetime, WindowWithoutClientHeightStillGetsAUsableBackBuffer) {
+  HWND win = MakeWindow(40, 0);
+  ASSERT_NE(nullptr, win);
+  RECT client;
+  GetClientRect(win, &client);
+  ASSERT_EQ(0, client.bottom);
+  IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+  D3DPRESENT_PARAMETERS pp;
+  memset(&pp, 0, sizeof(pp));
+  pp.Windowed = TRUE;
+  pp.hDeviceWindow = win;
+  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+  pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  pp.EnableAutoDepthStencil = TRUE;
+  pp.AutoDepthStencilFormat = D3DFMT_D16;
+  IDirect3DDevice8* dev = nullptr;
+  ASSERT_EQ(D3D_OK, d3d->CreateDevice(0, D3DDEVTYPE_HAL, win, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev));
+  // The missing dimension is one pixel; the other is the client's.
+  IDirect3DSurface8* bb = nullptr;
+  ASSERT_EQ(D3D_OK, dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &bb));
+  D3DSURFACE_DESC d;
+  bb->GetDesc(&d);
+  bb->Release();
+  EXPECT_EQ((UINT)client.right, d.Width);
+  EXPECT_EQ(1u, d.Height);
+  D3DVIEWPORT8 vp;
+  dev->GetViewport(&vp);
+  EXPECT_EQ(D3D_OK, dev->SetViewport(&vp));
+  EXPECT_EQ(D3D_OK, dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff00ff00u, 1.0f, 0));
+  EXPECT_EQ(D3D_OK, dev->Present(nullptr, nullptr, nullptr, nullptr));
+  dev->Release();
+  d3d->Release();
+  DestroyWindow(win);
+}
+
+TEST(D3D8Lifetime, ViewportMustLieInsideTheTargetButMayBeEmpty) {
+  TestDevice t(8, 6);
+  D3DVIEWPORT8 empty[] = {{3, 2, 0, 4, 0, 1}, {3, 2, 4, 0, 0, 1}, {8, 6, 0, 0, 0, 1}};
+  for (const D3DVIEWPORT8& vp : empty) {
+    EXPECT_EQ(D3D_OK, t.dev->SetViewport(&vp)) << vp.X << "," << vp.Y << " " << vp.Width << "x" << vp.Height;
+    D3DVIEWPORT8 back;
+    t.dev->GetViewport(&back);
+    EXPECT_EQ(vp.Width, back.Width);
+    EXPECT_EQ(vp.Height, back.Height);
+    // Nothing is drawn or cleared through an empty viewport.
+    t.Quad(0, 0, 8, 6, 0xffffffffu);
+    t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xffff0000u, 1.0f, 0);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 8; ++x) ASSERT_EQ(0u, t.Rgb(x, y)) << x << "," << y;
+  }
+  D3DVIEWPORT8 outside[] = {{0, 0, 9, 6, 0, 1}, {0, 0, 8, 7, 0, 1}, {5, 0, 4, 6, 0, 1}, {9, 0, 0, 0, 0, 1},
+                            {0xffffffffu, 0, 2, 2, 0, 1}};
+  for (const D3DVIEWPORT8& vp : outside)
+    EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->SetViewport(&vp)) << vp.X << "," << vp.Y << " " << vp.Width << "x" << vp.Height;
+  D3DVIEWPORT8 kept;
+  t.dev->GetViewport(&kept);
+  EXPECT_EQ(8u, kept.X);
+  EXPECT_EQ(0u, kept.Width);
+}
+
 TEST(D3D8Lifetime, FullScreenFlipsAndWidensSixteenBitFrames) {
   HWND win = MakeWindow(640, 480);
   ASSERT_NE(nullptr, win);
@@ -945,6 +1005,19 @@ TEST(D3D8Lifetime, FullScreenFlipsAndWidensSixteenBitFrames) {
   EXPECT_EQ(0, *(const uint16_t*)lr.pBits);
   bb->UnlockRect();
   bb->Release();
+  // Frames drawn with unchanged states land in whichever buffer is the back buffer now.
+  dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+  dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  dev->SetVertexShader(kTLFvf);
+  for (DWORD color : {0xffff0000u, 0xff00ff00u, 0xff0000ffu}) {
+    TLVertex q[4] = {TL(0, 0, color), TL(640, 0, color), TL(0, 480, color), TL(640, 480, color)};
+    ASSERT_EQ(D3D_OK, dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TLVertex)));
+    ASSERT_EQ(D3D_OK, dev->Present(nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(MarlixGetFrame(win, &f));
+    EXPECT_EQ(color & 0xffffff, f.pixels[240 * 640 + 320] & 0xffffff);
+  }
   // A mode the adapter does not list is refused.
   pp.BackBufferWidth = 700;
   EXPECT_EQ(D3DERR_INVALIDCALL, dev->Reset(&pp));

@@ -1,6 +1,7 @@
 // Engine start-up: the procedure table before and after driver selection, the DirectX check,
 // the start directory and the tick timer.
 #include "display_test.h"
+#include "test_common.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -83,18 +84,16 @@ TEST(Startup, StartPathDriveAndDirectory) {
 }
 
 TEST(Startup, ChangeToStartPathEntersTheLibrarysDirectory) {
-    char dir[] = "/tmp/ksstartXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
+    ScratchFolder scratch;
+    ASSERT_TRUE(scratch.Make("start"));
     char* old = getcwd(nullptr, 0);
-    std::string library = std::string(dir) + "/vis_marlix.so";
-    KS_SetStartPath(library.c_str());
-    EXPECT_STREQ(dir, ksStartPath.directory);
+    KS_SetStartPath(scratch.File("vis_marlix.so").c_str());
+    EXPECT_STREQ(scratch.path.c_str(), ksStartPath.directory);
     EXPECT_STREQ(old, ksStartPath.userDirectory);
     KS_ChangeToStartPath();
     char* now = getcwd(nullptr, 0);
-    EXPECT_STREQ(dir, now);
+    EXPECT_STREQ(scratch.path.c_str(), now);
     EXPECT_EQ(0, chdir(old));
-    rmdir(dir);
     free(now);
     free(old);
 }

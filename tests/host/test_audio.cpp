@@ -5,6 +5,7 @@
 #include "host.h"
 #include "hostaudio.h"
 #include "media.h"
+#include "test_common.h"
 
 #include <stdlib.h>
 
@@ -18,15 +19,10 @@ class AudioTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/marlix-audio-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_TRUE(scratch.Make("audio"));
+        dir = scratch.path;
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
+    void TearDown() override { scratch.Remove(); }
     void Write(const std::string& name, const std::string& bytes)
     {
         std::filesystem::create_directories(std::filesystem::path(dir + "/" + name).parent_path());
@@ -39,6 +35,7 @@ protected:
         EXPECT_TRUE(HostDecodeFile(path, &audio, &error)) << path << ": " << error;
         return audio;
     }
+    ScratchFolder scratch;
     std::string dir;
 };
 
@@ -162,6 +159,15 @@ TEST_F(AudioTest, EveryCommonFormatDecodesWithItsTitle)
     EXPECT_EQ(HostTitleFromTags("", "Only Title", "/x/y.mp3"), "Only Title");
     EXPECT_EQ(HostTitleFromTags("Only Artist", "", "/x/01 Song.mp3"), "01 Song");
     EXPECT_EQ(HostTitleFromTags("", "", "/x/.hidden"), ".hidden");
+    // Tags are outside input: line breaks become spaces, and a huge tag is cut at a character's start
+    // so that the window text keeps its " - Winamp" within what the plug-in reads.
+    EXPECT_EQ(HostTitleFromTags("Two\r\nLines", "Tab\there", "/x/y.mp3"), "Two  Lines - Tab here");
+    std::string huge;
+    for (int i = 0; i < 1000; i++)
+        huge += "\xc3\xa9";  // é, two bytes each
+    std::string cut = HostTitleFromTags("", huge, "/x/y.mp3");
+    EXPECT_EQ(cut, huge.substr(0, 1000));
+    EXPECT_EQ(HostTitleFromTags("", "a" + huge, "/x/y.mp3"), "a" + huge.substr(0, 998));
 }
 
 TEST_F(AudioTest, BrokenFilesAreReportedAndSkipped)

@@ -32,9 +32,8 @@ void PluginTest::SetUp()
     MarlixResetWindows();
     MarlixMessageBoxSetAnswer(IDOK);
     startDir = std::filesystem::current_path();  // a run changes into the plug-in's folder
-    char pattern[] = "/tmp/marlix-plugin-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ASSERT_TRUE(scratch.Make("plugin"));
+    dir = scratch.path;
     std::filesystem::copy_file(MARLIX_PLUGIN_FILE, dir + "/vis_marlix.so");
     // The dialog template travels with the plug-in, as the resources inside the DLL do.
     std::filesystem::copy_file(std::filesystem::path(MARLIX_PLUGIN_FILE).replace_extension(".res"),
@@ -72,7 +71,7 @@ void PluginTest::TearDown()
         FreeLibrary(library);
     std::error_code ignored;
     std::filesystem::current_path(startDir, ignored);
-    std::filesystem::remove_all(dir, ignored);
+    scratch.Remove();
 }
 
 void PluginTest::WriteIni(const std::string& text) const
