@@ -45,6 +45,8 @@ struct Dialog {
     INT_PTR result = 0;
     int defaultId = IDOK;
     int baseX = 8, baseY = 16;  // pixels per 4 horizontal and 8 vertical dialog units
+    std::string fontName;
+    int pointSize = 0;
 };
 
 struct State {
@@ -352,6 +354,10 @@ HWND CreateFromTemplate(HINSTANCE instance, const ModuleResources& res, const Di
         d.proc = proc;
         d.baseX = baseX;
         d.baseY = baseY;
+        if (t.style & DS_SETFONT) {
+            d.fontName = t.fontName;
+            d.pointSize = t.pointSize;
+        }
         D().dialogs[dialog] = d;
     }
     HWND previous = nullptr;
@@ -457,6 +463,10 @@ DialogView ViewOf(HWND dialog) {
         std::lock_guard<std::mutex> g(D().mutex);
         Dialog* d = DialogOf(dialog);
         defaultId = d ? d->defaultId : IDOK;
+        if (d) {
+            view.fontName = d->fontName;
+            view.pointSize = d->pointSize;
+        }
     }
     for (HWND h : ChildrenOf(dialog)) {
         ControlView c;

@@ -30,6 +30,8 @@ struct ControlView {
 
 struct DialogView {
     std::string title;
+    std::string fontName;  // the template's font; empty: the system font
+    int pointSize = 0;
     int clientWidth = 0, clientHeight = 0;
     std::vector<ControlView> controls;
 };

@@ -137,8 +137,25 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
     return TRUE;
 }
 
+// The template's font, and controls as compact as the classic ones, so that the text fits the
+// places the template gives in dialog units of that font.
+void Style(GtkWidget* window, const DialogView& layout) {
+    std::string css = "* { font-size: " + std::to_string(layout.pointSize > 0 ? layout.pointSize : 9) + "pt; ";
+    if (!layout.fontName.empty()) css += "font-family: \"" + layout.fontName + "\", sans-serif; ";
+    css += "}\n"
+           "entry, button, combobox button, combobox entry { min-height: 0; padding: 0 3px; }\n"
+           "checkbutton { padding: 0; } check { min-width: 11px; min-height: 11px; margin: 0 3px 0 0; }\n"
+           "frame > border { border-radius: 0; }\n";
+    GtkCssProvider* provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window), GTK_STYLE_PROVIDER(provider),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(provider);
+}
+
 GtkWidget* Build(View* view, const DialogView& layout, std::vector<Signal>* signals) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    Style(window, layout);
     gtk_window_set_title(GTK_WINDOW(window), layout.title.c_str());
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
     gtk_window_set_deletable(GTK_WINDOW(window), FALSE);
