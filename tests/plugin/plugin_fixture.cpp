@@ -35,6 +35,9 @@ void PluginTest::SetUp()
     ASSERT_TRUE(scratch.Make("plugin"));
     dir = scratch.path;
     std::filesystem::copy_file(MARLIX_PLUGIN_FILE, dir + "/vis_marlix.so");
+    // The dialog template travels with the plug-in, as the resources inside the DLL do.
+    std::filesystem::copy_file(std::filesystem::path(MARLIX_PLUGIN_FILE).replace_extension(".res"),
+                               dir + "/vis_marlix.res");
     library = LoadLibraryA((dir + "/vis_marlix.so").c_str());
     ASSERT_NE(library, nullptr);
 

@@ -224,8 +224,20 @@ TEST_F(Shell, ConfigureIsRefusedDuringARunAndReloadsOtherwise)
 
     WritePrivateProfileStringA("Marlix Winamp Visualizer", "SceneTime", "900", IniPath().c_str());
     MarlixMessageBoxClear();
+    // The dialog opens on the settings loaded from the file.
+    static std::string shown;
+    MarlixSetDialogScript(
+        [](HWND dialog, void*) {
+            char text[32];
+            GetDlgItemTextA(dialog, 1006, text, sizeof(text));
+            shown = text;
+            MarlixDialogClick(dialog, IDOK);
+        },
+        nullptr);
     VisConfig(&visModule);
+    MarlixSetDialogScript(nullptr, nullptr);
     EXPECT_EQ(MarlixMessageBoxCount(), 0);
+    EXPECT_EQ(shown, "900");
     EXPECT_EQ(visSettings.SceneTime, 900);
 }
 
