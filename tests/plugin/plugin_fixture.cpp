@@ -35,6 +35,10 @@ void PluginTest::SetUp()
     ASSERT_TRUE(scratch.Make("plugin"));
     dir = scratch.path;
     std::filesystem::copy_file(MARLIX_PLUGIN_FILE, dir + "/vis_marlix.so");
+    // A copy of the scene data the build made beside the plug-in (a run writes its log where it
+    // stands, which during set-up is the data folder).
+    std::filesystem::copy(std::filesystem::path(MARLIX_PLUGIN_FILE).parent_path() / "marlixdata",
+                          dir + "/marlixdata");
     library = LoadLibraryA((dir + "/vis_marlix.so").c_str());
     ASSERT_NE(library, nullptr);
 
