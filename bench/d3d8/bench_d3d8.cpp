@@ -52,8 +52,10 @@ double Cpu() {
 // What every figure was measured on: the processor cores and the span code the device chose.
 const char* Machine() {
   static char text[64];
-  snprintf(text, sizeof(text), "[%u cores, %s]", std::thread::hardware_concurrency(),
-           MarlixD3D8GetSpanPath() == MARLIX_SPANS_AVX2 ? "AVX2" : "SSE2 (no AVX2)");
+  const char* spans = MarlixD3D8GetSpanPath() == MARLIX_SPANS_AVX2 ? "AVX2"
+                      : __builtin_cpu_supports("avx2")             ? "SSE2 (AVX2 not used)"
+                                                                   : "SSE2 (no AVX2)";
+  snprintf(text, sizeof(text), "[%u cores, %s]", std::thread::hardware_concurrency(), spans);
   return text;
 }
 

@@ -89,7 +89,8 @@ static FastSpan Classify(const PixelState& s) {
   if (s.stageCount == 2 && !SecondStageOK(s.stages[1])) return f;
   if (s.depth && s.zEnable) {
     D3DFORMAT df = s.depthFormat;
-    if (df != D3DFMT_D16 && df != D3DFMT_D16_LOCKABLE && df != D3DFMT_D24X8 && df != D3DFMT_D24S8) return f;
+    if (df != D3DFMT_D16 && df != D3DFMT_D16_LOCKABLE && df != D3DFMT_D24X8 && df != D3DFMT_D24S8 && df != D3DFMT_D32)
+      return f;
   }
   const StageDesc& sd = s.stages[0];
   if (sd.resultArg == D3DTA_TEMP) return f;

@@ -1,8 +1,8 @@
 // The specialised span loops against the general pixel pipeline, on every instruction set the
 // processor offers: the same pixels for each state they take (filters, colour and alpha
 // operations, a second stage adding or modulating another texture, vertex fog, each blend,
-// alpha test, 16- and 24-bit depth, mip levels changing along a row in perspective, Gouraud and
-// flat colour without a texture).
+// alpha test, 16-, 24- and 32-bit depth, mip levels changing along a row in perspective, Gouraud
+// and flat colour without a texture).
 #include "d3d8_test_util.h"
 
 #include <vector>
@@ -167,7 +167,7 @@ size_t Differ(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
 }  // namespace
 
 TEST(D3D8Spans, SpanLoopsGiveThePixelsOfTheGeneralPipelineOnEveryInstructionSet) {
-  for (D3DFORMAT depth : {D3DFMT_D16, D3DFMT_D24S8}) {
+  for (D3DFORMAT depth : {D3DFMT_D16, D3DFMT_D24S8, D3DFMT_D32}) {
     MarlixD3D8SetFastPaths(0);
     std::vector<uint32_t> general = Scene(depth);
     MarlixD3D8SetFastPaths(1);
