@@ -172,8 +172,13 @@ static inline bool Any(VI m) { return _mm_movemask_epi8((__m128i)m) != 0; }
 #include "span_kernel.inc"
 }  // namespace sse2
 
+// clang takes the target through an attribute on every function of the block, GCC through a pragma.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace avx2 {
 constexpr int W = 8;
 typedef float VF __attribute__((vector_size(32)));
@@ -199,7 +204,11 @@ static inline void GatherPairs(const uint32_t* base, VI i, VU& first, VU& second
 
 #include "span_kernel.inc"
 }  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 static bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
