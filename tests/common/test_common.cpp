@@ -1,6 +1,7 @@
 #include "test_common.h"
 
 #include <png.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -34,6 +35,15 @@ void ScratchFolder::Remove() {
     previous.clear();
     if (!path.empty()) std::filesystem::remove_all(path, ignored);
     path.clear();
+}
+
+std::string ScratchFolder::Write(const std::string& name, const std::vector<uint8_t>& bytes, bool* written) const {
+    std::string file = File(name);
+    FILE* f = fopen(file.c_str(), "wb");
+    bool ok = f && (bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
+    if (f && fclose(f) != 0) ok = false;
+    if (written) *written = ok;
+    return file;
 }
 
 bool WriteTestPng(const std::string& path, const uint32_t* pixels, int width, int height, int pitchBytes) {

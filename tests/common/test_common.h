@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 // A fresh empty folder /tmp/marlix-<tag>-XXXXXX, removed with all it holds when Remove is called
 // or the record goes. Enter makes it the current directory until then, for code that writes
@@ -18,6 +19,8 @@ struct ScratchFolder {
     bool Enter();
     void Remove();
     std::string File(const std::string& name) const { return path + "/" + name; }
+    // Writes `bytes` as the folder's file `name` (false when it cannot) and gives its path.
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes, bool* written = nullptr) const;
     ~ScratchFolder() { Remove(); }
 };
 

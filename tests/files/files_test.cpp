@@ -34,13 +34,10 @@ protected:
     }
     std::string Path(const std::string& name) const { return directory + "/" + name; }
     std::string Write(const std::string& name, const Bytes& bytes) const {
-        FILE* f = fopen(Path(name).c_str(), "wb");
-        EXPECT_NE(nullptr, f);
-        if (f) {
-            if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-            fclose(f);
-        }
-        return Path(name);
+        bool written;
+        std::string path = scratch.Write(name, bytes, &written);
+        EXPECT_TRUE(written) << path;
+        return path;
     }
     Bytes Read(const std::string& path) const {
         Bytes bytes;

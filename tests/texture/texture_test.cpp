@@ -75,13 +75,10 @@ void TextureTest::TearDown() {
 }
 
 std::string TextureTest::Write(const std::string& name, const Bytes& bytes) const {
-    FILE* f = fopen(Path(name).c_str(), "wb");
-    EXPECT_NE(nullptr, f);
-    if (f) {
-        if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-    }
-    return Path(name);
+    bool written;
+    std::string path = scratch.Write(name, bytes, &written);
+    EXPECT_TRUE(written) << path;
+    return path;
 }
 
 Image MakeImage(int width, int height, int channels) {
