@@ -175,6 +175,10 @@ int VisRender(VisModule* module);
 void VisQuit(VisModule* module);
 
 // Settings file (vissettings.cpp).
+// The library's file name (empty when it cannot be had whole), and a file beside it: the name cut
+// after its last path separator, then fileName (fileName alone without a separator).
+void VisModuleFileName(VisModule* module, char* buffer);
+void VisPathBesideModule(const char* moduleName, const char* fileName, char* buffer);
 void VisSettingsPathFromModuleName(const char* moduleName, char* buffer);
 void VisSettingsPath(VisModule* module, char* buffer);
 void VisLoadSettings(VisModule* module);
@@ -196,6 +200,8 @@ void VisStartEngine(void);
 void VisStopEngine(void);
 void VisResize(int width, int height);
 
+// Configuration dialog (visdialog.cpp).
+INT_PTR CALLBACK VisConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Scene set-up and release (visscene.cpp).
 void VisSetupScene(void);
 void VisSetupBackdrop(void);

@@ -2,6 +2,9 @@
 #include "vis.h"
 
 #include "kestra.h"
+#include "resource.h"
+
+#include <commctrl.h>
 
 #include <string.h>
 
@@ -68,8 +71,10 @@ void VisConfig(VisModule* module)
         return;
     }
     VisLoadSettings(module);
-    // The configuration dialog (and the save after it closes) is not built yet: configuring
-    // currently loads the settings and changes nothing.
+    // The dialog's up-down control is a common control: its class exists only once registered.
+    InitCommonControls();
+    DialogBoxParamA(module->instance, MAKEINTRESOURCE(IDD_CONFIG), module->parentWindow, VisConfigDialogProc, 0);
+    VisSaveSettings(module);
 }
 
 int VisInit(VisModule* module)

@@ -151,8 +151,11 @@ display::WindowInfo InfoFor(const Window& w) {
     return info;
 }
 
-// Whether the window gets a display window of its own when shown.
-bool IsDisplayed(const Window& w) { return !(w.style & WS_CHILD) && !w.messageOnly && !w.desktop; }
+// Whether the window gets a display window of its own when shown. Dialogs are shown by their own
+// toolkit view (w32_dialog_gtk.cpp).
+bool IsDisplayed(const Window& w) {
+    return !(w.style & WS_CHILD) && !w.messageOnly && !w.desktop && !(w.cls && SameName(w.cls->name, "#32770"));
+}
 
 void SyncDisplayGeometry(HWND window) {
     display::WindowInfo info;

@@ -35,6 +35,9 @@ void PluginTest::SetUp()
     ASSERT_TRUE(scratch.Make("plugin"));
     dir = scratch.path;
     std::filesystem::copy_file(MARLIX_PLUGIN_FILE, dir + "/vis_marlix.so");
+    // The dialog template travels with the plug-in, as the resources inside the DLL do.
+    std::filesystem::copy_file(std::filesystem::path(MARLIX_PLUGIN_FILE).replace_extension(".res"),
+                               dir + "/vis_marlix.res");
     // A copy of the scene data the build made beside the plug-in (a run writes its log where it
     // stands, which during set-up is the data folder).
     std::filesystem::copy(std::filesystem::path(MARLIX_PLUGIN_FILE).parent_path() / "marlixdata",
