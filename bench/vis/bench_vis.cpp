@@ -4,7 +4,7 @@
 // every scene. A sampling profiler splits each scene's time between the plug-in, the engine and
 // the device (the software Direct3D device and the rest of the platform stand-ins).
 //
-//   bench_vis [frames per scene]
+//   bench_vis [frames per scene] [scene 1-8]
 #include "vis.h"
 
 #include <marlix_platform.h>
@@ -246,6 +246,7 @@ Result RunScene(const std::string& dir, int scene, int width, int height, int fr
 int main(int argc, char** argv)
 {
     int frames = argc > 1 ? atoi(argv[1]) : 240;
+    int only = argc > 2 ? atoi(argv[2]) - 1 : -1;
     MarlixSetHeadless(1);
     MarlixClockEnable(1);
 
@@ -280,6 +281,8 @@ int main(int argc, char** argv)
     printf("%-18s %10s %10s %10s   %s\n", "scene", "288x256", "800x600", "1600x1200",
            "share at 1600x1200: plug-in / engine / device / system");
     for (int scene = 0; scene < VIS_SCENE_COUNT; scene++) {
+        if (only >= 0 && scene != only)
+            continue;
         Result results[3];
         for (int s = 0; s < 3; s++)
             results[s] = RunScene(dir, scene, sizes[s][0], sizes[s][1], frames, track, symbols);

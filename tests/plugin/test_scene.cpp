@@ -119,10 +119,16 @@ TEST_F(Scene, RandomDrawsComeInTheirOrderBeforeTheSeed)
     EXPECT_FLOAT_EQ(s.popcorn[7]->position.z, s.popcornPositions[7].z);
 }
 
-TEST_F(Scene, TwoRunsInOneProcessGiveEveryBlockBack)
+TEST_F(Scene, TwoRunsInOneProcessGiveEveryBlockBackAndLightAlike)
 {
+    // As in a fresh process: the engine switches as the program is loaded.
+    ksFixedPointLights = 0;
+    ksRescaleLayers = 0;
     for (int run = 0; run < 2; run++) {
         ASSERT_EQ(VisInit(&visModule), 0) << run;
+        // Strength 1 in fixed point: the first run's light is as strong as every later run's.
+        EXPECT_FLOAT_EQ(visScene.lights.lights[0].intensity, 1.0f / 1024.0f) << run;
+        EXPECT_EQ(ksRescaleLayers, 1) << "switched on for the objects of later runs";
         for (int frame = 0; frame < 3; frame++)
             EXPECT_EQ(VisRender(&visModule), 0);
         VisQuit(&visModule);
