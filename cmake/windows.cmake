@@ -17,11 +17,18 @@ set_target_properties(marlix_jpeg PROPERTIES IMPORTED_LOCATION ${MARLIX_JPEG_DIR
   INTERFACE_INCLUDE_DIRECTORIES ${MARLIX_JPEG_DIR}/include)
 
 file(GLOB RESOURCE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc)
+if(RESOURCE_SOURCES)
+  enable_language(RC)
+  # The template's bitmap is a build input too: a changed logo rebuilds the resources.
+  file(GLOB RESOURCE_BITMAPS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.bmp)
+  set_source_files_properties(${RESOURCE_SOURCES} PROPERTIES OBJECT_DEPENDS "${RESOURCE_BITMAPS}")
+endif()
 set(WINDOWS_SOURCES ${PLUGIN_SOURCES} ${RESOURCE_SOURCES})
 list(APPEND WINDOWS_SOURCES ${ENGINE_SOURCES})
 
 add_library(vis_marlix SHARED ${WINDOWS_SOURCES})
-target_include_directories(vis_marlix PRIVATE ${CMAKE_SOURCE_DIR}/plugin ${CMAKE_SOURCE_DIR}/engine ${ENGINE_DIRS})
+target_include_directories(vis_marlix PRIVATE ${CMAKE_SOURCE_DIR}/plugin ${CMAKE_SOURCE_DIR}/resources
+  ${CMAKE_SOURCE_DIR}/engine ${ENGINE_DIRS})
 target_link_libraries(vis_marlix PRIVATE marlix_jpeg d3d8 user32 kernel32 gdi32 comctl32)
 # Self-contained: no MinGW runtime DLLs to ship beside the plug-in. Only the dllexport'ed entry
 # point is exported (ld stops auto-exporting once one symbol is marked).

@@ -2,6 +2,8 @@
 #include "host.h"
 #include "hostcontrols.h"
 
+#include <marlix_platform.h>
+
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -443,6 +445,35 @@ static void ShowProgress(Progress* progress, long long done, bool final)
         fputc('\n', stderr);
 }
 
+// --configure without a display: prints what the dialog shows, label by label in its own order,
+// then accepts it as shown (OK is the dialog's only way out).
+static void HostPrintDialog(HWND dialog, void*)
+{
+    char text[512];
+    GetWindowTextA(dialog, text, sizeof(text));
+    printf("%s\n", text);
+    bool labelled = false;  // a label was printed and waits for its value
+    for (HWND control = GetWindow(dialog, GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT)) {
+        char kind[32];
+        GetClassNameA(control, kind, sizeof(kind));
+        DWORD style = (DWORD)GetWindowLongA(control, GWL_STYLE);
+        GetWindowTextA(control, text, sizeof(text));
+        if (!strcasecmp(kind, "Static") && (style & SS_TYPEMASK) != SS_BITMAP) {
+            printf("  %s ", text);
+            labelled = true;
+        } else if (!strcasecmp(kind, "Edit") || !strcasecmp(kind, "ComboBox")) {
+            printf("%s%s\n", labelled ? "" : "      ", text);
+            labelled = false;
+        } else if (!strcasecmp(kind, "Button") && (style & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
+            printf("  [%c] %s\n", SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 'x' : ' ', text);
+        } else if (!strcasecmp(kind, "Button") && (style & BS_TYPEMASK) == BS_GROUPBOX && text[0]) {
+            printf("%s\n", text);
+        }
+    }
+    fflush(stdout);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
+}
+
 // The audio heard during the picture at the player's time: one sixtieth of a second of the track.
 static bool AddVideoAudio(HostVideo* video, const HostPlayer& player, std::string* error)
 {
@@ -524,7 +555,10 @@ int HostRun(const HostOptions& options)
         srand(1);
     int status = 0;
     if (options.configure) {
+        if (headless)
+            MarlixSetDialogScript(HostPrintDialog, NULL);
         plugin.module->config(plugin.module);
+        MarlixSetDialogScript(NULL, NULL);
     } else if (plugin.module->init(plugin.module) != 0) {
         fprintf(stderr, "marlix: the plug-in failed to start\n");
         status = 1;

@@ -2,6 +2,9 @@
 #include "vis.h"
 
 #include "kestra.h"
+#include "resource.h"
+
+#include <commctrl.h>
 
 #include <string.h>
 
@@ -68,8 +71,10 @@ void VisConfig(VisModule* module)
         return;
     }
     VisLoadSettings(module);
-    // The configuration dialog (and the save after it closes) is not built yet: configuring
-    // currently loads the settings and changes nothing.
+    // The dialog's up-down control is a common control: its class exists only once registered.
+    InitCommonControls();
+    DialogBoxParamA(module->instance, MAKEINTRESOURCE(IDD_CONFIG), module->parentWindow, VisConfigDialogProc, 0);
+    VisSaveSettings(module);
 }
 
 int VisInit(VisModule* module)
@@ -111,42 +116,11 @@ int VisInit(VisModule* module)
     return 0;
 }
 
-int VisRender(VisModule* module)
-{
-    (void)module;
-    if (visAnim.busy)
-        return 0;
-    visAnim.busy = 1;
-
-    KSGFX_SetClip(0, 0, (int)(ksGlobal.viewport.width - 1.0f), (int)(ksGlobal.viewport.height - 1.0f));
-    KSGFX_SetDrawTarget(1);
-    // Only depth is cleared: the colour buffer keeps the previous frame.
-    KSGFX_Clear(&ksGlobal.viewport, 1);
-
-    // At most 20 ticks a frame, so a stall does not make the animation jump.
-    int ticks = KS_ElapsedTicks();
-    visAnim.frameTicks = ticks < 20 ? ticks : 20;
-    visAnim.clock += (float)visAnim.frameTicks;
-    if (visPlaylist.timer > 0)
-        visPlaylist.timer -= visAnim.frameTicks;
-
-    if (visSettings.CycleScenes) {
-        visAnim.sceneTimer += visAnim.frameTicks;
-        if (visAnim.sceneTimer > visSettings.SceneTime) {
-            visAnim.currentScene = (visAnim.currentScene + 1) % VIS_SCENE_COUNT;
-            visAnim.sceneTimer = 0;
-        }
-    }
-
-    KSGFX_ShowFrame();
-    visAnim.busy = 0;
-    return 0;
-}
-
 void VisQuit(VisModule* module)
 {
     VisSaveSettings(module);
 
+    VisFreeScene();
     VisStopEngine();
 
     // Later error boxes need an owner that outlives the output window.

@@ -39,7 +39,7 @@ static int IsPathSeparator(char c)
 #endif
 }
 
-void VisSettingsPathFromModuleName(const char* moduleName, char* buffer)
+void VisPathBesideModule(const char* moduleName, const char* fileName, char* buffer)
 {
     size_t keep = 0;
     for (size_t i = 0; moduleName[i] && i < VIS_PATH_SIZE; i++)
@@ -47,20 +47,34 @@ void VisSettingsPathFromModuleName(const char* moduleName, char* buffer)
             keep = i + 1;
     // A directory too long to hold the file name as well falls back to the current directory
     // (the library's own after VisInit), rather than a cut path naming some other file.
-    if (keep + sizeof(settingsFileName) > VIS_PATH_SIZE)
+    size_t nameSize = strlen(fileName) + 1;
+    if (nameSize > VIS_PATH_SIZE)
+        nameSize = VIS_PATH_SIZE;
+    if (keep + nameSize > VIS_PATH_SIZE)
         keep = 0;
     memcpy(buffer, moduleName, keep);
-    memcpy(buffer + keep, settingsFileName, sizeof(settingsFileName));
+    memcpy(buffer + keep, fileName, nameSize - 1);
+    buffer[keep + nameSize - 1] = 0;
+}
+
+void VisSettingsPathFromModuleName(const char* moduleName, char* buffer)
+{
+    VisPathBesideModule(moduleName, settingsFileName, buffer);
+}
+
+void VisModuleFileName(VisModule* module, char* buffer)
+{
+    DWORD length = GetModuleFileNameA(module->instance, buffer, VIS_PATH_SIZE);
+    if (length == 0 || length >= VIS_PATH_SIZE)
+        buffer[0] = 0;  // failed or cut: a cut name would point at the wrong directory
+    else
+        buffer[length] = 0;
 }
 
 void VisSettingsPath(VisModule* module, char* buffer)
 {
     char moduleName[VIS_PATH_SIZE];
-    DWORD length = GetModuleFileNameA(module->instance, moduleName, VIS_PATH_SIZE);
-    if (length == 0 || length >= VIS_PATH_SIZE)
-        moduleName[0] = 0;  // failed or cut: a cut name would point at the wrong directory
-    else
-        moduleName[length] = 0;
+    VisModuleFileName(module, moduleName);
     VisSettingsPathFromModuleName(moduleName, buffer);
 }
 

@@ -6,7 +6,7 @@
 // "bench_d3d8 --demo FILE.png" instead renders a small lit, textured, blended scene to a PNG.
 #include <d3d8.h>
 #include <marlix_d3d8.h>
-#include <png.h>
+#include "test_common.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -183,7 +183,10 @@ void EngineFrameBench(IDirect3D8* d3d, int w, int h) {
   std::stable_sort(translucent.begin(), translucent.end(),
                    [&](int a, int b) { return tris[(size_t)a * 3].rhw < tris[(size_t)b * 3].rhw; });
   for (int f : translucent)
-    for (int i = 0; i < 3; ++i) tris[(size_t)f * 3 + i].diffuse = (tris[(size_t)f * 3 + i].diffuse & 0xffffff) | 0x90000000u;
+    for (int i = 0; i < 3; ++i) {
+      EV& e = tris[(size_t)f * 3 + i];
+      e.diffuse = (e.diffuse & 0xffffff) | 0x90000000u;
+    }
   dev->SetRenderState(D3DRS_LIGHTING, FALSE);
   dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
   dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
@@ -379,33 +382,11 @@ bool WritePng(const char* path, IDirect3DDevice8* dev, int w, int h) {
   IDirect3DSurface8* bb = nullptr;
   dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &bb);
   D3DLOCKED_RECT lr;
-  if (!bb || FAILED(bb->LockRect(&lr, nullptr, D3DLOCK_READONLY))) return false;
-  FILE* f = fopen(path, "wb");
-  bool ok = false;
-  if (f) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (!setjmp(png_jmpbuf(png))) {
-      png_init_io(png, f);
-      png_set_IHDR(png, info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                   PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-      png_write_info(png, info);
-      std::vector<png_byte> row((size_t)w * 3);
-      for (int y = 0; y < h; ++y) {
-        const uint32_t* src = (const uint32_t*)((const uint8_t*)lr.pBits + (size_t)y * lr.Pitch);
-        for (int x = 0; x < w; ++x) {
-          row[3 * x] = (png_byte)(src[x] >> 16);
-          row[3 * x + 1] = (png_byte)(src[x] >> 8);
-          row[3 * x + 2] = (png_byte)src[x];
-        }
-        png_write_row(png, row.data());
-      }
-      png_write_end(png, nullptr);
-      ok = true;
-    }
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
+  if (!bb || FAILED(bb->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
+    if (bb) bb->Release();
+    return false;
   }
+  bool ok = WriteTestPng(path, (const uint32_t*)lr.pBits, w, h, lr.Pitch);
   bb->UnlockRect();
   bb->Release();
   return ok;

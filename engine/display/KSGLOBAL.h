@@ -135,7 +135,7 @@ struct KSGlobal {
     // ---- 2D drawing ----
     IDirect3DSurface8* drawSurface;   // surface the pixel operations write into (not owned)
     int32_t drawWidth, drawHeight;
-    int32_t drawBytesPerPixel;        // 1, 2 or 4, from the drawing surface's format
+    int32_t drawBytesPerPixel;        // 1 to 4, from the drawing surface's format
     uint8_t* framePointer;            // valid between lock and unlock
     int32_t framePitch;
     int32_t frameLocks;               // nesting depth of KSGFX_LockFrame
@@ -166,7 +166,7 @@ struct KSGlobal {
     int32_t fatalTextureErrors;   // a texture file that does not open is fatal (0)
     float lodFactor;           // level-of-detail factor, 1.0
     float ambient[3];          // ambient light colour, 0..255
-    int32_t vertexBufferSwitch;   // segments with buffers are drawn from them (the application sets it)
+    int32_t vertexBufferSwitch;   // 1: objects get vertex buffers and segments with them are drawn from them
     void* currentCamera;       // KSCamera* made current by KS_UpdateCamera
 };
 

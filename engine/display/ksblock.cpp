@@ -84,16 +84,7 @@ void KS_CopySurface(int x1, int y1, int x2, int y2, IDirect3DSurface8* source, i
     if (!source || !destination || !ksGlobal.device) return;
     int sw = KS_SurfaceWidth(source), sh = KS_SurfaceHeight(source);
     int dw = KS_SurfaceWidth(destination), dh = KS_SurfaceHeight(destination);
-    if (x1 > x2) {
-        int t = x1;
-        x1 = x2;
-        x2 = t;
-    }
-    if (y1 > y2) {
-        int t = y1;
-        y1 = y2;
-        y2 = t;
-    }
+    KS_OrderCorners(&x1, &y1, &x2, &y2);
     if (x1 < 0) x1 = 0;
     if (y1 < 0) y1 = 0;
     if (x2 > sw - 1) x2 = sw - 1;
@@ -123,16 +114,7 @@ void KS_CopySurface(int x1, int y1, int x2, int y2, IDirect3DSurface8* source, i
 // ---- Blocks ----
 
 IDirect3DSurface8* KS_GetBlockD3D(int x1, int y1, int x2, int y2, IDirect3DSurface8** out) {
-    if (x1 > x2) {
-        int t = x1;
-        x1 = x2;
-        x2 = t;
-    }
-    if (y1 > y2) {
-        int t = y1;
-        y1 = y2;
-        y2 = t;
-    }
+    KS_OrderCorners(&x1, &y1, &x2, &y2);
     IDirect3DSurface8* block = KS_CreateSurface(x2 - x1 + 1, y2 - y1 + 1, ksGlobal.backBufferFormat);
     if (block) KS_CopySurface(x1, y1, x2, y2, ksGlobal.drawSurface, 0, 0, block);
     if (out) *out = block;
@@ -165,11 +147,6 @@ static int ClipBlit(int x, int y, int w, int h, BlitArea* a) {
     return a->x1 <= a->x2 && a->y1 <= a->y2;
 }
 
-static void WritePixel(uint8_t* row, int x, uint32_t pixel) {
-    if (ksGlobal.drawBytesPerPixel == 4) ((uint32_t*)row)[x] = pixel;
-    else if (ksGlobal.drawBytesPerPixel == 2) ((uint16_t*)row)[x] = (uint16_t)pixel;
-}
-
 void KS_PutBitmap8D3D(int x, int y, IDirect3DSurface8* surface, const uint8_t* palette,
                       int transparent) {
     if (!surface || !palette) return;
@@ -195,7 +172,7 @@ void KS_PutBitmap8D3D(int x, int y, IDirect3DSurface8* surface, const uint8_t* p
             for (int col = a.x1; col <= a.x2; col++) {
                 uint32_t p = packed[*s++];
                 if (transparent && p == 0) continue;
-                WritePixel(d, col, p);
+                KS_WritePixel(d, col, p);
             }
         }
         KS_UnlockSurface(surface);
@@ -225,7 +202,7 @@ void KS_PutBitmap32D3D(int x, int y, const uint8_t* pixels, int width, int heigh
             } else {
                 uint32_t p = KS_PackColour((r << 24) | (g << 16) | (b << 8) | 0xFF);
                 if (transparent && p == 0) continue;
-                WritePixel(d, col, p);
+                KS_WritePixel(d, col, p);
             }
         }
     }

@@ -112,11 +112,16 @@ static PixelBounds WritableBounds(void) {
     return b;
 }
 
-static inline void PutPixel(int x, int y, uint32_t pixel) {
-    uint8_t* row = ksGlobal.framePointer + (ptrdiff_t)y * ksGlobal.framePitch;
+void KS_WritePixel(uint8_t* row, int x, uint32_t pixel) {
     switch (ksGlobal.drawBytesPerPixel) {
     case 4:
         ((uint32_t*)row)[x] = pixel;
+        break;
+    case 3:
+        // Three bytes, low byte first, as a 24-bit surface stores blue, green, red.
+        row[x * 3] = (uint8_t)pixel;
+        row[x * 3 + 1] = (uint8_t)(pixel >> 8);
+        row[x * 3 + 2] = (uint8_t)(pixel >> 16);
         break;
     case 2:
         ((uint16_t*)row)[x] = (uint16_t)pixel;
@@ -127,6 +132,10 @@ static inline void PutPixel(int x, int y, uint32_t pixel) {
     default:
         break;
     }
+}
+
+static inline void PutPixel(int x, int y, uint32_t pixel) {
+    KS_WritePixel(ksGlobal.framePointer + (ptrdiff_t)y * ksGlobal.framePitch, x, pixel);
 }
 
 // ---- Lock ----
@@ -160,17 +169,21 @@ void KS_UnlockFrameD3D(void) {
 
 // ---- Fills and lines ----
 
+void KS_OrderCorners(int* x1, int* y1, int* x2, int* y2) {
+    if (*x1 > *x2) {
+        int t = *x1;
+        *x1 = *x2;
+        *x2 = t;
+    }
+    if (*y1 > *y2) {
+        int t = *y1;
+        *y1 = *y2;
+        *y2 = t;
+    }
+}
+
 void KS_FillRectD3D(int x1, int y1, int x2, int y2) {
-    if (x1 > x2) {
-        int t = x1;
-        x1 = x2;
-        x2 = t;
-    }
-    if (y1 > y2) {
-        int t = y1;
-        y1 = y2;
-        y2 = t;
-    }
+    KS_OrderCorners(&x1, &y1, &x2, &y2);
     if (x1 < ksGlobal.clipX1) x1 = ksGlobal.clipX1;
     if (y1 < ksGlobal.clipY1) y1 = ksGlobal.clipY1;
     if (x2 > ksGlobal.clipX2) x2 = ksGlobal.clipX2;

@@ -20,6 +20,10 @@ void KS_UnlockFrameD3D(void);
 void KS_SetClipD3D(int x1, int y1, int x2, int y2);
 void KS_SetColourD3D(uint32_t colour);
 uint32_t KS_MakeColourD3D(int red, int green, int blue);
+// Writes one packed pixel at column x of a row of the drawing surface, in its 1, 2, 3 or 4 bytes.
+void KS_WritePixel(uint8_t* row, int x, uint32_t pixel);
+// Puts a rectangle given by any two opposite corners in order: (x1, y1) top left, (x2, y2) bottom right.
+void KS_OrderCorners(int* x1, int* y1, int* x2, int* y2);
 void KS_FillRectD3D(int x1, int y1, int x2, int y2);
 void KS_DrawRectD3D(int x1, int y1, int x2, int y2);
 void KS_DrawLineD3D(int x1, int y1, int x2, int y2);

@@ -5,10 +5,9 @@
 
 #include <string.h>
 
-// What a clip run draws: the coordinate sets carried, the passes drawn, and for the wireframe
-// visibility test only whether anything survives.
+// What a clip run draws: the passes, and for the wireframe visibility test only whether anything
+// survives. Every piece carries all coordinate sets; drawing takes those of the pass.
 struct KSClipJob {
-    int32_t sets;
     int32_t firstPass, lastPass;
     int32_t testOnly;
     int32_t visible;
@@ -130,24 +129,18 @@ static void KS_Clip(const KSClipVertex* a, const KSClipVertex* b, const KSClipVe
     }
 }
 
-static KSClipJob KS_Job(int32_t sets, int32_t firstPass, int32_t lastPass) {
-    return KSClipJob{sets, firstPass, lastPass, 0, 0};
+static KSClipJob KS_Job(int32_t firstPass, int32_t lastPass) {
+    return KSClipJob{firstPass, lastPass, 0, 0};
 }
 
 void KS_ClipTriangle(const KSClipVertex* a, const KSClipVertex* b, const KSClipVertex* c, int32_t plane) {
-    KSClipJob job = KS_Job(1, 1, ksDraw.passes);
-    KS_Clip(a, b, c, plane, &job);
-}
-
-void KS_ClipTriangleMulti(const KSClipVertex* a, const KSClipVertex* b, const KSClipVertex* c,
-                          int32_t plane) {
-    KSClipJob job = KS_Job(ksDraw.material->texSets, 1, ksDraw.passes);
+    KSClipJob job = KS_Job(1, ksDraw.passes);
     KS_Clip(a, b, c, plane, &job);
 }
 
 void KS_ClipTriangleMultiPass(const KSClipVertex* a, const KSClipVertex* b, const KSClipVertex* c,
                               int32_t plane, int32_t pass) {
-    KSClipJob job = KS_Job(ksDraw.material->texSets, pass, pass);
+    KSClipJob job = KS_Job(pass, pass);
     KS_Clip(a, b, c, plane, &job);
 }
 
@@ -171,7 +164,7 @@ static void KS_ClipLine(KSClipVertex a, KSClipVertex b, int32_t plane) {
 }
 
 void KS_ClipWireframe(const KSClipVertex* a, const KSClipVertex* b, const KSClipVertex* c, int32_t plane) {
-    KSClipJob test = KS_Job(1, 1, 1);
+    KSClipJob test = KS_Job(1, 1);
     test.testOnly = 1;
     KS_Clip(a, b, c, plane, &test);
     if (!test.visible || !ksDraw.face) return;

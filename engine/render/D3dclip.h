@@ -10,11 +10,11 @@ struct KSClipVertex;
 // Plane bits are the clip-code bits (KS_CLIP_*); a face is clipped from KS_CLIP_NEAR downwards.
 // The intersection of edge a-b with one plane, with its clip code re-tested on the planes below.
 void KS_ClipVertex(int32_t plane, const KSClipVertex* a, const KSClipVertex* b, KSClipVertex* out);
-// Clips a triangle from the plane down and draws (device states wanted) or queues each piece.
+// Clips a triangle from the plane down and draws every pass of each piece, or queues it for a
+// deferred method. The pieces carry every texture-coordinate set, so faces of one set and of
+// several clip alike.
 void KS_ClipTriangle(const KSClipVertex* a, const KSClipVertex* b, const KSClipVertex* c, int32_t plane);
-// The same for faces of two or more texture-coordinate sets, in one pass or for the given pass.
-void KS_ClipTriangleMulti(const KSClipVertex* a, const KSClipVertex* b, const KSClipVertex* c,
-                          int32_t plane);
+// The same for one pass of a two-pass face of several coordinate sets.
 void KS_ClipTriangleMultiPass(const KSClipVertex* a, const KSClipVertex* b, const KSClipVertex* c,
                               int32_t plane, int32_t pass);
 // Wireframe faces: when any part of the triangle is in view, each visible edge (edge bits of the

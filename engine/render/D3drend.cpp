@@ -262,15 +262,15 @@ static void KS_DrawEdges(const KSClipVertex* v, uint8_t flags) {
         if (flags & kEdgeBits[e]) KS_DrawLine(&v[e], &v[(e + 1) % 3]);
 }
 
-static void KS_ClipFace(const KSClipVertex* v, int32_t method, int32_t texSets, int32_t passes) {
+static void KS_ClipFace(const KSClipVertex* v, int32_t method, int32_t texSets, const KSRenderMethod& entry) {
+    int32_t passes = entry.passes;
     if (method == T_WIREFRAME) {
         KS_ClipWireframe(&v[0], &v[1], &v[2], KS_CLIP_NEAR);
-    } else if (texSets < 2) {
+    } else if (texSets < 2 || entry.deferred) {
+        // A deferred face is queued once, its pieces carrying every coordinate set.
         KS_ClipTriangle(&v[0], &v[1], &v[2], KS_CLIP_NEAR);
-    } else if (passes == 2) {
-        for (int32_t pass = 1; pass <= 2; pass++) KS_ClipTriangleMultiPass(&v[0], &v[1], &v[2], KS_CLIP_NEAR, pass);
     } else {
-        KS_ClipTriangleMulti(&v[0], &v[1], &v[2], KS_CLIP_NEAR);
+        for (int32_t pass = 1; pass <= passes; pass++) KS_ClipTriangleMultiPass(&v[0], &v[1], &v[2], KS_CLIP_NEAR, pass);
     }
 }
 
@@ -334,7 +334,7 @@ static void KS_RenderFace(const KSFace* face, int32_t index, KSVertex* vertices)
         KS_RunProcedure(entry.procedure);
         for (int c = 0; c < 3; c++) KS_LoadClipVertex(&cv[c], w[c], index, c);
         if (clipped)
-            KS_ClipFace(cv, method, texSets, entry.passes);
+            KS_ClipFace(cv, method, texSets, entry);
         else
             KS_QueueTriangle(&cv[0], &cv[1], &cv[2]);
         return;
@@ -445,6 +445,10 @@ void KS_RenderEntity(KSEntity* entity) {
     if (!entity || !entity->object || (entity->flags & KS_ENT_NOT_DRAWN)) return;
     KSObject* object = entity->object;
     if (!object->segments) return;
+    if (ksGlobal.vertexBufferSwitch && object->bufferGroups) {
+        KS_DrawObjectBuffers(entity);
+        return;
+    }
     for (int32_t i = 0; i < object->segmentCount; i++) {
         KSSegment* s = &object->segments[i];
         if (!(s->flags & KS_SEG_VISIBLE) || !s->faces || s->faceCount <= 0) continue;
@@ -465,6 +469,32 @@ void KS_RenderEntity(KSEntity* entity) {
         in.weldMode = s->lodValue;
         KSGFX_RenderPolygons(s->faces, s->vertices, nullptr, s->faceCount);
     }
+}
+
+// States of a material's procedure with no face: unfogged corners stand in for the face's.
+static KSWorkVertex unfoggedCorners[3];
+
+static void KS_StatesOnly(KSMaterial* material, int32_t materialIndex, const KSRenderMethod& entry) {
+    KSDrawState& d = ksDraw;
+    d.material = material;
+    d.materialIndex = materialIndex;
+    d.face = nullptr;
+    for (int c = 0; c < 3; c++) {
+        unfoggedCorners[c].a = 255.0f;
+        d.vertices[c] = nullptr;
+        d.corners[c] = &unfoggedCorners[c];
+    }
+    d.pass = 1;
+    d.passes = entry.passes;
+    d.extraTexture = entry.extraTexture;
+    d.wantStates = 1;
+    d.wantColours = 0;
+    KS_RunProcedure(entry.procedure);
+}
+
+void KS_SetMethodStates(KSMaterial* material, int32_t materialIndex) {
+    if (!material || material->method <= 0 || material->method >= KS_METHOD_TABLE_SIZE) return;
+    KS_StatesOnly(material, materialIndex, ksRenderMethods[material->method]);
 }
 
 // ---- Validation ----
@@ -534,28 +564,13 @@ static const KSCandidates kThreeStageList[] = {
 };
 
 static KSMaterial validationMaterial;
-static KSWorkVertex validationCorners[3];   // unfogged corners for the fog procedures
 
 // Sets the id's current procedure on the device and asks whether it draws in one pass.
 static int KS_TryProcedure(int32_t id) {
     const KSRenderMethod& entry = ksRenderMethods[id];
     if (!entry.procedure) KS_FatalError("Rendering Method function not set", " ");
-    KSDrawState& d = ksDraw;
-    d.material = &validationMaterial;
-    d.materialIndex = -1;
-    d.face = nullptr;
-    for (int c = 0; c < 3; c++) {
-        validationCorners[c].a = 255.0f;
-        d.vertices[c] = nullptr;
-        d.corners[c] = &validationCorners[c];
-    }
-    d.pass = 1;
-    d.passes = entry.passes;
-    d.extraTexture = entry.extraTexture;
-    d.wantStates = 1;
-    d.wantColours = 0;
     ksGlobal.cachedMaterial = nullptr;
-    KS_RunProcedure(entry.procedure);
+    KS_StatesOnly(&validationMaterial, -1, entry);
     ksGlobal.cachedMethod = -1;
     DWORD passes = 0;
     HRESULT result = ksGlobal.device->ValidateDevice(&passes);

@@ -89,6 +89,10 @@ void KS_SetFogRange(float start, float end);
 // off.
 float KS_FogFactor(float depth);
 
+// Sets the device states of the material's render procedure (pass 1) without drawing: the method
+// set-up of a material group drawn from vertex buffers.
+void KS_SetMethodStates(KSMaterial* material, int32_t materialIndex);
+
 // Draws a transformed entity: through the engine's per-face path, or, when vertex-buffer mode is on
 // and its object has buffers, through the buffers.
 void KS_RenderEntity(KSEntity* entity);

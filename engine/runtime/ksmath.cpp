@@ -214,13 +214,18 @@ uint32_t KS_DetectCPU(void)
     return flags;
 }
 
+void KS_ChooseMath(uint32_t flags)
+{
+    // The line tells what the processor has, whichever set this build can give it.
+    bool has3DNow = (flags & KS_CPU_3DNOW) != 0;
+    if (verbose)
+        KS_Log(has3DNow ? "AMD 3D Now Processor found" : "AMD 3D Now Processor not found");
+    ksMathTable = has3DNow && ks3DNowMath ? *ks3DNowMath : ksGenericMath;
+}
+
 void KS_InitMath(void)
 {
-    uint32_t flags = KS_DetectCPU();
-    bool use3DNow = (flags & KS_CPU_3DNOW) && ks3DNowMath;
-    if (verbose)
-        KS_Log(use3DNow ? "AMD 3D Now Processor found" : "AMD 3D Now Processor not found");
-    ksMathTable = use3DNow ? *ks3DNowMath : ksGenericMath;
+    KS_ChooseMath(KS_DetectCPU());
 }
 
 // ---- direct matrix and quaternion operations -----------------------------------------------

@@ -158,7 +158,10 @@ extern KSMathTable ksMathTable;
 extern KSVector ksPoint;
 
 uint32_t KS_DetectCPU(void);
-// Fills the math table (generic set unless the processor has 3DNow! and that set is built).
+// Fills the math table for a processor feature word: the 3DNow! set when the word has 3DNow! and
+// the set is built, else the generic set. Logs (when verbose) whether the processor has 3DNow!.
+void KS_ChooseMath(uint32_t flags);
+// KS_ChooseMath for this processor.
 void KS_InitMath(void);
 
 void KS_MatrixIdentity(KSMatrix* m);

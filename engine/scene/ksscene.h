@@ -1,4 +1,4 @@
-// Scene graph: objects and segments, entities, cameras and lights, vertex and index buffers.
+// Scene graph: objects and segments, entities, cameras and lights, vertex and index buffers, object files.
 #ifndef KSSCENE_H
 #define KSSCENE_H
 
@@ -7,5 +7,6 @@
 #include "Kscam.h"
 #include "Kslight.h"
 #include "kstnl.h"
+#include "Kslfile.h"
 
 #endif

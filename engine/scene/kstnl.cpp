@@ -807,6 +807,24 @@ static void KS_SetBufferMaterial(const KSMaterial* material)
     ksGlobal.device->SetRenderState(D3DRS_SPECULARENABLE, m.Power != 0.0f ? TRUE : FALSE);
 }
 
+// The render method's own device states for a group (its first pass; no vertex colours, the
+// device lights the buffers).
+static void KS_SetupBufferMethod(KSMaterial* material, int32_t index)
+{
+    if (material->method < 0 || material->method >= KS_METHOD_TABLE_SIZE)
+        return;
+    KSDrawState& d = ksDraw;
+    d.material = material;
+    d.materialIndex = index;
+    d.face = nullptr;
+    d.pass = 1;
+    d.passes = 1;
+    d.extraTexture = 0;
+    d.wantStates = 1;
+    d.wantColours = 0;
+    KS_RunProcedure(ksRenderMethods[material->method].procedure);
+}
+
 static void KS_DrawBufferList(const KSBufferList* list, IDirect3DIndexBuffer8* own, int32_t ownTriangles)
 {
     IDirect3DDevice8* device = ksGlobal.device;
@@ -839,6 +857,9 @@ void KS_DrawObjectBuffers(KSEntity* entity)
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
     device->SetRenderState(D3DRS_COLORVERTEX, FALSE);
     device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    // These states belong to the render procedures too: a cached procedure must set its own again.
+    ksGlobal.cachedMethod = -1;
+    ksGlobal.cachedMaterial = nullptr;
     int32_t k = 0;
     for (int32_t i = 0; i < object->segmentCount; i++) {
         KSSegment* segment = &object->segments[i];
@@ -850,15 +871,20 @@ void KS_DrawObjectBuffers(KSEntity* entity)
             device->SetRenderState(D3DRS_NORMALIZENORMALS, KS_NeedsNormalise(&segment->world) ? TRUE : FALSE);
         }
         for (int32_t g = 0; g < group->groupCount; g++) {
-            const KSMaterial* material = visible ? KS_GetMaterial(group->groups[g].material) : nullptr;
+            KSMaterial* material = visible ? KS_GetMaterial(group->groups[g].material) : nullptr;
             if (material)
                 KS_SetBufferMaterial(material);
             bool drawn = material && material->method != NULL_TYPE;
+            if (drawn)
+                KS_SetupBufferMethod(material, group->groups[g].material);
             for (KSBufferList* list = group->groups[g].first; list; list = list->next, k++)
                 if (drawn)
                     KS_DrawBufferList(list, own ? own->indexBuffers[k] : nullptr, own ? own->triangles[k] : 0);
-            if (drawn && material->method == KS_METHOD_LIGHTMAP_ADD)
+            if (drawn && material->method == KS_METHOD_LIGHTMAP_ADD) {
                 device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+                if (ksFog.enabled && (ksGlobal.caps.FogTable || ksGlobal.caps.FogVertex))
+                    device->SetRenderState(D3DRS_FOGENABLE, TRUE);
+            }
         }
     }
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);

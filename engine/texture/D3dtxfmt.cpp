@@ -185,40 +185,6 @@ int32_t KS_ChooseTextureFormat(D3DFORMAT* format, int32_t* bytesPerTexel) {
     return formatClass;
 }
 
-static void KS_TextureFailure(HRESULT result, int line, const char* message) {
-    // The height-map textures are part of the texture manager: their failures name its module.
-    if (verbose) KS_Log("File: %s\nLine: %d\nError: %s\n", "D3dtxtre", line, KS_D3DErrorName(result));
-    KS_FatalError(message, nullptr);
-}
-
-static IDirect3DTexture8* KS_CreateManagedTexture(int32_t width, int32_t height, int32_t levels, D3DFORMAT format) {
-    IDirect3DTexture8* texture = nullptr;
-    HRESULT result = ksGlobal.device ? ksGlobal.device->CreateTexture((UINT)width, (UINT)height, (UINT)levels, 0,
-                                                                      format, D3DPOOL_MANAGED, &texture)
-                                     : D3DERR_INVALIDCALL;
-    if (FAILED(result) || !texture) KS_TextureFailure(result, __LINE__, "CreateSurface for texture failed");
-    return texture;
-}
-
-static uint8_t* KS_LockLevel(IDirect3DTexture8* texture, UINT level, int32_t* pitch) {
-    D3DLOCKED_RECT locked;
-    HRESULT result = texture->LockRect(level, &locked, nullptr, 0);
-    if (FAILED(result)) KS_TextureFailure(result, __LINE__, "Lock failed while loading surface.");
-    *pitch = locked.Pitch;
-    return (uint8_t*)locked.pBits;
-}
-
-// Size of level `level` as the texture has it.
-static void KS_LevelSize(IDirect3DTexture8* texture, UINT level, int32_t* width, int32_t* height) {
-    D3DSURFACE_DESC desc;
-    if (FAILED(texture->GetLevelDesc(level, &desc))) {
-        *width = *height = 0;
-        return;
-    }
-    *width = (int32_t)desc.Width;
-    *height = (int32_t)desc.Height;
-}
-
 IDirect3DTexture8* KS_MakeBumpTexture(int32_t formatClass, IDirect3DSurface8* image, int32_t handle,
                                       const uint8_t* palette) {
     if (!image) KS_FatalError("Bump map image not loaded", "InitBump");
@@ -237,15 +203,13 @@ IDirect3DTexture8* KS_MakeBumpTexture(int32_t formatClass, IDirect3DSurface8* im
         IDirect3DSurface8* heights = KS_MipLevel8(image, level, KS_FILTER_BOX, palette);
         ksMipHeightMode = 0;
         if (!heights) continue;
-        int32_t levelWidth, levelHeight;
-        KS_LevelSize(texture, (UINT)level, &levelWidth, &levelHeight);
+        int32_t levelWidth, levelHeight, pitch = 0;
+        uint8_t* bits = KS_LockTextureLevel(texture, (UINT)level, &levelWidth, &levelHeight, &pitch);
         int32_t w = KS_SurfaceWidth(heights), h = KS_SurfaceHeight(heights);
         if (levelWidth < w) w = levelWidth;
         if (levelHeight < h) h = levelHeight;
         int heightPitch = 0;
         const uint8_t* map = (const uint8_t*)KS_LockSurface(heights, &heightPitch);
-        int32_t pitch = 0;
-        uint8_t* bits = KS_LockLevel(texture, (UINT)level, &pitch);
         for (int32_t y = 0; y < h; y++) {
             const uint8_t* row = map + (size_t)y * heightPitch;
             const uint8_t* up = y > 0 ? row - heightPitch : row;
@@ -295,12 +259,10 @@ IDirect3DTexture8* KS_MakeNormalTexture(const uint8_t* buffer, int32_t width, in
             image = reduced;
         }
         int32_t imageWidth = width >> level, imageHeight = height >> level;
-        int32_t levelWidth, levelHeight;
-        KS_LevelSize(texture, (UINT)level, &levelWidth, &levelHeight);
+        int32_t levelWidth, levelHeight, pitch = 0;
+        uint8_t* bits = KS_LockTextureLevel(texture, (UINT)level, &levelWidth, &levelHeight, &pitch);
         int32_t w = imageWidth < levelWidth ? imageWidth : levelWidth;
         int32_t h = imageHeight < levelHeight ? imageHeight : levelHeight;
-        int32_t pitch = 0;
-        uint8_t* bits = KS_LockLevel(texture, (UINT)level, &pitch);
         for (int32_t y = 0; y < h; y++) {
             const uint8_t* row = image + (size_t)y * imageWidth * 4;
             const uint8_t* next = y < h - 1 ? row + (size_t)imageWidth * 4 : row;

@@ -263,7 +263,7 @@ static IDirect3DSurface8* KS_FitSurface(IDirect3DSurface8* surface) {
 
 // ---- Creation ----
 
-static IDirect3DTexture8* KS_CreateManaged(int32_t width, int32_t height, int32_t levels, D3DFORMAT format) {
+IDirect3DTexture8* KS_CreateManagedTexture(int32_t width, int32_t height, int32_t levels, D3DFORMAT format) {
     IDirect3DTexture8* texture = nullptr;
     HRESULT result = ksGlobal.device ? ksGlobal.device->CreateTexture((UINT)width, (UINT)height, (UINT)levels, 0,
                                                                       format, D3DPOOL_MANAGED, &texture)
@@ -272,9 +272,8 @@ static IDirect3DTexture8* KS_CreateManaged(int32_t width, int32_t height, int32_
     return texture;
 }
 
-// Locks a level; writes its size and pitch.
-static uint8_t* KS_LockTextureLevel(IDirect3DTexture8* texture, UINT level, int32_t* width, int32_t* height,
-                                    int32_t* pitch) {
+uint8_t* KS_LockTextureLevel(IDirect3DTexture8* texture, UINT level, int32_t* width, int32_t* height,
+                             int32_t* pitch) {
     D3DSURFACE_DESC desc;
     memset(&desc, 0, sizeof(desc));
     texture->GetLevelDesc(level, &desc);
@@ -341,7 +340,7 @@ int32_t KS_AddTextureD3D(const char* name, IDirect3DSurface8* surface) {
     int32_t bytesPerTexel;
     int32_t formatClass = KS_ChooseTextureFormat(&format, &bytesPerTexel);
     int32_t levels = KS_CountMipLevels(width, height);
-    IDirect3DTexture8* texture = KS_CreateManaged(width, height, levels, format);
+    IDirect3DTexture8* texture = KS_CreateManagedTexture(width, height, levels, format);
     int32_t created = (int32_t)texture->GetLevelCount();
     for (int32_t level = 0; level < created; level++) {
         IDirect3DSurface8* source = level == 0 ? surface : KS_MipLevel8(surface, level, KS_FILTER_BOX, ksPalette);
@@ -392,7 +391,7 @@ int32_t KS_AddTexture2D3D(const char* name, IDirect3DSurface8* colour, IDirect3D
     int32_t formatClass = KS_ChooseTextureFormat(&format, &bytesPerTexel);
     ksTextureFormatCode = savedCode;
     int32_t levels = KS_CountMipLevels(width, height);
-    IDirect3DTexture8* texture = KS_CreateManaged(width, height, levels, format);
+    IDirect3DTexture8* texture = KS_CreateManagedTexture(width, height, levels, format);
     int32_t created = (int32_t)texture->GetLevelCount();
     for (int32_t level = 0; level < created; level++) {
         IDirect3DSurface8* colourLevel = level == 0 ? colour : KS_MipLevel8(colour, level, KS_FILTER_BOX, ksPalette);
@@ -459,7 +458,7 @@ int32_t KS_AddTextureRGBA(const char* name, uint8_t* buffer, int32_t width, int3
     int32_t bytesPerTexel;
     int32_t formatClass = KS_ChooseTextureFormat(&format, &bytesPerTexel);
     int32_t levels = KS_CountMipLevels(width, height);
-    IDirect3DTexture8* texture = KS_CreateManaged(width, height, levels, format);
+    IDirect3DTexture8* texture = KS_CreateManagedTexture(width, height, levels, format);
     int32_t created = (int32_t)texture->GetLevelCount();
     for (int32_t level = 0; level < created; level++) {
         uint8_t* pixels = level == 0 ? buffer : KS_MipLevel32(buffer, width, height, level, KS_FILTER_BOX);

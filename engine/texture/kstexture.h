@@ -225,6 +225,12 @@ void KS_FitTextureSize(int32_t width, int32_t height, int32_t buffer, int32_t* f
 uint8_t* KS_ResizeBuffer(uint8_t* buffer, int32_t width, int32_t height, int32_t newWidth, int32_t newHeight);
 // Levels of a texture of width x height under the mipmap setting.
 int32_t KS_CountMipLevels(int32_t width, int32_t height);
+// A managed texture of the device; a device that refuses it is the fatal "CreateSurface for texture
+// failed". Locking a level gives its bits, size and pitch; a refused lock is the fatal "Lock failed
+// while loading surface.". Both log the Direct3D error first when verbose.
+IDirect3DTexture8* KS_CreateManagedTexture(int32_t width, int32_t height, int32_t levels, D3DFORMAT format);
+uint8_t* KS_LockTextureLevel(IDirect3DTexture8* texture, UINT level, int32_t* width, int32_t* height,
+                             int32_t* pitch);
 
 int32_t KS_FindTexture(const char* name);
 int32_t KS_DeleteTexture(const char* name);

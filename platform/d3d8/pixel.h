@@ -57,10 +57,16 @@ static inline int FloorInt(float f) {
   return (f < (float)i) ? i - 1 : i;
 }
 
-// A span loop draws pixels x0..x1 of row y of a triangle: a holds the attributes at (x0, y),
-// planes their value at the reference point and d/dx, d/dy. It gives exactly the pixels of the
-// general pipeline.
-typedef void (*SpanFn)(const PixelState& s, int y, int x0, int x1, const float* a, const float* planes);
+// Attribute k at offset (ox, oy) from a triangle's reference point, from its plane (value at the
+// reference, d/dx, d/dy).
+static inline float AttrAt(const float* planes, int k, float ox, float oy) {
+  return planes[3 * k] + planes[3 * k + 1] * ox + planes[3 * k + 2] * oy;
+}
+
+// A span loop draws rows of one triangle: rows holds count triples (y, first x, last x), planes
+// the attribute planes around the reference point (refX, refY). It gives exactly the pixels of
+// the general pipeline.
+typedef void (*SpanFn)(const PixelState& s, const float* planes, float refX, float refY, const int* rows, int count);
 
 struct SpanPair {
   SpanFn affine, persp;  // for texture coordinates with constant or varying Q

@@ -878,6 +878,10 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
     fast = pair.persp;
   double invA[3];
   for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
+  // Rows for the span loop, handed over a batch at a time.
+  enum { kBatch = 64 };
+  int rows[3 * kBatch];
+  int batched = 0;
   for (int y = t.minY; y <= t.maxY; ++y) {
     if (!OwnsRow(y, band, bands)) {
       // Skip to the next row this thread owns.
@@ -907,18 +911,25 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
     }
     if (lo > hi) continue;
     int x0 = (int)lo, x1 = (int)hi;
-    float ox = (float)x0 - t.x0, oy = (float)y - t.y0;
-    for (int k = 0; k < n; ++k) a[k] = pl[3 * k] + pl[3 * k + 1] * ox + pl[3 * k + 2] * oy;
     shaded += (uint64_t)(x1 - x0 + 1);
     if (fast) {
-      fast(s, y, x0, x1, a, pl);
+      rows[3 * batched] = y;
+      rows[3 * batched + 1] = x0;
+      rows[3 * batched + 2] = x1;
+      if (++batched == kBatch) {
+        fast(s, pl, t.x0, t.y0, rows, batched);
+        batched = 0;
+      }
       continue;
     }
+    float ox = (float)x0 - t.x0, oy = (float)y - t.y0;
+    for (int k = 0; k < n; ++k) a[k] = AttrAt(pl, k, ox, oy);
     for (int x = x0; x <= x1; ++x) {
       ShadePixel(s, x, y, a, pl);
       for (int k = 0; k < n; ++k) a[k] += pl[3 * k + 1];
     }
   }
+  if (batched) fast(s, pl, t.x0, t.y0, rows, batched);
 }
 
 static void VertexAttrs(const PixelState& s, const RVertex& v, float* a) {

@@ -1,14 +1,13 @@
-// The display as the window layer and the device see it: the headless choice, the frames kept
-// per window, and the hand-over to the SDL back end when a display is present.
+// The display as the window layer and the device see it: the choice of the back end, the frames
+// kept per window, and the hand-over of each presented frame to the back end.
 #include "display.h"
-
-#include "display_sdl.h"
 
 #include <marlix_platform.h>
 
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -18,7 +17,6 @@ namespace {
 
 std::mutex g_headlessMutex;
 int g_headlessOverride = -1;
-int g_headlessFromEnvironment = -1;
 
 struct Frame {
     std::shared_ptr<std::vector<uint32_t>> pixels;
@@ -44,85 +42,59 @@ Frames& F() {
 
 constexpr int kMaxSide = 16384;
 
+const display::Backend kHeadless = {
+    true,
+    [](HWND, const display::WindowInfo&) {},
+    [](HWND) {},
+    [](HWND) {},
+    [] {},
+    [](HWND, int, int, int, int) {},
+    [](HWND, const char*) {},
+    [](HWND) {},
+    [](HWND, bool) {},
+    [](HWND, w32::ShowState) {},
+    [](HWND) { return false; },
+    [](HWND, const uint32_t*, int, int, int) {},
+    [] {},
+    [](bool) {},
+    [](int*, int*) { return false; },
+    [](HWND, const char*, const char*, UINT) { return -1; },
+};
+
+std::atomic<const display::Backend*> g_backend{nullptr};
+
 }  // namespace
-
-namespace w32 {
-
-bool Headless() {
-    std::lock_guard<std::mutex> g(g_headlessMutex);
-    if (g_headlessOverride >= 0) return g_headlessOverride == 1 || sdl::Failed();
-    if (g_headlessFromEnvironment < 0) {
-        const char* forced = getenv("MARLIX_HEADLESS");
-        const char* x11 = getenv("DISPLAY");
-        const char* wayland = getenv("WAYLAND_DISPLAY");
-        bool noDisplay = (!x11 || !*x11) && (!wayland || !*wayland);
-        g_headlessFromEnvironment = ((forced && strcmp(forced, "1") == 0) || noDisplay) ? 1 : 0;
-    }
-    return g_headlessFromEnvironment == 1 || sdl::Failed();
-}
-
-}  // namespace w32
 
 namespace display {
 
-void WindowShown(HWND window, const WindowInfo& info) {
-    if (!w32::Headless()) sdl::Show(window, info);
-}
-
-void WindowHidden(HWND window) {
-    if (!w32::Headless()) sdl::Hide(window);
+const Backend& Current() {
+    if (const Backend* chosen = g_backend.load()) return *chosen;
+    std::lock_guard<std::mutex> g(g_headlessMutex);
+    if (!g_backend.load()) {
+        bool headless;
+        if (g_headlessOverride >= 0) {
+            headless = g_headlessOverride == 1;
+        } else {
+            const char* forced = getenv("MARLIX_HEADLESS");
+            const char* x11 = getenv("DISPLAY");
+            const char* wayland = getenv("WAYLAND_DISPLAY");
+            bool noDisplay = (!x11 || !*x11) && (!wayland || !*wayland);
+            headless = (forced && strcmp(forced, "1") == 0) || noDisplay;
+        }
+        const Backend* sdl = headless ? nullptr : SdlBackend();
+        g_backend.store(sdl ? sdl : &kHeadless);
+    }
+    return *g_backend.load();
 }
 
 void WindowDestroyed(HWND window) {
-    sdl::Destroy(window);  // harmless when it never had one
+    Current().destroy(window);
     std::lock_guard<std::mutex> g(F().mutex);
     F().byWindow.erase(window);
 }
 
-void WindowGeometry(HWND window, int clientX, int clientY, int clientWidth, int clientHeight) {
-    if (!w32::Headless()) sdl::Geometry(window, clientX, clientY, clientWidth, clientHeight);
-}
-
-void WindowTitle(HWND window, const char* title) {
-    if (!w32::Headless()) sdl::Title(window, title);
-}
-
-void WindowRaise(HWND window) {
-    if (!w32::Headless()) sdl::Raise(window);
-}
-
-void WindowTopmost(HWND window, bool topmost) {
-    if (!w32::Headless()) sdl::Topmost(window, topmost);
-}
-
-void WindowShowState(HWND window, w32::ShowState state) {
-    if (!w32::Headless()) sdl::ShowState(window, state);
-}
-
-bool HasWindow(HWND window) { return !w32::Headless() && sdl::Has(window); }
-
-void Pump() {
-    if (!w32::Headless()) sdl::Pump();
-}
-
-void CursorChanged() {
-    if (!w32::Headless()) sdl::Cursor(w32::CursorVisible());
-}
-
-bool RealDesktopSize(int* width, int* height) { return !w32::Headless() && sdl::DesktopSize(width, height); }
-
-int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT style) {
-    if (w32::Headless()) return -1;
-    HWND top;
-    {
-        std::lock_guard<std::recursive_mutex> g(w32::Lock());
-        top = w32::TopLevelOf(owner);
-    }
-    return sdl::Box(top, text, caption, style);
-}
-
 void Reset() {
-    sdl::DestroyAll();
+    Current().destroyAll();
     std::lock_guard<std::mutex> g(F().mutex);
     F().byWindow.clear();
     F().last = Frame();
@@ -166,16 +138,22 @@ void MarlixDisplayPresent(HWND window, const uint32_t* pixels, int width, int he
         hook = F().hook;
         user = F().hookUser;
     }
-    if (!w32::Headless()) sdl::Present(window, pixels, width, height, pitchBytes);
+    display::Current().present(window, pixels, width, height, pitchBytes);
     if (hook) hook(window, stored, width, height, user);
 }
 
 extern "C" void MarlixSetHeadless(int mode) {
-    std::lock_guard<std::mutex> g(g_headlessMutex);
-    g_headlessOverride = mode < 0 ? -1 : (mode ? 1 : 0);
+    // The back end is chosen again at its next use; windows of the one left behind close now.
+    const display::Backend* old;
+    {
+        std::lock_guard<std::mutex> g(g_headlessMutex);
+        g_headlessOverride = mode < 0 ? -1 : (mode ? 1 : 0);
+        old = g_backend.exchange(nullptr);
+    }
+    if (old) old->destroyAll();
 }
 
-extern "C" int MarlixIsHeadless(void) { return w32::Headless() ? 1 : 0; }
+extern "C" int MarlixIsHeadless(void) { return display::Current().headless ? 1 : 0; }
 
 extern "C" BOOL MarlixGetFrame(HWND window, MarlixFrame* frame) {
     if (!frame) return FALSE;
@@ -201,4 +179,4 @@ extern "C" void MarlixSetPresentHook(MarlixPresentHook hook, void* user) {
     F().hookUser = user;
 }
 
-extern "C" int MarlixWindowHasDisplay(HWND window) { return display::HasWindow(window) ? 1 : 0; }
+extern "C" int MarlixWindowHasDisplay(HWND window) { return display::Current().has(window) ? 1 : 0; }

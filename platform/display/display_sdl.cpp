@@ -1,14 +1,13 @@
 // The SDL2 back end: a real window for every shown top-level window, frames blitted through a
 // streaming texture, and SDL's keyboard, mouse, move, size, state and close events turned into
-// the window messages Windows would deliver. SDL starts on the first window shown (or the first
-// desktop-size or message-box request) and only when a display is present.
-#include "display_sdl.h"
+// the window messages Windows would deliver. SDL starts when this back end is chosen, i.e. only
+// when a display is present.
+#include "display.h"
 
 #include <SDL.h>
 
 #include <stdio.h>
 
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -31,19 +30,16 @@ std::mutex g_mutex;  // never held while calling into the window layer
 std::unordered_map<HWND, Entry> g_windows;
 std::unordered_map<Uint32, HWND> g_byId;
 bool g_started = false;
-std::atomic<bool> g_failed{false};
 int g_desktopWidth = 0, g_desktopHeight = 0;
 
 bool Start() {
     if (g_started) return true;
-    if (g_failed) return false;
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         fprintf(stderr, "marlix: no display available (%s); running headless\n", SDL_GetError());
-        g_failed = true;
         return false;
     }
     g_started = true;
@@ -162,13 +158,8 @@ void Blit(Entry& e) {
     SDL_RenderPresent(e.renderer);
 }
 
-}  // namespace
-
-bool Failed() { return g_failed; }
-
 void Show(HWND window, const display::WindowInfo& info) {
     std::lock_guard<std::mutex> g(g_mutex);
-    if (!Start()) return;
     int w = info.clientWidth > 0 ? info.clientWidth : 1;
     int h = info.clientHeight > 0 ? info.clientHeight : 1;
     Entry* e = Lookup(window);
@@ -298,7 +289,6 @@ void Pump() {
     std::vector<SDL_Event> events;
     {
         std::lock_guard<std::mutex> g(g_mutex);
-        if (!g_started) return;
         SDL_Event ev;
         while (SDL_PollEvent(&ev)) events.push_back(ev);
     }
@@ -429,13 +419,12 @@ void Pump() {
 
 void Cursor(bool visible) {
     std::lock_guard<std::mutex> g(g_mutex);
-    if (g_started) SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+    SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
 }
 
 bool DesktopSize(int* width, int* height) {
     std::lock_guard<std::mutex> g(g_mutex);
     if (g_desktopWidth <= 0) {
-        if (!Start()) return false;
         SDL_DisplayMode mode;
         if (SDL_GetDesktopDisplayMode(0, &mode) != 0 || mode.w <= 0 || mode.h <= 0) return false;
         g_desktopWidth = mode.w;
@@ -476,7 +465,6 @@ int Box(HWND owner, const char* text, const char* caption, UINT style) {
     SDL_Window* parent = nullptr;
     {
         std::lock_guard<std::mutex> g(g_mutex);
-        if (!Start()) return -1;
         if (Entry* e = Lookup(owner)) parent = e->shown ? e->window : nullptr;
     }
     SDL_MessageBoxData data = {icon, parent, caption, text, count, buttons, nullptr};
@@ -486,4 +474,19 @@ int Box(HWND owner, const char* text, const char* caption, UINT style) {
     return chosen;
 }
 
+}  // namespace
 }  // namespace sdl
+
+namespace display {
+
+const Backend* SdlBackend() {
+    static const Backend backend = {
+        false,      sdl::Show,      sdl::Hide, sdl::Destroy, sdl::DestroyAll, sdl::Geometry,
+        sdl::Title, sdl::Raise,     sdl::Topmost, sdl::ShowState, sdl::Has, sdl::Present,
+        sdl::Pump,  sdl::Cursor,    sdl::DesktopSize, sdl::Box,
+    };
+    std::lock_guard<std::mutex> g(sdl::g_mutex);
+    return sdl::Start() ? &backend : nullptr;
+}
+
+}  // namespace display

@@ -5,6 +5,7 @@
 #define MARLIX_PLATFORM_CONTROLS_H
 
 #include <windows.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -91,6 +92,33 @@ BOOL MarlixGetFrame(HWND window, MarlixFrame* frame);
 // Called on every present after the frame is stored (NULL removes it); used to write frames out.
 typedef void (*MarlixPresentHook)(HWND window, const uint32_t* pixels, int width, int height, void* user);
 void MarlixSetPresentHook(MarlixPresentHook hook, void* user);
+
+// ---------------------------------------------------------------------------------------------
+// Dialogs. DialogBoxParamA builds its dialog from the compiled template beside the module (the
+// .res windres writes: "vis_marlix.so" has "vis_marlix.res"). When a script is set it runs once the
+// dialog is initialised and shown, and acts as the user through the controls below; otherwise a
+// display shows the dialog with GTK, and headless there is nobody to answer it. A dialog still
+// open when its script returns (or headless without one) is closed with the result -1.
+typedef void (*MarlixDialogScript)(HWND dialog, void* user);
+void MarlixSetDialogScript(MarlixDialogScript script, void* user);
+// A click on a push button or check box: the focus moves to it, an automatic check box toggles,
+// and the dialog gets BN_CLICKED.
+BOOL MarlixDialogClick(HWND dialog, int id);
+// Typing that replaces the text of an edit or of a combo box's edit field. A digits-only edit
+// refuses every other character; a combo box selects the entry whose text matches exactly
+// (without regard to case), else none.
+BOOL MarlixDialogType(HWND dialog, int id, const char* text);
+// Choosing entry `index` from a combo box's list.
+BOOL MarlixDialogPick(HWND dialog, int id, int index);
+// A key pressed in the dialog, through its keyboard handling: Escape is Cancel, Enter the default
+// button (or the focused push button), Tab the next control, Space clicks, the arrows step an
+// up-down control from its buddy.
+BOOL MarlixDialogKey(HWND dialog, UINT virtualKey);
+// TRUE once EndDialog was called, with its result.
+BOOL MarlixDialogEnded(HWND dialog, INT_PTR* result);
+// Parses every entry of a .res image and every dialog template and bitmap in it as DialogBoxParamA
+// would: the number of entries, or -1 with the reason in `error`.
+int MarlixParseResources(const void* data, size_t size, char* error, size_t errorSize);
 
 // ---------------------------------------------------------------------------------------------
 // Window state for tests.

@@ -131,37 +131,7 @@ UINT ScanCodeOf(UINT vk, bool* extended);
 bool CursorVisible();
 void ResetCursor();
 
-// Headless choice and SDL availability (display part).
-bool Headless();
-
 }  // namespace w32
 
-// The display back ends as the window layer sees them (platform/display).
-namespace display {
-
-struct WindowInfo {
-    const char* title;
-    int clientX, clientY, clientWidth, clientHeight;  // client area on the screen
-    bool bordered, resizable, topmost;
-};
-
-// Creates (or shows again) the SDL window of a top-level window; nothing when headless.
-void WindowShown(HWND window, const WindowInfo& info);
-void WindowHidden(HWND window);
-void WindowDestroyed(HWND window);  // also drops its stored frame
-void WindowGeometry(HWND window, int clientX, int clientY, int clientWidth, int clientHeight);
-void WindowTitle(HWND window, const char* title);
-void WindowRaise(HWND window);
-void WindowTopmost(HWND window, bool topmost);
-void WindowShowState(HWND window, w32::ShowState state);
-bool HasWindow(HWND window);
-void Pump();  // turns pending SDL events into window input
-void CursorChanged();
-bool RealDesktopSize(int* width, int* height);
-// A real message box; -1 when none can be shown (then the caller answers by default).
-int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT style);
-void Reset();
-
-}  // namespace display
 
 #endif

@@ -4,6 +4,8 @@
 // display and the test controls arrive here as posted messages.
 #include "w32_internal.h"
 
+#include "../display/display.h"
+
 #include <marlix_platform.h>
 
 #include <atomic>
@@ -122,7 +124,7 @@ void WaitForMessages(uint64_t seen) {
     DWORD thread = ThreadId();
     ThreadQueue& q = QueueOf(thread);
     auto changed = [&] { return Q().generation[thread] != seen; };
-    if (Headless()) {
+    if (display::Current().headless) {
         q.wake.wait(lk, changed);
     } else {
         // The display's events arrive by polling, so wake up now and then to pump them.
@@ -239,7 +241,7 @@ void ResetCursor() {
         std::lock_guard<std::mutex> g(g_cursorMutex);
         g_cursor = CursorState();
     }
-    display::CursorChanged();
+    display::Current().cursor(CursorVisible());
 }
 
 bool CursorVisible() {
@@ -447,7 +449,7 @@ extern "C" BOOL WINAPI PeekMessageA(LPMSG msg, HWND filter, UINT low, UINT high,
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    display::Pump();
+    display::Current().pump();
     return PeekOnce(msg, filter, low, high, remove, nullptr) ? TRUE : FALSE;
 }
 
@@ -461,7 +463,7 @@ extern "C" BOOL WINAPI GetMessageA(LPMSG msg, HWND filter, UINT low, UINT high) 
         return -1;
     }
     for (;;) {
-        display::Pump();
+        display::Current().pump();
         uint64_t seen = 0;
         if (PeekOnce(msg, filter, low, high, PM_REMOVE, &seen)) return msg->message != WM_QUIT;
         WaitForMessages(seen);
@@ -470,7 +472,7 @@ extern "C" BOOL WINAPI GetMessageA(LPMSG msg, HWND filter, UINT low, UINT high) 
 
 extern "C" BOOL WINAPI WaitMessage(void) {
     for (;;) {
-        display::Pump();
+        display::Current().pump();
         uint64_t seen;
         {
             std::lock_guard<std::recursive_mutex> g(Lock());
@@ -551,7 +553,7 @@ extern "C" HCURSOR WINAPI SetCursor(HCURSOR cursor) {
         old = g_cursor.cursor;
         g_cursor.cursor = cursor;
     }
-    if (old != cursor) display::CursorChanged();
+    if (old != cursor) display::Current().cursor(CursorVisible());
     return old;
 }
 
@@ -567,7 +569,7 @@ extern "C" int WINAPI ShowCursor(BOOL show) {
         g_cursor.showCount += show ? 1 : -1;
         count = g_cursor.showCount;
     }
-    display::CursorChanged();
+    display::Current().cursor(CursorVisible());
     return count;
 }
 

@@ -3,6 +3,8 @@
 // real box.
 #include "w32_internal.h"
 
+#include "../display/display.h"
+
 #include <marlix_platform.h>
 
 #include <stdio.h>
@@ -77,12 +79,18 @@ extern "C" int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT 
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (w32::Headless()) {
+    const display::Backend& shown = display::Current();
+    if (shown.headless) {
         fprintf(stderr, "[message box] %s: %s\n", e.caption.c_str(), e.text.c_str());
         fflush(stderr);
     } else if (!answerChosen) {
-        int shown = display::ShowMessageBox(owner, e.text.c_str(), e.caption.c_str(), style);
-        if (shown > 0) return shown;
+        HWND top;
+        {
+            std::lock_guard<std::recursive_mutex> g(w32::Lock());
+            top = w32::TopLevelOf(owner);
+        }
+        int answer = shown.box(top, e.text.c_str(), e.caption.c_str(), style);
+        if (answer > 0) return answer;
     }
     return answerChosen ? chosen : DefaultAnswer(style);
 }

@@ -3,6 +3,8 @@
 // default window procedure.
 #include "w32_internal.h"
 
+#include "../display/display.h"
+
 #include <marlix_platform.h>
 
 #include <sys/syscall.h>
@@ -149,8 +151,11 @@ display::WindowInfo InfoFor(const Window& w) {
     return info;
 }
 
-// Whether the window gets a display window of its own when shown.
-bool IsDisplayed(const Window& w) { return !(w.style & WS_CHILD) && !w.messageOnly && !w.desktop; }
+// Whether the window gets a display window of its own when shown. Dialogs are shown by their own
+// toolkit view (w32_dialog_gtk.cpp).
+bool IsDisplayed(const Window& w) {
+    return !(w.style & WS_CHILD) && !w.messageOnly && !w.desktop && !(w.cls && SameName(w.cls->name, "#32770"));
+}
 
 void SyncDisplayGeometry(HWND window) {
     display::WindowInfo info;
@@ -162,7 +167,7 @@ void SyncDisplayGeometry(HWND window) {
         shown = (w->style & WS_VISIBLE) != 0 && w->state != ShowState::Minimized;
         info = InfoFor(*w);
     }
-    if (shown) display::WindowGeometry(window, info.clientX, info.clientY, info.clientWidth, info.clientHeight);
+    if (shown) display::Current().geometry(window, info.clientX, info.clientY, info.clientWidth, info.clientHeight);
 }
 
 // Tells the display that a window became visible, or that its look changed while visible.
@@ -177,7 +182,7 @@ void ShowOnDisplay(HWND window) {
         title = w->text;
     }
     info.title = title.c_str();
-    display::WindowShown(window, info);
+    display::Current().show(window, info);
 }
 
 HWND NextActivationCandidate(HWND leaving) {
@@ -209,7 +214,7 @@ void Activate(HWND window) {
     if (window) {
         // The default procedure moves the focus here; if it stays elsewhere, it follows anyway.
         Call(window, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, IsIconic(window) ? 1 : 0), (LPARAM)old);
-        display::WindowRaise(window);
+        display::Current().raise(window);
     }
     bool moveFocus;
     {
@@ -285,7 +290,7 @@ void ApplyShowState(HWND window, ShowState state) {
         if (state != ShowState::Minimized) InvalidateAll(*w, true);
     }
     SendPosChanged(window, nullptr, SWP_NOZORDER | SWP_NOACTIVATE | kSwpStateChanged, oldClient);
-    display::WindowShowState(window, state);
+    display::Current().showState(window, state);
     SyncDisplayGeometry(window);
 }
 
@@ -396,8 +401,8 @@ BOOL ApplyWindowPos(HWND window, WINDOWPOS pos, bool fromDisplay) {
         activate = !(flags & SWP_NOACTIVATE) && !(w->style & WS_CHILD) && (w->style & WS_VISIBLE);
     }
     if (show) ShowOnDisplay(window);
-    if (hide) display::WindowHidden(window);
-    if (topmostChanged) display::WindowTopmost(window, topmost);
+    if (hide) display::Current().hide(window);
+    if (topmostChanged) display::Current().topmost(window, topmost);
     if (geometryChanged && !fromDisplay) SyncDisplayGeometry(window);
     if (activate) Activate(window);
     SendPosChanged(window, pos.hwndInsertAfter, flags & ~(kSwpNoClientMove | kSwpNoClientSize), oldClient);
@@ -514,7 +519,7 @@ HWND TopLevelOf(HWND window) {
 
 void DesktopSize(int* width, int* height) {
     std::lock_guard<std::recursive_mutex> g(Lock());
-    if (!Headless() && display::RealDesktopSize(width, height)) return;
+    if (display::Current().desktopSize(width, height)) return;
     *width = S().headlessWidth;
     *height = S().headlessHeight;
 }
@@ -914,7 +919,7 @@ extern "C" BOOL WINAPI DestroyWindow(HWND window) {
         wasVisible = (w->style & WS_VISIBLE) != 0;
         if (wasVisible) w->style &= ~(DWORD)WS_VISIBLE;
     }
-    if (wasVisible) display::WindowHidden(window);
+    if (wasVisible) display::Current().hide(window);
     for (HWND h : owned) DestroyWindow(h);
     bool wasActive, focusInside;
     {
@@ -990,7 +995,7 @@ extern "C" BOOL WINAPI ShowWindow(HWND window, int command) {
             std::lock_guard<std::recursive_mutex> g(Lock());
             if (Window* w = Find(window)) w->style &= ~(DWORD)WS_VISIBLE;
         }
-        display::WindowHidden(window);
+        display::Current().hide(window);
         bool wasActive, focusInside;
         {
             std::lock_guard<std::recursive_mutex> g(Lock());
@@ -1287,7 +1292,7 @@ bool WriteLong(HWND window, int index, LONG_PTR value, size_t extraSize, LONG_PT
             }
         }
         *old = (LONG)styleOld;
-        if (visibleChanged && !nowVisible) display::WindowHidden(window);
+        if (visibleChanged && !nowVisible) display::Current().hide(window);
         if (nowVisible) ShowOnDisplay(window);
         STYLESTRUCT done = {styleOld, styleNew};
         Call(window, WM_STYLECHANGED, (WPARAM)index, (LPARAM)&done);
@@ -1611,7 +1616,7 @@ extern "C" BOOL WINAPI BringWindowToTop(HWND window) {
     // A top-level window brought to the top is activated as well.
     if (!child) {
         if (IsWindowVisible(window)) Activate(window);
-        display::WindowRaise(window);
+        display::Current().raise(window);
     }
     return TRUE;
 }
@@ -1830,7 +1835,7 @@ extern "C" LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wPara
             if (!w) return FALSE;
             w->text = text;
         }
-        display::WindowTitle(window, text.c_str());
+        display::Current().title(window, text.c_str());
         return TRUE;
     }
     case WM_GETTEXT: {

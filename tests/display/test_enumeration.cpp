@@ -1,6 +1,7 @@
 // Device and mode enumeration: which adapter modes make the list, in what order, its limit, and
 // the capability flags that steer mode setting.
 #include "display_test.h"
+#include "test_common.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -65,10 +66,9 @@ TEST_F(Enumeration, StoresAtMost255ModesButLogsEveryOne) {
     FakeModes fake;
     for (UINT i = 0; i < 300; i++) fake.modes.push_back(Mode(640 + i, 480, D3DFMT_X8R8G8B8));
 
-    char dir[] = "/tmp/ksdisplayXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
-    char* old = getcwd(nullptr, 0);
-    ASSERT_EQ(0, chdir(dir));
+    ScratchFolder scratch;  // for ks.log
+    ASSERT_TRUE(scratch.Make("display"));
+    ASSERT_TRUE(scratch.Enter());
     InitEngine(true, true, false);
     InstallModeFilter(&fake);
     verbose = 1;
@@ -87,10 +87,6 @@ TEST_F(Enumeration, StoresAtMost255ModesButLogsEveryOne) {
     while (std::getline(log, line))
         if (line.find("Add Mode Width: ") != std::string::npos) added++;
     EXPECT_EQ(300, added);
-    EXPECT_EQ(0, chdir(old));
-    free(old);
-    std::string cleanup = std::string("rm -rf ") + dir;
-    EXPECT_EQ(0, system(cleanup.c_str()));
 }
 
 TEST_F(Enumeration, NoUsableModeIsFatal) {

@@ -2,44 +2,14 @@
 // engine's start-up calls, presented, checked at known pixels and written as display_pattern.png
 // in the working directory.
 #include "display_test.h"
+#include "test_common.h"
 
-#include <png.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <vector>
 
 namespace {
-
-bool WritePng(const char* path, const MarlixFrame& frame) {
-    FILE* f = fopen(path, "wb");
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, frame.width, frame.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(frame.width * 3);
-    for (int y = 0; y < frame.height; y++) {
-        for (int x = 0; x < frame.width; x++) {
-            uint32_t p = frame.pixels[y * frame.width + x];
-            row[x * 3] = (png_byte)(p >> 16);
-            row[x * 3 + 1] = (png_byte)(p >> 8);
-            row[x * 3 + 2] = (png_byte)p;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    return true;
-}
 
 const int kWidth = 400, kHeight = 300;
 
@@ -132,7 +102,7 @@ TEST(Pattern, DrawsPresentsAndSavesTheTestPattern) {
     EXPECT_GT(ink, 100);
     EXPECT_EQ(0, above);
 
-    EXPECT_TRUE(WritePng("display_pattern.png", frame));
+    EXPECT_TRUE(WriteTestPng("display_pattern.png", frame.pixels, frame.width, frame.height, frame.width * 4));
     EXPECT_EQ(0, StopEngine());
 }
 

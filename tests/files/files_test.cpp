@@ -1,6 +1,7 @@
 // The in-memory file layer and packed library files: reads, seeks, the name scrambling, the
 // writer and reader agreeing, entry lookup, the handler table and damaged libraries.
 #include <gtest/gtest.h>
+#include "test_common.h"
 #include <kestra.h>
 #include <marlix_platform.h>
 
@@ -18,9 +19,8 @@ protected:
     void SetUp() override {
         GTEST_FLAG_SET(death_test_style, "threadsafe");
         MarlixSetHeadless(1);
-        char pattern[] = "/tmp/marlix-files-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        directory = pattern;
+        ASSERT_TRUE(scratch.Make("files"));
+        directory = scratch.path;
         KS_MemoryInit();
         KS_ClearLibraryHandlers();
         KS_RegisterLibraryHandlers();
@@ -30,7 +30,7 @@ protected:
         KS_ZukClose();
         EXPECT_EQ(0, KS_MemoryBlockCount()) << "engine blocks left behind";
         KS_MemoryShutdown();
-        EXPECT_EQ(0, system(("rm -rf '" + directory + "'").c_str()));
+        scratch.Remove();
     }
     std::string Path(const std::string& name) const { return directory + "/" + name; }
     std::string Write(const std::string& name, const Bytes& bytes) const {
@@ -67,6 +67,7 @@ protected:
         return text;
     }
 
+    ScratchFolder scratch;
     std::string directory;
 };
 

@@ -5,6 +5,7 @@
 #include "host.h"
 #include "hostaudio.h"
 #include "media.h"
+#include "test_common.h"
 
 #include <stdlib.h>
 
@@ -18,15 +19,10 @@ class AudioTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/marlix-audio-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_TRUE(scratch.Make("audio"));
+        dir = scratch.path;
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
+    void TearDown() override { scratch.Remove(); }
     void Write(const std::string& name, const std::string& bytes)
     {
         std::filesystem::create_directories(std::filesystem::path(dir + "/" + name).parent_path());
@@ -39,6 +35,7 @@ protected:
         EXPECT_TRUE(HostDecodeFile(path, &audio, &error)) << path << ": " << error;
         return audio;
     }
+    ScratchFolder scratch;
     std::string dir;
 };
 

@@ -5,6 +5,7 @@
 #include "host.h"
 #include "hostcontrols.h"
 #include "media.h"
+#include "test_common.h"
 
 #include <d3d8.h>
 #include <marlix_platform.h>
@@ -27,9 +28,8 @@ protected:
         MarlixSetHeadless(1);
         MarlixResetWindows();
         startDir = std::filesystem::current_path();
-        char pattern[] = "/tmp/marlix-host-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_TRUE(scratch.Make("host"));
+        dir = scratch.path;
         std::filesystem::create_directories(dir + "/plugins");
         plugin = dir + "/plugins/vis_marlix.so";
         std::filesystem::copy_file(MARLIX_PLUGIN_FILE, plugin);
@@ -49,7 +49,7 @@ protected:
         MarlixResetWindows();
         std::error_code ignored;
         std::filesystem::current_path(startDir, ignored);
-        std::filesystem::remove_all(dir, ignored);
+        scratch.Remove();
     }
     HostOptions Options(int frames) const
     {
@@ -97,6 +97,7 @@ protected:
         return text;
     }
 
+    ScratchFolder scratch;
     std::string dir, startDir, plugin;
     std::vector<std::string> files;
     HostPlugin loaded;

@@ -4,6 +4,7 @@
 
 #include "host.h"
 #include "media.h"
+#include "test_common.h"
 
 #include <marlix_platform.h>
 
@@ -99,9 +100,8 @@ protected:
     {
         MarlixSetHeadless(1);
         MarlixResetWindows();
-        char pattern[] = "/tmp/marlix-video-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_TRUE(scratch.Make("video"));
+        dir = scratch.path;
         std::filesystem::create_directories(dir + "/plugins");
         plugin = dir + "/plugins/vis_marlix.so";
         std::filesystem::copy_file(MARLIX_PLUGIN_FILE, plugin);
@@ -109,8 +109,7 @@ protected:
     void TearDown() override
     {
         MarlixResetWindows();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
+        scratch.Remove();
     }
     HostOptions Options(const std::string& out, const std::vector<std::string>& files) const
     {
@@ -122,6 +121,7 @@ protected:
         options.playlist = files;
         return options;
     }
+    ScratchFolder scratch;
     std::string dir, plugin;
 };
 

@@ -32,10 +32,16 @@ void PluginTest::SetUp()
     MarlixResetWindows();
     MarlixMessageBoxSetAnswer(IDOK);
     startDir = std::filesystem::current_path();  // a run changes into the plug-in's folder
-    char pattern[] = "/tmp/marlix-plugin-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ASSERT_TRUE(scratch.Make("plugin"));
+    dir = scratch.path;
     std::filesystem::copy_file(MARLIX_PLUGIN_FILE, dir + "/vis_marlix.so");
+    // The dialog template travels with the plug-in, as the resources inside the DLL do.
+    std::filesystem::copy_file(std::filesystem::path(MARLIX_PLUGIN_FILE).replace_extension(".res"),
+                               dir + "/vis_marlix.res");
+    // A copy of the scene data the build made beside the plug-in (a run writes its log where it
+    // stands, which during set-up is the data folder).
+    std::filesystem::copy(std::filesystem::path(MARLIX_PLUGIN_FILE).parent_path() / "marlixdata",
+                          dir + "/marlixdata");
     library = LoadLibraryA((dir + "/vis_marlix.so").c_str());
     ASSERT_NE(library, nullptr);
 
@@ -69,7 +75,7 @@ void PluginTest::TearDown()
         FreeLibrary(library);
     std::error_code ignored;
     std::filesystem::current_path(startDir, ignored);
-    std::filesystem::remove_all(dir, ignored);
+    scratch.Remove();
 }
 
 void PluginTest::WriteIni(const std::string& text) const

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_common.h"
 #include "vis.h"
 
 #include <string>
@@ -37,6 +38,7 @@ protected:
     // Delivers every queued message; true when WM_QUIT was among them.
     bool Pump();
 
+    ScratchFolder scratch;
     std::string dir;
     std::string startDir;
     HMODULE library = NULL;

@@ -4,8 +4,8 @@
 #define RUNTIME_SCRATCH_DIR_H
 
 #include <gtest/gtest.h>
+#include "test_common.h"
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -16,24 +16,12 @@ class ScratchDir : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-        previous_ = cwd;
-        char pattern[] = "/tmp/marlix_runtime_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        ASSERT_TRUE(scratch_.Make("runtime"));
+        ASSERT_TRUE(scratch_.Enter());
+        dir_ = scratch_.path;
     }
 
-    void TearDown() override
-    {
-        if (!previous_.empty())
-            (void)chdir(previous_.c_str());
-        if (!dir_.empty()) {
-            std::string command = "rm -rf '" + dir_ + "'";
-            (void)system(command.c_str());
-        }
-    }
+    void TearDown() override { scratch_.Remove(); }
 
     static std::string ReadFile(const std::string& path)
     {
@@ -48,8 +36,8 @@ protected:
         return access(path.c_str(), F_OK) == 0;
     }
 
+    ScratchFolder scratch_;
     std::string dir_;
-    std::string previous_;
 };
 
 #endif

@@ -58,7 +58,7 @@ TEST_F(TextureTest, TexturedQuadsOfAJpegATgaAndAPcx) {
     ASSERT_TRUE(MarlixGetFrame(window, &frame));
     ASSERT_EQ(320, frame.width);
     const char* out = getenv("MARLIX_TEXTURE_PNG");
-    EXPECT_TRUE(SavePNG(out ? out : "texture_quads.png", frame.pixels, frame.width, frame.height));
+    EXPECT_TRUE(WriteTestPng(out ? out : "texture_quads.png", frame.pixels, frame.width, frame.height, frame.width * 4));
     ExpectColour(frame, 4, 4, 0x20, 0x20, 0x20);
     ExpectColour(frame, 12, 60, 250, 5, 0);     // the gradient's red end
     ExpectColour(frame, 99, 60, 10, 245, 0);    // its green end

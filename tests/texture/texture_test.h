@@ -4,6 +4,7 @@
 #define TEXTURE_TEST_H
 
 #include <gtest/gtest.h>
+#include "test_common.h"
 #include <kestra.h>
 #include <marlix_platform.h>
 
@@ -24,6 +25,7 @@ protected:
     std::string Path(const std::string& name) const { return directory + "/" + name; }
     std::string Write(const std::string& name, const Bytes& bytes) const;
 
+    ScratchFolder scratch;
     std::string directory;
     int baselineBlocks = 0, baselineObjects = 0;
     bool running = false;
@@ -55,6 +57,5 @@ uint8_t* TrackedCopy(const Image& rgba);
 // Texels of a texture level as 32-bit values (formats of 1 to 4 bytes).
 std::vector<uint32_t> TextureTexels(IDirect3DTexture8* texture, int level, D3DFORMAT* format = nullptr);
 
-bool SavePNG(const std::string& path, const uint32_t* pixels, int width, int height);
 
 #endif

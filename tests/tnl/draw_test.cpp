@@ -110,6 +110,26 @@ TEST_F(DrawTest, SegmentsAreDrawnWithTheEngineLightsAndTheirWorldMatrix) {
     EXPECT_FALSE(on);
 }
 
+TEST_F(DrawTest, EachGroupSetsItsRenderMethodAndDepthWritesReturnAfterTheLightmapMethod) {
+    ksMaterials[b].method = T_LIGHTMAP_ADD;   // its procedure switches depth writes off
+    ASSERT_EQ(2u, Draw());
+    EXPECT_EQ(TRUE, State(D3DRS_ZWRITEENABLE));
+    EXPECT_EQ((DWORD)D3DBLEND_ONE, State(D3DRS_DESTBLEND)) << "the lightmap procedure's blend was set";
+    EXPECT_EQ(&ksMaterials[b], ksGlobal.cachedMaterial);
+}
+
+TEST_F(DrawTest, AVertexColourMethodKeepsItsStatesFromEntityToEntity) {
+    // Both groups share a procedure that draws the vertices' own colours: once cached it would
+    // not set them again after the next entity switched to device lighting.
+    KS_SetTransformMode(1);
+    ksMaterials[a].method = ksMaterials[b].method = T_RGB_GOURAUD;
+    for (int entityDrawn = 0; entityDrawn < 2; entityDrawn++) {
+        ASSERT_EQ(2u, Draw());
+        EXPECT_EQ(TRUE, State(D3DRS_COLORVERTEX)) << "entity " << entityDrawn;
+        EXPECT_EQ(FALSE, State(D3DRS_LIGHTING));
+    }
+}
+
 TEST_F(DrawTest, HiddenEntitiesInvisibleSegmentsAndMethodZeroAreNotDrawn) {
     ksMaterials[b].method = NULL_TYPE;
     EXPECT_EQ(1u, Draw());
@@ -119,4 +139,29 @@ TEST_F(DrawTest, HiddenEntitiesInvisibleSegmentsAndMethodZeroAreNotDrawn) {
     KS_SetEntityPosition(entity, 0, 0, 1000);  // behind the camera at z = 256
     EXPECT_EQ(0u, Draw());
     EXPECT_EQ(0u, object->segments[0].flags & KS_SEG_VISIBLE);
+}
+
+TEST_F(DrawTest, ShaderMaterialsOnDevicesBelowVertexShader1AreProcessedInSoftware) {
+    KSMaterial* shiny = &ksMaterials[b];
+    strcpy(shiny->vertexShaderName, "bumpy");
+    ksGlobal.caps.vertexShaderVersion = 0xFFFE0101;
+    ASSERT_EQ(1, KS_BuildObjectBuffers(object));
+    EXPECT_EQ(0, object->bufferGroups[0].groups[1].first->software);
+    ksGlobal.caps.vertexShaderVersion = 0xFFFE0000;
+    ASSERT_EQ(1, KS_BuildObjectBuffers(object));
+    const KSBufferList* plain = object->bufferGroups[0].groups[0].first;
+    const KSBufferList* shader = object->bufferGroups[0].groups[1].first;
+    EXPECT_EQ(0, plain->software);
+    EXPECT_EQ(1, shader->software);
+    D3DINDEXBUFFER_DESC desc;
+    shader->indexBuffer->GetDesc(&desc);
+    EXPECT_TRUE(desc.Usage & D3DUSAGE_SOFTWAREPROCESSING);
+    plain->indexBuffer->GetDesc(&desc);
+    EXPECT_FALSE(desc.Usage & D3DUSAGE_SOFTWAREPROCESSING);
+    // Each buffer is drawn with its own vertex processing: the shader group comes last.
+    ASSERT_EQ(2u, Draw());
+    EXPECT_EQ(TRUE, State(D3DRS_SOFTWAREVERTEXPROCESSING));
+    ksMaterials[b].method = NULL_TYPE;
+    ASSERT_EQ(1u, Draw());
+    EXPECT_EQ(FALSE, State(D3DRS_SOFTWAREVERTEXPROCESSING));
 }

@@ -3,6 +3,8 @@
 // written out as a PNG.
 #include "tnl_test.h"
 
+#include <host.h>
+
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -87,14 +89,14 @@ TEST_F(TnlTest, ALitSphereAndATranslucentTexturedCubeFromVertexBuffers) {
     positions.clear();
     normals.clear();
     faces.clear();
-    MakeCube(40, (uint16_t)glass, &positions, &normals, &faces);
+    MakeCube(30, (uint16_t)glass, &positions, &normals, &faces);
     KSObject* cube = MakeObject(positions, faces, normals);
     ASSERT_EQ(1, KS_BuildObjectBuffers(sphere));
     ASSERT_EQ(1, KS_BuildObjectBuffers(cube));
     KSEntity* ball = MakeEntity(sphere);
     KSEntity* box = MakeEntity(cube);
-    KS_SetEntityPosition(ball, 70, 0, 0);   // the camera looks down -z: +x is on the left
-    KS_SetEntityPosition(box, -70, 0, 0);
+    KS_SetEntityPosition(ball, 30, 0, 0);   // the camera looks down -z: +x is on the left
+    KS_SetEntityPosition(box, -40, 0, 40);  // nearer, over the sphere's right side
     KS_RotateEntity(box, 25, 35, 0);
 
     // One segment light up and to the left-front, a little ambient.
@@ -106,30 +108,42 @@ TEST_F(TnlTest, ALitSphereAndATranslucentTexturedCubeFromVertexBuffers) {
     KS_SwitchLightOn(&scene, 0);
     scene.count = 1;
     KS_SetAmbient(25, 25, 25);
-    KS_TransformLights(&scene);
 
-    IDirect3DDevice8* device = ksGlobal.device;
-    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.0f, 0);
-    ASSERT_EQ(D3D_OK, device->BeginScene());
+    // One frame as the application draws it, the entities through the render pipeline.
+    KS_SetTransformMode(1);
+    ksGlobal.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.0f, 0);
+    KS_BeginFrame();
+    KS_TransformLights(&scene);
     for (KSEntity* e : {ball, box}) {
         KS_TransformEntity(e);
-        KS_DrawObjectBuffers(e);
+        KS_RenderEntity(e);
     }
-    device->EndScene();
-    device->SetTexture(0, nullptr);
+    KSGFX_FlushFrame();
+    ksGlobal.device->SetTexture(0, nullptr);
     KSGFX_ShowFrame();
     KS_FreeLights(&scene);
 
     MarlixFrame frame;
     ASSERT_TRUE(MarlixGetFrame(window, &frame));
     const char* out = getenv("MARLIX_TNL_PNG");
-    EXPECT_TRUE(SavePNG(out ? out : "tnl_sphere_cube.png", frame.pixels, frame.width, frame.height));
+    EXPECT_TRUE(HostWritePng(out ? out : "tnl_sphere_cube.png", frame.pixels, frame.width, frame.height, frame.width * 4));
 
     EXPECT_EQ(0x203040u, Pixel(frame, 4, 4)) << "background";
-    // The sphere (left, centre near x = 160 - 70 * 1.732 * 160 / 256): lit on its upper left,
-    // in the ambient light alone on its lower right.
-    uint32_t lit = Pixel(frame, 62, 100), dark = Pixel(frame, 112, 150);
+    // The sphere: lit on its upper left, in the ambient light alone on its lower right.
+    uint32_t lit = Pixel(frame, 85, 80), dark = Pixel(frame, 120, 180);
     EXPECT_GT(Channel(lit, 16), 150);
     EXPECT_GT(Channel(lit, 16), Channel(lit, 0) * 2) << "the material is red";
     EXPECT_LT(Channel(dark, 16), Channel(lit, 16) / 2);
+    // The cube over the background: a yellow texel (255, 220, 0) at alpha 140 over (32, 48, 64)
+    // gives (154, 142, 29).
+    uint32_t alone = Pixel(frame, 230, 120);
+    EXPECT_NEAR(154, Channel(alone, 16), 4);
+    EXPECT_NEAR(142, Channel(alone, 8), 4);
+    EXPECT_NEAR(29, Channel(alone, 0), 4);
+    // A blue texel (30, 60, 255) over the sphere: the red behind it shows through, where over the
+    // background it would be (31, 55, 169).
+    uint32_t over = Pixel(frame, 160, 120);
+    EXPECT_GT(Channel(over, 16), 31 + 15);
+    EXPECT_LT(Channel(over, 0), 169 - 6);
+    EXPECT_GT(Channel(over, 0), Channel(over, 16)) << "still a blue texel";
 }

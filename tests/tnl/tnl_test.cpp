@@ -1,7 +1,6 @@
 // Shared set-up of the buffer tests.
 #include "tnl_test.h"
 
-#include <png.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -132,34 +131,4 @@ std::vector<uint16_t> TnlTest::IndexData(IDirect3DIndexBuffer8* buffer, int32_t 
     memcpy(data.data(), p, data.size() * 2);
     buffer->Unlock();
     return data;
-}
-
-bool SavePNG(const std::string& path, const uint32_t* pixels, int width, int height) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<uint8_t> row((size_t)width * 3);
-    for (int y = 0; y < height; y++) {
-        for (int x = 0; x < width; x++) {
-            uint32_t p = pixels[(size_t)y * width + x];
-            row[x * 3] = (uint8_t)(p >> 16);
-            row[x * 3 + 1] = (uint8_t)(p >> 8);
-            row[x * 3 + 2] = (uint8_t)p;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    return true;
 }

@@ -42,6 +42,4 @@ protected:
     std::vector<KSEntity*> entities;
 };
 
-bool SavePNG(const std::string& path, const uint32_t* pixels, int width, int height);
-
 #endif

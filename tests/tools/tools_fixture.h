@@ -3,6 +3,7 @@
 #define TOOLS_FIXTURE_H
 
 #include <gtest/gtest.h>
+#include "test_common.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -26,13 +27,10 @@ inline Bytes Read(const std::string& path) {
 class BuilderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/marlix-tools-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        directory = pattern;
+        ASSERT_TRUE(scratch.Make("tools"));
+        directory = scratch.path;
     }
-    void TearDown() override {
-        EXPECT_EQ(0, system(("rm -rf '" + directory + "'").c_str()));
-    }
+    void TearDown() override { scratch.Remove(); }
     std::string Path(const std::string& name) const { return directory + "/" + name; }
 
     // Runs `tool` with its arguments and `output` (in the scratch directory) last; the output's path.
@@ -43,6 +41,7 @@ protected:
         return path;
     }
 
+    ScratchFolder scratch;
     std::string directory;
 };
 

@@ -1,5 +1,6 @@
 // Private profile files: what callers rely on, checked against how kernel32 behaves.
 #include <gtest/gtest.h>
+#include "test_common.h"
 
 #include <windows.h>
 
@@ -16,15 +17,11 @@ namespace {
 class Profile : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/marlix-profile-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_TRUE(scratch.Make("profile"));
+        dir = scratch.path;
         path = dir + "/test.ini";
     }
-    void TearDown() override {
-        std::string cmd = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(cmd.c_str()), 0);
-    }
+    void TearDown() override { scratch.Remove(); }
     void WriteFile(const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
     }
@@ -39,6 +36,7 @@ protected:
         GetPrivateProfileStringA(section, key, def, buf, sizeof(buf), path.c_str());
         return buf;
     }
+    ScratchFolder scratch;
     std::string dir, path;
 };
 
