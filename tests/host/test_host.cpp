@@ -5,6 +5,7 @@
 #include "host.h"
 #include "hostcontrols.h"
 #include "media.h"
+#include "plugin_copy.h"
 #include "test_common.h"
 
 #include <d3d8.h>
@@ -30,9 +31,7 @@ protected:
         startDir = std::filesystem::current_path();
         ASSERT_TRUE(scratch.Make("host"));
         dir = scratch.path;
-        std::filesystem::create_directories(dir + "/plugins");
-        plugin = dir + "/plugins/vis_marlix.so";
-        std::filesystem::copy_file(MARLIX_PLUGIN_FILE, plugin);
+        plugin = CopyPlugin(dir);
         // Three short tracks: the first without tags, the others tagged.
         std::filesystem::create_directories(dir + "/music");
         files = {dir + "/music/01 Opening.wav", dir + "/second.flac", dir + "/third.ogg"};

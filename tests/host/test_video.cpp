@@ -4,6 +4,7 @@
 
 #include "host.h"
 #include "media.h"
+#include "plugin_copy.h"
 #include "test_common.h"
 
 #include <marlix_platform.h>
@@ -102,9 +103,7 @@ protected:
         MarlixResetWindows();
         ASSERT_TRUE(scratch.Make("video"));
         dir = scratch.path;
-        std::filesystem::create_directories(dir + "/plugins");
-        plugin = dir + "/plugins/vis_marlix.so";
-        std::filesystem::copy_file(MARLIX_PLUGIN_FILE, plugin);
+        plugin = CopyPlugin(dir);
     }
     void TearDown() override
     {
@@ -116,8 +115,8 @@ protected:
         HostOptions options;
         options.pluginPath = plugin;
         options.out = out;
-        options.width = 320;
-        options.height = 240;
+        options.width = 160;  // small pictures: the scenes are drawn in software
+        options.height = 120;
         options.playlist = files;
         return options;
     }
@@ -134,8 +133,8 @@ TEST_F(VideoTest, TenSecondsGiveSixHundredPicturesAndTheAudioTheSameEveryTime)
     ASSERT_TRUE(ProbeFile(dir + "/a.mp4", &first));
     EXPECT_EQ(first.videoCodec, "h264");
     EXPECT_EQ(first.audioCodec, "aac");
-    EXPECT_EQ(first.width, 320);
-    EXPECT_EQ(first.height, 240);
+    EXPECT_EQ(first.width, 160);
+    EXPECT_EQ(first.height, 120);
     EXPECT_EQ(first.pictures, 600);
     EXPECT_EQ(first.pictureHashes.size(), 600u);
     EXPECT_NEAR(first.audioSeconds, 10.0, 0.05);
