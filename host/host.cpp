@@ -6,6 +6,7 @@
 
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -547,6 +548,11 @@ int HostRun(const HostOptions& options)
         !HostSoundOpen(&player, player.audio.sampleRate, &error))
         fprintf(stderr, "marlix: no sound output (%s): the pictures run on the clock\n", error.c_str());
 
+    // Headless runs are reproducible: the plug-in draws from the C library's generator, which it
+    // seeds from the process clock while it starts, so the host seeds it with a fixed value before
+    // and after the start.
+    if (headless)
+        srand(1);
     int status = 0;
     if (options.configure) {
         if (headless)
@@ -557,6 +563,8 @@ int HostRun(const HostOptions& options)
         fprintf(stderr, "marlix: the plug-in failed to start\n");
         status = 1;
     } else {
+        if (headless)
+            srand(1);
         HostVideo* out = NULL;
         int width = options.width, height = options.height;
         if (video && width == 0) {
@@ -567,8 +575,15 @@ int HostRun(const HostOptions& options)
             fprintf(stderr, "marlix: cannot write %s: %s\n", options.out.c_str(), error.c_str());
             status = 1;
         }
-        if (width > 0)
-            HostResizeWindow(FindWindowA(NULL, plugin.module->description), width, height);
+        if (width > 0) {
+            HWND window = FindWindowA(NULL, plugin.module->description);
+            // A headless picture starts from the same device state whatever size the window opened
+            // with (its settings keep the last run's size): through another size to the one asked for,
+            // so that the device is reset to it every time.
+            if (headless)
+                HostResizeWindow(window, width + 2, height);
+            HostResizeWindow(window, width, height);
+        }
         HostCapture capture;
         std::string frameDir = headless && !video ? options.out : std::string();
         std::error_code ignored;

@@ -242,7 +242,7 @@ bool HostVideoAddFrame(HostVideo* v, const uint32_t* pixels, int width, int heig
     }
     // X8R8G8B8 in memory is blue, green, red, unused.
     v->scaler = sws_getCachedContext(v->scaler, width, height, AV_PIX_FMT_BGR0, v->video->width, v->video->height,
-                                     v->video->pix_fmt, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT, NULL, NULL, NULL);
+                                     v->video->pix_fmt, SWS_BILINEAR | SWS_BITEXACT, NULL, NULL, NULL);
     int status = v->scaler ? av_frame_make_writable(v->picture) : AVERROR(ENOMEM);
     if (status < 0) {
         *error = AvError(status);

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <stddef.h>
 
+#include "kestra.h"
+
 struct VisModule;
 
 // What winampVisGetHeader returns: interface version, description and the module lookup.
@@ -87,6 +89,59 @@ struct VisPlaylist {
     int timer;
 };
 
+// The scene catalogue: each scene names the animation blocks it runs (bit b = block b + 1) and
+// whether its camera flies the low circle instead of the general path.
+#define VIS_BLOCK_COUNT 6
+struct VisSceneEntry {
+    const char* name;
+    unsigned blocks;
+    int lowCamera;
+};
+extern const VisSceneEntry visCatalogue[VIS_SCENE_COUNT];
+
+#define VIS_RING_HOSES 16
+#define VIS_ORBITS 16
+#define VIS_CORNER_FLOWERS 4
+#define VIS_ROW_SPHERES 16
+#define VIS_OUTER_HOSES 8
+#define VIS_BALLS 32
+#define VIS_TORI 16
+#define VIS_POPCORN 8
+
+// Everything a run creates for its scenes, all at set-up; the scenes only choose which groups move
+// and are drawn. Positions and velocities of the moving groups are kept here because the frame
+// update integrates them.
+struct VisScene {
+    KSObject* hoseObject;
+    KSObject* sphereObject;
+    KSObject* flowerObject;
+    KSObject* torusObject;
+    KSObject* popcornObject;
+    KSEntity* ringHoses[VIS_RING_HOSES];
+    KSVector orbitDirections[VIS_ORBITS];
+    float orbitRadii[VIS_ORBITS];
+    KSEntity* orbitSpheres[VIS_ORBITS];
+    KSEntity* centreSphere;
+    KSEntity* orbitFlowers[VIS_ORBITS];
+    KSEntity* cornerFlowers[VIS_CORNER_FLOWERS];
+    KSEntity* rowSpheres[VIS_ROW_SPHERES];
+    KSEntity* outerHoses[VIS_OUTER_HOSES];
+    KSEntity* balls[VIS_BALLS];
+    KSVector ballPositions[VIS_BALLS];
+    KSVector ballVelocities[VIS_BALLS];
+    KSEntity* tori[VIS_TORI];
+    KSEntity* popcorn[VIS_POPCORN];
+    KSVector popcornPositions[VIS_POPCORN];
+    KSVector popcornVelocities[VIS_POPCORN];
+    KSCamera* camera;
+    int32_t backdropTexture;
+    int32_t backdropMaterial;
+    KSObject* backdropObject;
+    KSEntity* backdrop;
+    KSFont* font;
+    KSLightList lights;   // the scene light set: one light riding with the camera
+};
+
 // Requests to the host's main window: WM_USER with these codes in lParam.
 #define VIS_HOST_SET_POSITION 121
 #define VIS_HOST_PLAYLIST_LENGTH 124
@@ -106,6 +161,7 @@ extern VisModule visModule;
 extern VisSettings visSettings;
 extern VisAnimState visAnim;
 extern VisPlaylist visPlaylist;
+extern VisScene visScene;
 extern char songTitle[VIS_SONG_TITLE_SIZE];
 extern int running;
 extern HWND visWindow;
@@ -146,6 +202,37 @@ void VisResize(int width, int height);
 
 // Configuration dialog (visdialog.cpp).
 INT_PTR CALLBACK VisConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Scene set-up and release (visscene.cpp).
+void VisSetupScene(void);
+void VisSetupBackdrop(void);
+// Releases what VisSetupScene made, in the order of the end of a run.
+void VisFreeScene(void);
+
+// Animation (visanim.cpp).
+void VisUpdateBands(VisModule* module);
+void VisDrawBackdrop(float depth);
+// Ticks of this frame (at most 20), the clock, the playlist timer and the automatic scene cycle.
+void VisAdvanceTime(int elapsedTicks);
+// Camera position of a scene at time t (ticks).
+KSVector VisCameraPath(int scene, float t);
+// One frame of a ball (index j) or a popcorn piece, n ticks long, with the bands of this frame.
+void VisStepBall(int j, KSVector* position, KSVector* velocity, int n, const int* bands);
+void VisStepPopcorn(KSVector* position, KSVector* velocity, int n);
+
+// Text overlay (visoverlay.cpp). A frame lays its texts out as a list of draws, then draws it.
+struct VisTextDraw {
+    const char* text;
+    int x, y;
+    uint8_t colour[3];
+};
+#define VIS_CAPTION_DRAWS 4
+#define VIS_PLAYLIST_DRAWS 6
+// Song title and custom text (shadow, then colour) as the switches ask; returns the draw count.
+int VisLayoutCaptions(float height, int lineHeight, VisTextDraw* out);
+// The browser rows around the cursor; step is the row distance in pixels.
+int VisLayoutPlaylist(float height, int step, VisTextDraw* out);
+void VisDrawOverlay(VisModule* module);
+void VisDrawPlaylist(VisModule* module);
 
 // Host window requests (vishost.cpp).
 void VisTitleFromWindowText(const char* text, char* title, size_t titleSize);

@@ -54,12 +54,32 @@ void VisStartEngine(void)
     KS_MakeViewport(&viewport, 0, 0, ksGlobal.screenWidth - 1, ksGlobal.screenHeight - 1, 8);
     KS_SetViewport(&viewport);
 
-    // The one full clear of a run: from here on frames only clear depth, and the backdrop laid
-    // over the previous picture gives the motion-blur trails.
-    KSGFX_ClearScreen();
+    // Objects loaded from here on may be given vertex buffers.
+    KS_ChangeToStartPath();
+    ksGlobal.vertexBufferSwitch = 1;
+
+    VisSetupScene();
+
+    // Light strengths in fixed point (1 = 1/1024 of a full light per unit of the face term), so
+    // the strength 1 below lights a surface with its own colour. Switched on before the lights are
+    // made, so the first run of a process is lit like every later one rather than 1024 times over.
+    ksFixedPointLights = 1;
+    KS_InitLights(&ksActiveLights, 1);
+    KSLightList* lights = &visScene.lights;
+    KS_InitLights(lights, 1);
+    KS_SetLightPosition(lights, 0, 0.0f, 0.0f, 1000.0f);
+    KS_SwitchLightOn(lights, 0);
+    KS_SetLightType(lights, 0, 0);
+    KS_SetLightColour(lights, 0, 1.0f, 1.0f, 1.0f);
+    KS_SetLightStrength(lights, 0, 1.0f);
+    lights->count = 1;
 
     KSGFX_SetDrawTarget(1);
     KS_StartTimer(60);
+
+    // Objects loaded by later runs of this process scale their extra texture layers like their
+    // own coordinates.
+    ksRescaleLayers = 1;
 }
 
 void VisStopEngine(void)

@@ -116,42 +116,11 @@ int VisInit(VisModule* module)
     return 0;
 }
 
-int VisRender(VisModule* module)
-{
-    (void)module;
-    if (visAnim.busy)
-        return 0;
-    visAnim.busy = 1;
-
-    KSGFX_SetClip(0, 0, (int)(ksGlobal.viewport.width - 1.0f), (int)(ksGlobal.viewport.height - 1.0f));
-    KSGFX_SetDrawTarget(1);
-    // Only depth is cleared: the colour buffer keeps the previous frame.
-    KSGFX_Clear(&ksGlobal.viewport, 1);
-
-    // At most 20 ticks a frame, so a stall does not make the animation jump.
-    int ticks = KS_ElapsedTicks();
-    visAnim.frameTicks = ticks < 20 ? ticks : 20;
-    visAnim.clock += (float)visAnim.frameTicks;
-    if (visPlaylist.timer > 0)
-        visPlaylist.timer -= visAnim.frameTicks;
-
-    if (visSettings.CycleScenes) {
-        visAnim.sceneTimer += visAnim.frameTicks;
-        if (visAnim.sceneTimer > visSettings.SceneTime) {
-            visAnim.currentScene = (visAnim.currentScene + 1) % VIS_SCENE_COUNT;
-            visAnim.sceneTimer = 0;
-        }
-    }
-
-    KSGFX_ShowFrame();
-    visAnim.busy = 0;
-    return 0;
-}
-
 void VisQuit(VisModule* module)
 {
     VisSaveSettings(module);
 
+    VisFreeScene();
     VisStopEngine();
 
     // Later error boxes need an owner that outlives the output window.

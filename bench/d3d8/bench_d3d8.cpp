@@ -183,7 +183,10 @@ void EngineFrameBench(IDirect3D8* d3d, int w, int h) {
   std::stable_sort(translucent.begin(), translucent.end(),
                    [&](int a, int b) { return tris[(size_t)a * 3].rhw < tris[(size_t)b * 3].rhw; });
   for (int f : translucent)
-    for (int i = 0; i < 3; ++i) tris[(size_t)f * 3 + i].diffuse = (tris[(size_t)f * 3 + i].diffuse & 0xffffff) | 0x90000000u;
+    for (int i = 0; i < 3; ++i) {
+      EV& e = tris[(size_t)f * 3 + i];
+      e.diffuse = (e.diffuse & 0xffffff) | 0x90000000u;
+    }
   dev->SetRenderState(D3DRS_LIGHTING, FALSE);
   dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
   dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);

@@ -857,6 +857,9 @@ void KS_DrawObjectBuffers(KSEntity* entity)
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
     device->SetRenderState(D3DRS_COLORVERTEX, FALSE);
     device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    // These states belong to the render procedures too: a cached procedure must set its own again.
+    ksGlobal.cachedMethod = -1;
+    ksGlobal.cachedMaterial = nullptr;
     int32_t k = 0;
     for (int32_t i = 0; i < object->segmentCount; i++) {
         KSSegment* segment = &object->segments[i];

@@ -963,7 +963,8 @@ TEST(D3D8Lifetime, ViewportMustLieInsideTheTargetButMayBeEmpty) {
   D3DVIEWPORT8 outside[] = {{0, 0, 9, 6, 0, 1}, {0, 0, 8, 7, 0, 1}, {5, 0, 4, 6, 0, 1}, {9, 0, 0, 0, 0, 1},
                             {0xffffffffu, 0, 2, 2, 0, 1}};
   for (const D3DVIEWPORT8& vp : outside)
-    EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->SetViewport(&vp)) << vp.X << "," << vp.Y << " " << vp.Width << "x" << vp.Height;
+    EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->SetViewport(&vp))
+        << vp.X << "," << vp.Y << " " << vp.Width << "x" << vp.Height;
   D3DVIEWPORT8 kept;
   t.dev->GetViewport(&kept);
   EXPECT_EQ(8u, kept.X);

@@ -45,8 +45,10 @@ std::vector<uint32_t> Pixels(TestDevice& t) {
   t.dev->GetRenderTarget(&rt);
   D3DLOCKED_RECT lr;
   if (rt && SUCCEEDED(rt->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
-    for (int y = 0; y < t.height; ++y)
-      for (int x = 0; x < t.width; ++x) out.push_back(((const uint32_t*)((const uint8_t*)lr.pBits + (size_t)y * lr.Pitch))[x]);
+    for (int y = 0; y < t.height; ++y) {
+      const uint32_t* row = (const uint32_t*)((const uint8_t*)lr.pBits + (size_t)y * lr.Pitch);
+      out.insert(out.end(), row, row + t.width);
+    }
     rt->UnlockRect();
   }
   if (rt) rt->Release();

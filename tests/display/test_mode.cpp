@@ -6,12 +6,6 @@
 
 namespace {
 
-uint32_t Bits(float f) {
-    uint32_t u;
-    memcpy(&u, &f, 4);
-    return u;
-}
-
 class ModeSetting : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -94,15 +88,26 @@ TEST_F(ModeSetting, DefaultStatesAndMatrices) {
     EXPECT_EQ((DWORD)D3DCMP_LESSEQUAL, zfunc);
     EXPECT_EQ(1u, dither);
 
+    // What the projection does to points of the view: depth 0 at the near plane (10) and almost
+    // 1 far away; a 60-degree horizontal field, 1.6 times as steep vertically.
     D3DMATRIX p;
     ASSERT_EQ(D3D_OK, dev->GetTransform(D3DTS_PROJECTION, &p));
-    EXPECT_EQ(0x3F800080u, Bits(p._33));
-    EXPECT_EQ(0xC12000A0u, Bits(p._43));
-    EXPECT_EQ(1.0f, p._34);
-    EXPECT_NEAR(1.7320508f, p._11, 1e-4f);
-    EXPECT_EQ(Bits(p._11 * 1.6f), Bits(p._22));
-    EXPECT_EQ(0.0f, p._44);
-    EXPECT_EQ(0, memcmp(&p, ksGlobal.defaultProjection, sizeof(p)));
+    auto Project = [&p](float x, float y, float z, float out[3]) {
+        float w = x * p._14 + y * p._24 + z * p._34 + p._44;
+        out[0] = (x * p._11 + y * p._21 + z * p._31 + p._41) / w;
+        out[1] = (x * p._12 + y * p._22 + z * p._32 + p._42) / w;
+        out[2] = (x * p._13 + y * p._23 + z * p._33 + p._43) / w;
+    };
+    float front[3], distant[3], edge[3];
+    Project(0, 0, 10, front);
+    Project(0, 0, 1e6f, distant);
+    const float tan30 = 0.57735027f;
+    Project(40 * tan30, 40 * tan30 / 1.6f, 40, edge);
+    EXPECT_NEAR(0.0f, front[2], 1e-6f);
+    EXPECT_NEAR(1.0f, distant[2], 1e-4f);
+    EXPECT_LT(distant[2], 1.0001f);
+    EXPECT_NEAR(1.0f, edge[0], 1e-4f);
+    EXPECT_NEAR(1.0f, edge[1], 1e-4f);
 }
 
 TEST_F(ModeSetting, ViewportRecordsAndDeviceViewport) {

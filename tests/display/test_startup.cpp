@@ -37,8 +37,6 @@ TEST(Startup, SelectingTheDriverInstallsTheDisplayProcedures) {
     EXPECT_EQ(KS_DRIVER_D3D8, ksGlobal.driverId);
     // One installer fills every slot.
     for (int slot = 0; slot < KS_PROCEDURE_SLOTS; slot++) EXPECT_TRUE(KS_ProcedureInstalled(slot)) << slot;
-    EXPECT_FLOAT_EQ(0.01f, ksGlobal.quadUVMin);
-    EXPECT_FLOAT_EQ(0.99f, ksGlobal.quadUVMax);
     StopEngine();
 }
 
@@ -54,8 +52,6 @@ TEST(Startup, StartUpKeepsTheCallersOptionsAndFindsDirectX8) {
     EXPECT_EQ(0x800, ksGlobal.directXVersion);
     EXPECT_EQ(0x800, KS_GetDirectXVersion());
     EXPECT_EQ(0, MarlixMessageBoxCount());
-    EXPECT_EQ(-1, ksGlobal.cachedMethod);
-    EXPECT_EQ(1.0f, ksGlobal.quadDepthFactor);
     EXPECT_EQ(7000, ksGlobal.polygonCapacity);
     ASSERT_NE(nullptr, ksGlobal.sortKeys);
     ksGlobal.sortKeys[6999] = 1;  // the buffers hold the capacity (the tracker checks the guards)

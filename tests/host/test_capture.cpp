@@ -24,6 +24,13 @@
 #include <filesystem>
 #include <thread>
 
+// SDL's PulseAudio back end leaves one sink-information request of its device-watching thread
+// unreleased when audio is shut down; nothing of ours calls that request.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:pa_context_get_sink_info_by_index\n";
+}
+
 namespace {
 
 class CaptureTest : public ::testing::Test {

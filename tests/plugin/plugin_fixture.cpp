@@ -38,6 +38,10 @@ void PluginTest::SetUp()
     // The dialog template travels with the plug-in, as the resources inside the DLL do.
     std::filesystem::copy_file(std::filesystem::path(MARLIX_PLUGIN_FILE).replace_extension(".res"),
                                dir + "/vis_marlix.res");
+    // A copy of the scene data the build made beside the plug-in (a run writes its log where it
+    // stands, which during set-up is the data folder).
+    std::filesystem::copy(std::filesystem::path(MARLIX_PLUGIN_FILE).parent_path() / "marlixdata",
+                          dir + "/marlixdata");
     library = LoadLibraryA((dir + "/vis_marlix.so").c_str());
     ASSERT_NE(library, nullptr);
 

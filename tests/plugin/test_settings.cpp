@@ -93,9 +93,11 @@ TEST_F(Settings, OutOfRangeResolutionAndSceneFallBackToTheDefaults)
     }
     int width = 0, height = 0;
     VisFullScreenSize(4, &width, &height);
-    EXPECT_EQ(width * 10000 + height, 1600 * 10000 + 1200);
+    EXPECT_EQ(width, 1600);
+    EXPECT_EQ(height, 1200);
     VisFullScreenSize(7, &width, &height);
-    EXPECT_EQ(width * 10000 + height, 640 * 10000 + 480);
+    EXPECT_EQ(width, 640);
+    EXPECT_EQ(height, 480);
 }
 
 TEST_F(Settings, TextValuesAreCheckedOnLoad)

@@ -260,6 +260,23 @@ TEST_F(Pipeline, DeferredFacesWaitForTheFlushAndAreDrawnFarFirst) {
     EXPECT_NEAR(64, Blue(p), 2);
 }
 
+TEST_F(Pipeline, AFullDeferredListGrowsWithItsSortArrays) {
+    StartEngine(MARLIX_PROFILE_DEFAULT);
+    int32_t glass = AddMaterial(T_TRANSLUCENT_TEXTURED, 255, 255, 255, 128, AddTexture("r", 8, 8, Red50));
+    KS_GetMaterial(glass)->doubleSided = 1;
+    KSEntity* e = MakeEntity(MakeObject(SphereMesh(80, 62, 60), glass));   // 7320 faces
+    int32_t faces = e->object->segments[0].faceCount;
+    ASSERT_GT(faces, ksGlobal.polygonCapacity);
+    BeginFrame(0x000000);
+    Draw(e);
+    EXPECT_EQ(faces, KS_DeferredCount());
+    EXPECT_GE(ksGlobal.polygonCapacity, faces);
+    EXPECT_EQ(0, ksGlobal.polygonCapacity % 100);
+    EndFrame();
+    // Front and back of the sphere at half each over black: more red than one layer gives.
+    EXPECT_GT(Red(Pixel(80, 60)), 0x90);
+}
+
 // ---- Clipping and rejection ----
 
 TEST_F(Pipeline, OneVertexBehindTheNearPlaneGivesTwoTriangles) {
@@ -285,6 +302,19 @@ TEST_F(Pipeline, OneVertexBehindTheNearPlaneGivesTwoTriangles) {
     KS_RenderEntity(e);
     ASSERT_EQ(2, KS_DeferredCount());
     EXPECT_NE(ksGlobal.sortKeys[0], ksGlobal.sortKeys[1]);
+
+    // One corner beyond the left and the top plane: clipped twice, up to four triangles.
+    Mesh corner;
+    corner.positions = {{-400, 1000, 0}, {0, 0, 0}, {-20, -30, 0}};
+    corner.normals.assign(3, KSVector{0, 0, -1});
+    corner.faces.push_back(MeshFace{{0, 1, 2}, {0, 0, 0}, {0, 0, 0}});
+    KSEntity* straddle = MakeEntity(MakeObject(corner, opaque));
+    KS_TransformEntity(straddle);
+    ASSERT_EQ(KS_CLIP_LEFT | KS_CLIP_TOP, straddle->object->segments[0].vertices[0].work->code);
+    MarlixD3D8ResetCounters();
+    KS_RenderEntity(straddle);
+    EXPECT_GE(DrawCalls(), 3u);
+    EXPECT_LE(DrawCalls(), 4u);
 
     // All three corners beyond the same side plane: nothing.
     KS_SetEntityPosition(e, -2000, 0, 0);

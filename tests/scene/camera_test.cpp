@@ -59,15 +59,17 @@ TEST_F(CameraTest, AngleModeAndRoll)
     EXPECT_VEC3(camera_->back, 1, 0, 0, 1e-5f);
     EXPECT_VEC3(View(camera_, (KSVector{-50, 0, 0})), 0, 0, 50, 1e-4f);
 
-    // Rolled by 90 degrees: what was up on the screen goes to the side.
+    // Rolled by 90 degrees: what was up on the screen goes to the left (Rz rows (c, s), (-s, c)
+    // applied to the view point (0, 10, 256) gives (-10, 0, 256)); rolled back, to the right.
     KS_SetCameraMode(camera_, KS_CAM_LOOK_AT);
     camera_->position = KSVector{0, 0, 256};
     camera_->target = KSVector{0, 0, 0};
     camera_->roll = 90;
     KS_UpdateCamera(camera_);
-    KSVector v = View(camera_, KSVector{0, 10, 0});
-    EXPECT_NEAR(fabsf(v.x), 10, 1e-4f);
-    EXPECT_NEAR(v.y, 0, 1e-4f);
+    EXPECT_VEC3(View(camera_, (KSVector{0, 10, 0})), -10, 0, 256, 1e-3f);
+    camera_->roll = -90;
+    KS_UpdateCamera(camera_);
+    EXPECT_VEC3(View(camera_, (KSVector{0, 10, 0})), 10, 0, 256, 1e-3f);
 
 }
 

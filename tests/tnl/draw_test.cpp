@@ -118,6 +118,18 @@ TEST_F(DrawTest, EachGroupSetsItsRenderMethodAndDepthWritesReturnAfterTheLightma
     EXPECT_EQ(&ksMaterials[b], ksGlobal.cachedMaterial);
 }
 
+TEST_F(DrawTest, AVertexColourMethodKeepsItsStatesFromEntityToEntity) {
+    // Both groups share a procedure that draws the vertices' own colours: once cached it would
+    // not set them again after the next entity switched to device lighting.
+    KS_SetTransformMode(1);
+    ksMaterials[a].method = ksMaterials[b].method = T_RGB_GOURAUD;
+    for (int entityDrawn = 0; entityDrawn < 2; entityDrawn++) {
+        ASSERT_EQ(2u, Draw());
+        EXPECT_EQ(TRUE, State(D3DRS_COLORVERTEX)) << "entity " << entityDrawn;
+        EXPECT_EQ(FALSE, State(D3DRS_LIGHTING));
+    }
+}
+
 TEST_F(DrawTest, HiddenEntitiesInvisibleSegmentsAndMethodZeroAreNotDrawn) {
     ksMaterials[b].method = NULL_TYPE;
     EXPECT_EQ(1u, Draw());
