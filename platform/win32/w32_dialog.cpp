@@ -585,9 +585,11 @@ extern "C" LRESULT WINAPI DefDlgProcA(HWND dialog, UINT message, WPARAM wParam, 
         std::lock_guard<std::mutex> g(D().mutex);
         if (Dialog* d = DialogOf(dialog)) proc = d->proc;
     }
-    if (message == WM_NCDESTROY) {
+    if (message == WM_NCCREATE || message == WM_NCDESTROY) {
+        // Handles may come back after a reset of the window table: a new dialog starts clean.
         std::lock_guard<std::mutex> g(D().mutex);
         D().dialogs.erase(dialog);
+        if (message == WM_NCCREATE) proc = nullptr;
     }
     if (proc) {
         INT_PTR handled = proc(dialog, message, wParam, lParam);

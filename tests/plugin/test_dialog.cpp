@@ -267,7 +267,44 @@ TEST_F(Dialog, OnlyOkClosesItAndOkShutsTheEngineDown)
     EXPECT_EQ(ksGlobal.d3d, nullptr);
     EXPECT_EQ(ksGlobal.polygonCapacity, 0);
     EXPECT_EQ(MarlixD3D8LiveObjects(), 0);
-    EXPECT_FALSE(IsWindowEnabled(hostWindow) == FALSE);  // the owner takes input again
+    EXPECT_TRUE(IsWindowEnabled(hostWindow));  // the owner takes input again
+}
+
+TEST_F(Dialog, TheKeyboardWalksTheTabStopsAndSpaceAndEnterPressTheFocusedButton)
+{
+    visSettings.RunInWindow = 1;
+    WriteIni("[Marlix Winamp Visualizer]\nRunInWindow=1\nSceneTime=77\n");
+    std::vector<int> order;
+    Configure([&](HWND dialog) {
+        for (int i = 0; i < 20; i++) {
+            order.push_back(GetDlgCtrlID(GetFocus()));
+            MarlixDialogKey(dialog, VK_TAB);
+        }
+        // Space on the check box that has the focus clicks it.
+        while (GetFocus() != GetDlgItem(dialog, IDC_RUNINWINDOW))
+            MarlixDialogKey(dialog, VK_TAB);
+        MarlixDialogKey(dialog, VK_SPACE);
+        EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_RUNINWINDOW), (UINT)BST_UNCHECKED);
+        // Enter on a push button presses that button, not the default one.
+        while (GetFocus() != GetDlgItem(dialog, IDC_RESET))
+            MarlixDialogKey(dialog, VK_TAB);
+        MarlixDialogKey(dialog, VK_RETURN);
+        EXPECT_FALSE(MarlixDialogEnded(dialog, nullptr));
+        EXPECT_EQ(Text(dialog, IDC_SCENETIME), "1200");
+        EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_RUNINWINDOW), (UINT)BST_CHECKED);  // reset windowed
+        MarlixDialogKey(dialog, VK_TAB);
+        MarlixDialogKey(dialog, VK_TAB);
+        MarlixDialogKey(dialog, VK_SPACE);  // on the adapter list: nothing to click
+        EXPECT_FALSE(MarlixDialogEnded(dialog, nullptr));
+        MarlixDialogClick(dialog, IDOK);
+    });
+    // Template order, labels, frames and the picture left out, then round again from OK.
+    const std::vector<int> stops = {IDOK, IDC_RESET, IDC_DOCUMENTATION, IDC_ADAPTER, IDC_FULLRES, IDC_RUNINWINDOW,
+                                    IDC_USE32BIT, IDC_ALWAYSONTOP, IDC_MOTIONBLUR, IDC_CYCLESCENES, IDC_SCENETIME,
+                                    IDC_DEFAULTSCENE, IDC_SONGTITLE, IDC_SHOWCUSTOM, IDC_CUSTOMSTRING, IDC_FONTSCALE};
+    ASSERT_EQ(order.size(), 20u);
+    for (size_t i = 0; i < order.size(); i++)
+        EXPECT_EQ(order[i], stops[i % stops.size()]) << i;
 }
 
 TEST_F(Dialog, TheArrowsStepTheBlurThroughItsWholeRange)
@@ -356,6 +393,16 @@ TEST_F(Dialog, IsBuiltFromTheCompiledTemplate)
         EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDOK));
         MarlixDialogClick(dialog, IDOK);
     });
+}
+
+TEST_F(Dialog, WithoutItsTemplateNothingOpensAndNothingStarts)
+{
+    std::filesystem::remove(dir + "/vis_marlix.res");
+    EXPECT_EQ(Configure([](HWND) { ADD_FAILURE() << "a dialog opened without a template"; }), -2);
+    EXPECT_EQ(ksGlobal.d3d, nullptr);
+    EXPECT_EQ(MarlixD3D8LiveObjects(), 0);
+    EXPECT_TRUE(IsWindowEnabled(hostWindow));
+    EXPECT_EQ(IniValue("SceneTime"), "1200");  // the settings are saved as loaded
 }
 
 TEST(Resources, DamagedResourceFilesAreRefusedWithAReason)
