@@ -153,6 +153,12 @@ void KS_FatalError(const char* text, const char* caption)
     if (verbose)
         KS_Log("%s %s", text ? text : "(null)", caption ? caption : "(null)");
 
+    // The texts may live in what the release frees (a library's path as the caption): the box
+    // shows copies.
+    static char textCopy[1024], captionCopy[1024];
+    snprintf(textCopy, sizeof(textCopy), "%s", text ? text : "");
+    snprintf(captionCopy, sizeof(captionCopy), "%s", caption ? caption : "");
+
     if (!shuttingDown) {
         shuttingDown = 1;
         KS_FreeEngineBuffers();
@@ -161,6 +167,6 @@ void KS_FatalError(const char* text, const char* caption)
     if (verbose)
         KS_Log("Shutting down Kestra");
 
-    MessageBoxA(ksErrorWindow, text ? text : "", caption, MB_ICONERROR | MB_SYSTEMMODAL | MB_SETFOREGROUND);
+    MessageBoxA(ksErrorWindow, textCopy, caption ? captionCopy : nullptr, MB_ICONERROR | MB_SYSTEMMODAL | MB_SETFOREGROUND);
     exit(1);
 }
