@@ -667,6 +667,8 @@ bool Assembler::Statement(const std::string& statement) {
             return Fail("%s reads rows %s%d to %s%d, beyond %s%d", op->name, regNames[reg.kind], (int)reg.index,
                         regNames[reg.kind], (int)(reg.index + op->matrixRows - 1), regNames[reg.kind],
                         (int)counts[reg.kind] - 1);
+        if (i == 0 && op->opcode == 80 && !IsPS14() && (reg.kind != REG_R || reg.index != 0 || ((token >> 16) & 0xFF) != 0xFF))
+            return Fail("cnd in %s takes r0.a as its condition", version->name);
         if (IsPS14() && op->opcode == 66 && reg.kind == REG_R && !afterPhase)
             return Fail("texld reads r%d before the phase marker", (int)reg.index);
         if (IsPS14() && reg.kind == REG_V && !afterPhase && !firstPhaseInputLine) firstPhaseInputLine = line;

@@ -249,6 +249,8 @@ TEST(ShaderAssembler, ModifierAndOperandRefusals) {
     ExpectRefusal("vs.1.1\nmov r0.yx, v0\n", "line 2: bad write mask \".yx\"");
     ExpectRefusal("ps.1.1\nmov r0.rg, v0\n", "line 2: write mask \".rg\" not allowed in ps.1.1");
     ExpectRefusal("vs.1.1\nmov a0.y, v0.x\n", "line 2: a0 is written as a0.x");
+    ExpectRefusal("ps.1.1\ncnd r0, r1.a, v0, v1\n", "line 2: cnd in ps.1.1 takes r0.a as its condition");
+    ExpectRefusal("ps.1.3\ncnd r0, r0, v0, v1\n", "line 2: cnd in ps.1.3 takes r0.a as its condition");
     ExpectRefusal("vs.1.1\nadd r0, r1\n", "line 2: add takes 3 operands, not 2");
     ExpectRefusal("vs.1.1\nmov r0,\n", "line 2: missing operand of mov");
     ExpectRefusal("ps.1.1\ndef c0, 1.0, x, 0, 0\n", "line 2: bad number \"x\"");
