@@ -330,3 +330,171 @@ TEST(D3D8PixelShader, ModulateShaderMatchesTheFixedStage) {
   t.dev->SetTexture(0, nullptr);
   tex->Release();
 }
+
+TEST(D3D8PixelShader, TokenStreamsAreCheckedAgainstTheirVersion) {
+  TestDevice t(2, 2);
+  const DWORD kR0 = 0x800f0000, kT0 = 0xb00f0000, kSrcT0 = 0xb0e40000, kSrcV0 = 0x90e40000, kSrcC0 = 0xa0e40000;
+  const DWORD kEnd = D3DPS_END();
+  // Hand-written streams the device accepts: tex t0; mul r0, t0, v0 (with a comment between).
+  const DWORD good[] = {D3DPS_VERSION(1, 1), D3DSIO_TEX, kT0, D3DSHADER_COMMENT(2), 0x61626364, 0x65666768,
+                        D3DSIO_MUL, kR0, kSrcT0, kSrcV0, kEnd};
+  DWORD h = 0;
+  ASSERT_EQ(D3D_OK, t.dev->CreatePixelShader(good, &h));
+  EXPECT_NE(0u, h);
+  const DWORD good14[] = {D3DPS_VERSION(1, 4), D3DSIO_TEX, kR0, kSrcT0, D3DSIO_PHASE, D3DSIO_MUL, kR0, 0x80e40000,
+                          kSrcV0, kEnd};
+  DWORD h14 = 0;
+  ASSERT_EQ(D3D_OK, t.dev->CreatePixelShader(good14, &h14));
+  EXPECT_NE(h, h14);
+  // The function comes back as given.
+  DWORD size = 0;
+  ASSERT_EQ(D3D_OK, t.dev->GetPixelShaderFunction(h, nullptr, &size));
+  ASSERT_EQ(sizeof(good), size);
+  std::vector<DWORD> back(size / 4);
+  DWORD small = 4;
+  EXPECT_EQ(D3DERR_MOREDATA, t.dev->GetPixelShaderFunction(h, back.data(), &small));
+  ASSERT_EQ(D3D_OK, t.dev->GetPixelShaderFunction(h, back.data(), &size));
+  EXPECT_EQ(0, memcmp(good, back.data(), sizeof(good)));
+
+  struct Bad {
+    const char* why;
+    std::vector<DWORD> tokens;
+  } bad[] = {
+      {"vertex shader version", {D3DVS_VERSION(1, 1), D3DSIO_MOV, kR0, kSrcC0, kEnd}},
+      {"ps.2.0", {D3DPS_VERSION(2, 0), D3DSIO_MOV, kR0, kSrcC0, kEnd}},
+      {"ps.1.5", {D3DPS_VERSION(1, 5), D3DSIO_MOV, kR0, kSrcC0, kEnd}},
+      {"r2 in ps.1.1", {D3DPS_VERSION(1, 1), D3DSIO_MOV, 0x800f0002, kSrcC0, kEnd}},
+      {"c8", {D3DPS_VERSION(1, 1), D3DSIO_MOV, kR0, 0xa0e40008, kEnd}},
+      {"t4 in ps.1.3", {D3DPS_VERSION(1, 3), D3DSIO_TEX, 0xb00f0004, D3DSIO_MOV, kR0, 0xb0e40004, kEnd}},
+      {"v0 written", {D3DPS_VERSION(1, 1), D3DSIO_MOV, 0x900f0000, kSrcC0, kEnd}},
+      {"r1 read before written", {D3DPS_VERSION(1, 1), D3DSIO_MOV, kR0, 0x80e40001, kEnd}},
+      {"dp4 in ps.1.1", {D3DPS_VERSION(1, 1), D3DSIO_DP4, kR0, kSrcC0, kSrcV0, kEnd}},
+      {"texld form in ps.1.1", {D3DPS_VERSION(1, 1), D3DSIO_TEX, kT0, kSrcT0, kEnd}},
+      {"vertex opcode", {D3DPS_VERSION(1, 1), D3DSIO_RCP, kR0, kSrcC0, kEnd}},
+      {"texm3x2tex alone", {D3DPS_VERSION(1, 1), D3DSIO_TEX, kT0, D3DSIO_TEXM3x2TEX, 0xb00f0001, kSrcT0, kEnd}},
+      {"tex after arithmetic", {D3DPS_VERSION(1, 1), D3DSIO_MOV, kR0, kSrcV0, D3DSIO_TEX, kT0, kEnd}},
+      {"co-issue of the first", {D3DPS_VERSION(1, 1), D3DSIO_MOV | D3DSI_COISSUE, kR0, kSrcV0, kEnd}},
+      {"co-issue both colour",
+       {D3DPS_VERSION(1, 1), D3DSIO_MOV, 0x80070000, kSrcV0, D3DSIO_MOV | D3DSI_COISSUE, 0x80070001, kSrcC0, kEnd}},
+      {"relative address", {D3DPS_VERSION(1, 1), D3DSIO_MOV, kR0, kSrcC0 | 0x2000, kEnd}},
+      {"_x2 source in ps.1.1", {D3DPS_VERSION(1, 1), D3DSIO_MOV, kR0, kSrcV0 | D3DSPSM_X2, kEnd}},
+      {"_x8 in ps.1.3", {D3DPS_VERSION(1, 3), D3DSIO_MOV, kR0 | (3u << 24), kSrcV0, kEnd}},
+      {"cnd not on r0.a in ps.1.1",
+       {D3DPS_VERSION(1, 1), D3DSIO_CND, kR0, kSrcV0 | (0xffu << 16 & 0xff0000u), kSrcC0, kSrcV0, kEnd}},
+      {"phase in ps.1.3", {D3DPS_VERSION(1, 3), D3DSIO_PHASE, D3DSIO_MOV, kR0, kSrcV0, kEnd}},
+      {"two phases",
+       {D3DPS_VERSION(1, 4), D3DSIO_PHASE, D3DSIO_PHASE, D3DSIO_MOV, kR0, kSrcV0, kEnd}},
+      {"v0 in the first phase", {D3DPS_VERSION(1, 4), D3DSIO_MOV, kR0, kSrcV0, D3DSIO_PHASE, D3DSIO_MOV, kR0, kSrcC0, kEnd}},
+      {"texdepth in ps.1.3", {D3DPS_VERSION(1, 3), D3DSIO_TEXDEPTH, 0x800f0005, kEnd}},
+      {"t0 in ps.1.4 arithmetic", {D3DPS_VERSION(1, 4), D3DSIO_MOV, kR0, kSrcT0, kEnd}},
+      {"_dz on texture coordinates", {D3DPS_VERSION(1, 4), D3DSIO_TEX, kR0, kSrcT0 | D3DSPSM_DZ, kEnd}},
+      {"unterminated parameter", {D3DPS_VERSION(1, 1), D3DSIO_MOV, kR0, kEnd}},
+      {"nine arithmetic instructions",
+       {D3DPS_VERSION(1, 1), 1, kR0, kSrcV0, 1, kR0, kSrcV0, 1, kR0, kSrcV0, 1, kR0, kSrcV0, 1, kR0, kSrcV0, 1, kR0,
+        kSrcV0, 1, kR0, kSrcV0, 1, kR0, kSrcV0, 1, kR0, kSrcV0, kEnd}},
+  };
+  for (const Bad& b : bad) {
+    DWORD handle = 123;
+    EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->CreatePixelShader(b.tokens.data(), &handle)) << b.why;
+    EXPECT_EQ(0u, handle) << b.why;
+  }
+  // Eight are allowed.
+  std::vector<DWORD> eight = bad[sizeof(bad) / sizeof(bad[0]) - 1].tokens;
+  eight.erase(eight.begin() + 1, eight.begin() + 4);
+  DWORD h8 = 0;
+  EXPECT_EQ(D3D_OK, t.dev->CreatePixelShader(eight.data(), &h8));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->CreatePixelShader(nullptr, &h8));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->CreatePixelShader(good, nullptr));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->SetPixelShader(h8 + 100));
+}
+
+TEST(D3D8PixelShader, ConstantsAreTakenWithEachQueuedDraw) {
+  for (int threads : {1, 2}) {
+    MarlixD3D8SetThreads(threads);
+    TestDevice t(8, 2);
+    t.dev->SetPixelShader(Shader(t, "ps.1.1\nmov r0, c5"));
+    const float red[4] = {1, 0, 0, 1}, green[4] = {0, 1, 0, 1}, wide[4] = {3, -2, 0.5f, 1};
+    t.dev->SetPixelShaderConstant(5, red, 1);
+    Rect(t, 0, 0, 4, 2, nullptr, 0);
+    t.dev->SetPixelShaderConstant(5, green, 1);
+    Rect(t, 4, 0, 8, 2, nullptr, 0);
+    EXPECT_EQ(0xff0000u, t.Rgb(1, 1));
+    EXPECT_EQ(0x00ff00u, t.Rgb(5, 1));
+    // Stored as given, read by the shader within -1..1.
+    t.dev->SetPixelShaderConstant(5, wide, 1);
+    float back[4];
+    ASSERT_EQ(D3D_OK, t.dev->GetPixelShaderConstant(5, back, 1));
+    EXPECT_EQ(0, memcmp(wide, back, sizeof(back)));
+    Rect(t, 0, 0, 8, 2, nullptr, 0);
+    EXPECT_EQ(0xff0080u, t.Rgb(3, 0));
+    EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->SetPixelShaderConstant(7, red, 2));
+    EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->GetPixelShaderConstant(8, back, 1));
+    EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->SetPixelShaderConstant(0xffffffffu, red, 2));
+  }
+  MarlixD3D8SetThreads(2);
+}
+
+TEST(D3D8PixelShader, DeletingWhileBoundOrQueuedIsSafe) {
+  MarlixD3D8SetThreads(2);
+  TestDevice t(8, 2);
+  DWORD h = Shader(t, "ps.1.1\ndef c0, 0, 0, 1, 1\nmov r0, c0");
+  t.dev->SetPixelShader(h);
+  Rect(t, 0, 0, 4, 2, nullptr, 0);  // queued, still to be drawn with the shader
+  ASSERT_EQ(D3D_OK, t.dev->DeletePixelShader(h));
+  DWORD bound = 77;
+  t.dev->GetPixelShader(&bound);
+  EXPECT_EQ(0u, bound);
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->SetPixelShader(h));
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DeletePixelShader(h));
+  // Without a shader the stages draw the diffuse colour again.
+  Rect(t, 4, 0, 8, 2, nullptr, 0, 0xff00ff00);
+  EXPECT_EQ(0x0000ffu, t.Rgb(1, 1));
+  EXPECT_EQ(0x00ff00u, t.Rgb(5, 1));
+}
+
+TEST(D3D8PixelShader, StateBlocksKeepTheShaderAndItsConstants) {
+  TestDevice t(2, 2);
+  DWORD a = Shader(t, "ps.1.1\nmov r0, c0"), b = Shader(t, "ps.1.1\nmov r0, c1");
+  const float one[4] = {1, 1, 1, 1}, half[4] = {0.5f, 0.5f, 0.5f, 0.5f}, zero[4] = {0, 0, 0, 0};
+  t.dev->SetPixelShader(a);
+  t.dev->SetPixelShaderConstant(0, one, 1);
+  DWORD pixel = 0, vertex = 0;
+  ASSERT_EQ(D3D_OK, t.dev->CreateStateBlock(D3DSBT_PIXELSTATE, &pixel));
+  ASSERT_EQ(D3D_OK, t.dev->CreateStateBlock(D3DSBT_VERTEXSTATE, &vertex));
+  t.dev->SetPixelShader(b);
+  t.dev->SetPixelShaderConstant(0, zero, 1);
+  t.dev->ApplyStateBlock(vertex);  // holds neither
+  DWORD h = 0;
+  float c[4];
+  t.dev->GetPixelShader(&h);
+  EXPECT_EQ(b, h);
+  t.dev->ApplyStateBlock(pixel);
+  t.dev->GetPixelShader(&h);
+  t.dev->GetPixelShaderConstant(0, c, 1);
+  EXPECT_EQ(a, h);
+  EXPECT_EQ(1.0f, c[0]);
+  // A recorded block holds only what was set while recording.
+  t.dev->BeginStateBlock();
+  t.dev->SetPixelShaderConstant(1, half, 1);
+  DWORD rec = 0;
+  t.dev->EndStateBlock(&rec);
+  t.dev->GetPixelShaderConstant(1, c, 1);
+  EXPECT_EQ(0.0f, c[0]);
+  t.dev->SetPixelShaderConstant(0, zero, 1);
+  t.dev->ApplyStateBlock(rec);
+  t.dev->GetPixelShaderConstant(1, c, 1);
+  EXPECT_EQ(0.5f, c[0]);
+  t.dev->GetPixelShaderConstant(0, c, 1);
+  EXPECT_EQ(0.0f, c[0]);
+  t.dev->GetPixelShader(&h);
+  EXPECT_EQ(a, h);
+  for (DWORD s : {pixel, vertex, rec}) t.dev->DeleteStateBlock(s);
+}
+
+TEST(D3D8PixelShader, CapsReportTheVersionAndRange) {
+  TestDevice t(2, 2);
+  D3DCAPS8 caps;
+  ASSERT_EQ(D3D_OK, t.dev->GetDeviceCaps(&caps));
+  EXPECT_EQ(D3DPS_VERSION(1, 4), caps.PixelShaderVersion);
+  EXPECT_EQ(8.0f, caps.MaxPixelShaderValue);
+}
