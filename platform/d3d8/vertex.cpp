@@ -142,7 +142,7 @@ struct VSetup {
   bool rangeFog;
   float fogStart, fogEnd, fogDensity;
   int stageCount;    // texture coordinates made: per stage, or the pixel shader's coordinate sets
-  int shaderCoords;  // nonzero: four floats per set for a pixel shader (RVertex)
+  bool shaderCoords; // four floats per set for a pixel shader (RVertex)
   int attrStages;    // groups of three texture floats the clipper interpolates
   int texSet[MAX_STAGES], texGen[MAX_STAGES];
   DWORD ttff[MAX_STAGES];

@@ -226,6 +226,17 @@ TEST(D3D8PixelShader, TwoPhasesOfPs14) {
   const float projected[1][4] = {{0.5f, 1.5f, 0, 2}};
   Full(t, projected, 1);
   EXPECT_EQ(GridTexel(1, 3), t.Rgb(2, 2));
+  // D3DTTFF_PROJECTED divides tex loads up to ps.1.3 (here by z: texel (1, 3)) and is ignored by
+  // ps.1.4 ((0.5, 1.5) wraps to texel (2, 2)).
+  t.dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT3 | D3DTTFF_PROJECTED);
+  const float byZ[1][4] = {{0.5f, 1.5f, 2, 1}};
+  t.dev->SetPixelShader(Shader(t, "ps.1.1\ntex t0\nmov r0, t0"));
+  Full(t, byZ, 1);
+  EXPECT_EQ(GridTexel(1, 3), t.Rgb(2, 2));
+  t.dev->SetPixelShader(Shader(t, "ps.1.4\ntexld r0, t0"));
+  Full(t, byZ, 1);
+  EXPECT_EQ(GridTexel(2, 2), t.Rgb(2, 2));
+  t.dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
   t.dev->SetPixelShader(Shader(t, "ps.1.4\ntexcrd r0.rgb, t0.xyw"));
   const float xyw[1][4] = {{0.2f, 0.4f, 0.9f, 0.6f}};
   Full(t, xyw, 1);
