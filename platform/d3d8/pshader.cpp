@@ -77,6 +77,7 @@ struct Checker {
   bool v14;
   // register numbers in the ps.1.4 style (r: 0..5, t: 0..5) -> written
   uint32_t written = 0;  // bit per register file index
+  uint32_t firstPhase = 0;  // ps.1.4: what the first phase wrote
   int texOps = 0, arithOps = 0;
   bool sawArith = false;     // in this phase
   bool sawPhase = false;
@@ -334,7 +335,8 @@ struct Checker {
     uint32_t swz;
     if (!SrcTok(prm[1], o.src[0], srcReg, swz, mod)) return false;
     bool coords = srcReg >= T_BASE && srcReg < V_BASE;
-    if (!coords && (srcReg >= T_BASE || !sawPhase || !Written(srcReg) || op != D3DSIO_TEX)) return false;
+    // a dependent read takes coordinates the first phase computed
+    if (!coords && (srcReg >= T_BASE || !sawPhase || !(firstPhase >> srcReg & 1) || op != D3DSIO_TEX)) return false;
     if (swz != kIdentity && swz != kXYZZ && !(coords && swz == kXYWW)) return false;
     if (mod == (int)(D3DSPSM_DZ >> 24)) {
       if (coords) return false;  // _dz divides register sources only
@@ -512,6 +514,7 @@ std::shared_ptr<PixelProgram> CompilePixelShader(const DWORD* t) {
     if (op == D3DSIO_PHASE) {
       if (!c.v14 || c.sawPhase || coissue) return nullptr;
       c.sawPhase = true;
+      c.firstPhase = c.written;
       c.sawArith = false;
       c.texOps = c.arithOps = 0;
       c.lastArith = false;

@@ -399,6 +399,8 @@ TEST(D3D8PixelShader, TokenStreamsAreCheckedAgainstTheirVersion) {
       {"texdepth in ps.1.3", {D3DPS_VERSION(1, 3), D3DSIO_TEXDEPTH, 0x800f0005, kEnd}},
       {"t0 in ps.1.4 arithmetic", {D3DPS_VERSION(1, 4), D3DSIO_MOV, kR0, kSrcT0, kEnd}},
       {"_dz on texture coordinates", {D3DPS_VERSION(1, 4), D3DSIO_TEX, kR0, kSrcT0 | D3DSPSM_DZ, kEnd}},
+      {"dependent read within one phase",
+       {D3DPS_VERSION(1, 4), D3DSIO_PHASE, D3DSIO_TEX, 0x800f0001, kSrcT0, D3DSIO_TEX, kR0, 0x80e40001, kEnd}},
       {"unterminated parameter", {D3DPS_VERSION(1, 1), D3DSIO_MOV, kR0, kEnd}},
       {"nine arithmetic instructions",
        {D3DPS_VERSION(1, 1), 1, kR0, kSrcV0, 1, kR0, kSrcV0, 1, kR0, kSrcV0, 1, kR0, kSrcV0, 1, kR0, kSrcV0, 1, kR0,
