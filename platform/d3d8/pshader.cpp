@@ -765,7 +765,7 @@ bool RunPixelShader(const PixelState& s, const float* a, const float* g, ShaderO
         if (op.kind == K_TEXCRD) {
           float v[4] = {x, y, z, 1.0f};
           for (int k = 0; k < 4; ++k)
-            if (op.mask >> k & 1) d[k] = v[k];
+            if (op.mask >> k & 1) d[k] = Range(v[k]);
         } else {
           const StageDesc& ld = s.stages[op.slot];
           Load(ld, x, y, LoadLod(ld, a, g, op.stage, den, x, y), d);

@@ -1,7 +1,8 @@
 // The rasteriser and pixel pipeline. Primitives are set up once when queued (fixed-point edge
 // functions, attribute planes) and drawn when the queue is flushed, by two threads that own
 // alternate bands of rows, so results never depend on the thread count. Per pixel: depth and
-// stencil, the texture-stage combiner, specular, fog, alpha test, blending, the write.
+// stencil, the texture-stage combiner and specular (or a pixel shader), fog, alpha test, blending,
+// the write.
 #include "pixel.h"
 #include "pshader.h"
 
