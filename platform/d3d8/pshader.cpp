@@ -82,7 +82,7 @@ struct Checker {
   bool sawArith = false;     // in this phase
   bool sawPhase = false;
   bool lateFirstPhase = false;   // something only a first phase may hold, before any marker
-  bool earlySecondPhase = false; // something only a second phase may hold, before any marker
+  bool earlySecondPhase = false; // v read before any marker: wrong if a marker follows
   bool lastArith = false;        // the previous instruction was arithmetic (for co-issue)
   bool lastCoissued = false;
   uint8_t lastMask = 0;
@@ -324,8 +324,8 @@ struct Checker {
     }
     if (reg >= T_BASE) return false;
     if (op == D3DSIO_TEXDEPTH) {
-      if (reg != R_BASE + 5 || o.mask != 15 || !Written(reg)) return false;
-      if (!sawPhase) earlySecondPhase = true;
+      // r5 as the first phase left it: texdepth needs the phase marker
+      if (reg != R_BASE + 5 || o.mask != 15 || !sawPhase || !(firstPhase >> reg & 1)) return false;
       o.kind = K_TEXDEPTH;
       p.decides = true;
       written |= 1u << reg;

@@ -397,6 +397,8 @@ TEST(D3D8PixelShader, TokenStreamsAreCheckedAgainstTheirVersion) {
        {D3DPS_VERSION(1, 4), D3DSIO_PHASE, D3DSIO_PHASE, D3DSIO_MOV, kR0, kSrcV0, kEnd}},
       {"v0 in the first phase", {D3DPS_VERSION(1, 4), D3DSIO_MOV, kR0, kSrcV0, D3DSIO_PHASE, D3DSIO_MOV, kR0, kSrcC0, kEnd}},
       {"texdepth in ps.1.3", {D3DPS_VERSION(1, 3), D3DSIO_TEXDEPTH, 0x800f0005, kEnd}},
+      {"texdepth without a phase",
+       {D3DPS_VERSION(1, 4), D3DSIO_MOV, 0x800f0005, kSrcC0, D3DSIO_TEXDEPTH, 0x800f0005, kEnd}},
       {"t0 in ps.1.4 arithmetic", {D3DPS_VERSION(1, 4), D3DSIO_MOV, kR0, kSrcT0, kEnd}},
       {"_dz on texture coordinates", {D3DPS_VERSION(1, 4), D3DSIO_TEX, kR0, kSrcT0 | D3DSPSM_DZ, kEnd}},
       {"dependent read within one phase",
