@@ -160,6 +160,17 @@ TEST(D3D8PixelShader, TextureAddressingOperations) {
   Full(t, bemSets, 2);
   EXPECT_EQ(GridTexel(1, 1), t.Rgb(2, 2));
 
+  // texbeml: the same move, the colour scaled by luminance 1 * 0.5 + 0.25.
+  const uint8_t lbump[4] = {64, (uint8_t)(int8_t)-32, 255, 0};
+  IDirect3DTexture8* lumTex = t.Texture(1, 1, D3DFMT_X8L8V8U8, lbump, 4);
+  ASSERT_TRUE(lumTex);
+  t.dev->SetTexture(0, lumTex);
+  t.dev->SetTextureStageState(1, D3DTSS_BUMPENVLSCALE, FloatBits(0.5f));
+  t.dev->SetTextureStageState(1, D3DTSS_BUMPENVLOFFSET, FloatBits(0.25f));
+  t.dev->SetPixelShader(Shader(t, "ps.1.1\ntex t0\ntexbeml t1, t0\nmov r0, t1"));
+  Full(t, bemSets, 2);
+  EXPECT_EQ(0x3c3c60u, t.Rgb(2, 2));  // (0x50, 0x50, 0x80) * 0.75
+
   // texreg2ar: (u, v) = (alpha, red) of t0 = (0.753, 0.251): texel (3, 1).
   IDirect3DTexture8* ar = Solid(t, 0xc0400000);
   t.dev->SetTexture(0, ar);
@@ -202,7 +213,7 @@ TEST(D3D8PixelShader, TextureAddressingOperations) {
   EXPECT_EQ(0x33ff00u, t.Rgb(2, 2));
 
   t.dev->SetPixelShader(0);
-  for (IDirect3DTexture8* x : {grid, bumpTex, ar, normal, up}) x->Release();
+  for (IDirect3DTexture8* x : {grid, bumpTex, lumTex, ar, normal, up}) x->Release();
 }
 
 TEST(D3D8PixelShader, TwoPhasesOfPs14) {
