@@ -523,4 +523,9 @@ TEST(D3D8PixelShader, CapsReportTheVersionAndRange) {
   ASSERT_EQ(D3D_OK, t.dev->GetDeviceCaps(&caps));
   EXPECT_EQ(D3DPS_VERSION(1, 4), caps.PixelShaderVersion);
   EXPECT_EQ(8.0f, caps.MaxPixelShaderValue);
+  // Cards of one or two textures had none.
+  MarlixD3D8SetProfile(MARLIX_PROFILE_SINGLE_TEXTURE);
+  ASSERT_EQ(D3D_OK, t.d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &caps));
+  EXPECT_EQ(0u, caps.PixelShaderVersion);
+  MarlixD3D8SetProfile(MARLIX_PROFILE_DEFAULT);
 }
