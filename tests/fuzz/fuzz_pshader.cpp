@@ -1,5 +1,5 @@
 // The software device's pixel shaders: the input is a token stream (32-bit little-endian words,
-// followed here by end tokens so that no reading runs past it). A stream the device accepts is
+// followed here by end tokens so that no reading runs past it, even when a comment skips ahead). A stream the device accepts is
 // bound, drawn over a small target with a texture in every stage it may sample (a bump texture in
 // the first), and deleted while that draw is still queued.
 #include "fuzzing.h"
@@ -49,9 +49,13 @@ IDirect3DDevice8* Device() {
         D3DFORMAT format = stage == 0 ? D3DFMT_V8U8 : D3DFMT_A8R8G8B8;
         if (FAILED(dev->CreateTexture(4, 4, 2, 0, format, D3DPOOL_MANAGED, &tex))) abort();
         for (UINT level = 0; level < 2; ++level) {
+            D3DSURFACE_DESC desc;
             D3DLOCKED_RECT lr;
+            tex->GetLevelDesc(level, &desc);
             tex->LockRect(level, &lr, nullptr, 0);
-            for (int i = 0; i < 64; ++i) ((uint8_t*)lr.pBits)[i] = (uint8_t)(i * 37 + stage * 11);
+            for (UINT y = 0; y < desc.Height; ++y)
+                for (int i = 0; i < lr.Pitch; ++i)
+                    ((uint8_t*)lr.pBits)[y * (UINT)lr.Pitch + (UINT)i] = (uint8_t)(i * 37 + y * 5 + stage * 11);
             tex->UnlockRect(level);
         }
         dev->SetTexture(stage, tex);
@@ -67,7 +71,10 @@ IDirect3DDevice8* Device() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     IDirect3DDevice8* dev = Device();
-    std::vector<DWORD> tokens(size / 4 + 8, D3DPS_END());
+    if (size < 4) return 0;
+    // A comment may skip up to 0x7fff tokens: the padding covers that and the longest instruction.
+    static std::vector<DWORD> tokens;
+    tokens.assign(size / 4 + 0x8000 + 8, D3DPS_END());
     memcpy(tokens.data(), data, size / 4 * 4);
     DWORD handle = 0;
     if (FAILED(dev->CreatePixelShader(tokens.data(), &handle))) {
