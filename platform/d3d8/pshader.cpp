@@ -63,6 +63,7 @@ struct PixelProgram {
   int minor = 0;
   int stages = 0, coordSets = 0;
   bool decides = false;
+  bool readsConstants = false;
   uint8_t defMask = 0;
   float defs[PS_CONSTANTS][4];
 };
@@ -159,7 +160,10 @@ struct Checker {
       if (v14 && !sawPhase) earlySecondPhase = true;
       return true;
     }
-    if (reg >= C_BASE) return true;
+    if (reg >= C_BASE) {
+      p.readsConstants = true;
+      return true;
+    }
     if (v14 && reg >= T_BASE) return false;  // ps.1.4 reads coordinates only through texcrd / texld
     return Written(reg);
   }
@@ -289,6 +293,7 @@ struct Checker {
             int cReg, mod;
             uint32_t swz;
             if (!SrcTok(prm[2], o.src[1], cReg, swz, mod) || cReg < C_BASE || swz != kIdentity || mod) return false;
+            p.readsConstants = true;
             break;
           }
         }
@@ -586,7 +591,7 @@ bool RunPixelShader(const PixelState& s, const float* a, const float* g, ShaderO
     reg[V_BASE][k] = Sat01(a[AT_DIFF + k]);
     reg[V_BASE + 1][k] = Sat01(a[AT_SPEC + k]);
   }
-  memcpy(reg[C_BASE], s.shaderConst, sizeof(s.shaderConst));
+  if (p.readsConstants) memcpy(reg[C_BASE], s.shaderConst, sizeof(s.shaderConst));
   // Coordinate sets: interpolated after multiplying by rhw.
   float crd[PS_COORD_SETS][4];
   float rhw = a[AT_RHW];

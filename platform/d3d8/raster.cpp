@@ -765,7 +765,10 @@ static int TableFog(const PixelState& s, float z, float rhw) {
 }
 
 // The colour of the texture stages and the specular add for one pixel.
-static C4 StageColor(const PixelState& s, const float* a, const float* g, const PixelIn& in) {
+static C4 StageColor(const PixelState& s, const float* a, const float* g) {
+  PixelIn in;
+  in.diffuse = C4{ToByte(a[AT_DIFF]), ToByte(a[AT_DIFF + 1]), ToByte(a[AT_DIFF + 2]), ToByte(a[AT_DIFF + 3])};
+  in.specular = C4{ToByte(a[AT_SPEC]), ToByte(a[AT_SPEC + 1]), ToByte(a[AT_SPEC + 2]), ToByte(a[AT_SPEC + 3])};
   float uv[MAX_STAGES][2];
   float lod[MAX_STAGES];
   for (int i = 0; i < s.stageCount; ++i) {
@@ -837,18 +840,15 @@ static void ShadePixel(const PixelState& s, int x, int y, const float* a, const 
     if (!s.zWrite) zq = stored;
   }
   float rhw = a[AT_RHW];
-  PixelIn in;
-  in.diffuse = C4{ToByte(a[AT_DIFF]), ToByte(a[AT_DIFF + 1]), ToByte(a[AT_DIFF + 2]), ToByte(a[AT_DIFF + 3])};
-  in.specular = C4{ToByte(a[AT_SPEC]), ToByte(a[AT_SPEC + 1]), ToByte(a[AT_SPEC + 2]), ToByte(a[AT_SPEC + 3])};
   C4 c;
   if (s.shader) {
     if (!shaded && !RunPixelShader(s, a, g, so)) return;
     c = C4{ToByte(so.color[0]), ToByte(so.color[1]), ToByte(so.color[2]), ToByte(so.color[3])};
   } else {
-    c = StageColor(s, a, g, in);
+    c = StageColor(s, a, g);
   }
   if (s.fog) {
-    int f = s.fogTable ? TableFog(s, a[AT_Z], rhw) : in.specular.a;
+    int f = s.fogTable ? TableFog(s, a[AT_Z], rhw) : ToByte(a[AT_SPEC + 3]);
     C4 fc = Unpack(s.fogColor);
     c.r = Div255(c.r * f + fc.r * (255 - f));
     c.g = Div255(c.g * f + fc.g * (255 - f));
