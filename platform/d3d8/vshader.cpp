@@ -305,7 +305,7 @@ static bool CompileFunction(const DWORD* f, VertexShader& s) {
       for (int n = 0; n < 2; ++n)
         if (dkind == 0 && src[n].kind == 0 && src[n].num <= dnum && dnum < src[n].num + (n ? info->rows : 1))
           return false;
-      if (mask & ~((1 << info->rows) - 1)) return false;
+      mask &= (1 << info->rows) - 1;  // a macro writes as many components as it has rows
       slots += info->rows;
       for (int row = 0; row < info->rows; ++row) {
         if (!(mask & (1 << row))) continue;
