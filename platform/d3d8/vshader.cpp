@@ -360,6 +360,8 @@ VertexShader* VsCreate(const DWORD* declaration, const DWORD* function) {
       for (int i = 0; i < VS_BATCH; ++i) p[i] = c == 3 ? 1.0f : 0.0f;
     }
   for (int o = 0; o < 13; ++o) s->out[o] = Comp(s->file, FILE_OUT + o, 0);
+  // A shader that leaves oFog alone leaves its vertices unfogged.
+  for (int i = 0; i < VS_BATCH; ++i) s->out[OUT_FOG][i] = 1.0f;
   bool skipped;
   bool ok = ParseDeclaration(declaration, *s, skipped);
   if (ok && function) {

@@ -374,6 +374,49 @@ TEST(VertexShaderDeclaration, WithoutAFunctionTheDeclarationDrivesFixedFunction)
   t.dev->DeleteVertexShader(h);
 }
 
+TEST(VertexShader, OutputsFeedTextureStagesAndVertexFog) {
+  TestDevice t;
+  const DWORD decl[] = {D3DVSD_STREAM(0), D3DVSD_REG(0, D3DVSDT_FLOAT4), D3DVSD_END()};
+  // oT0 and oT1 are constant over the triangle; oFog comes from c2.x when c2 is set.
+  std::vector<DWORD> fogged = Assemble("vs.1.1\nmov oPos, v0\nmov oD0, c0\nmov oT0, c1\nmov oT1, c1.zwxy\n"
+                                       "mov oFog.x, c2.x\n");
+  std::vector<DWORD> plain = Assemble("vs.1.1\nmov oPos, v0\nmov oD0, c0\n");
+  DWORD hf = 0, hp = 0;
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexShader(decl, fogged.data(), &hf, 0));
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexShader(decl, plain.data(), &hp, 0));
+  float c[3][4] = {{1, 1, 1, 1}, {0.75f, 0.25f, 0.25f, 0.75f}, {0.25f, 0, 0, 0}};
+  t.dev->SetVertexShaderConstant(0, c, 3);
+  // 2 x 2 texels: red, green / blue, white.
+  const uint32_t texels[4] = {0xffff0000u, 0xff00ff00u, 0xff0000ffu, 0xffffffffu};
+  IDirect3DTexture8* tex = t.Texture(2, 2, D3DFMT_A8R8G8B8, texels, 8);
+  ASSERT_NE(nullptr, tex);
+  t.dev->SetTexture(0, tex);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  float tri[3][4] = {{-1, 1, 0, 1}, {3, 1, 0, 1}, {-1, -3, 0, 1}};
+  t.dev->SetVertexShader(hf);
+  ASSERT_EQ(D3D_OK, t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, 16));
+  EXPECT_EQ(0x00ff00u, t.Rgb(8, 8)) << "stage 0 samples oT0 = (0.75, 0.25)";
+  t.dev->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 1);
+  ASSERT_EQ(D3D_OK, t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, 16));
+  EXPECT_EQ(0x0000ffu, t.Rgb(8, 8)) << "stage 0 told to use set 1 samples oT1 = (0.25, 0.75)";
+  t.dev->SetTexture(0, nullptr);
+  tex->Release();
+  // Vertex fog: the factor is oFog, whatever the vertex fog mode says.
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  t.dev->SetRenderState(D3DRS_FOGENABLE, TRUE);
+  t.dev->SetRenderState(D3DRS_FOGCOLOR, 0x00000000);
+  ASSERT_EQ(D3D_OK, t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, 16));
+  uint32_t fogged25 = t.Rgb(8, 8);
+  EXPECT_NEAR(0x40, (int)(fogged25 & 0xff), 1);  // a quarter of white, the rest fog black
+  EXPECT_EQ(fogged25 & 0xff, (fogged25 >> 16) & 0xff);
+  t.dev->SetVertexShader(hp);
+  ASSERT_EQ(D3D_OK, t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, 16));
+  EXPECT_EQ(0xffffffu, t.Rgb(8, 8)) << "without oFog the vertices are not fogged";
+  t.dev->SetVertexShader(kTLFvf);
+  t.dev->DeleteVertexShader(hf);
+  t.dev->DeleteVertexShader(hp);
+}
+
 // ---- token streams as documented, refusals --------------------------------------------------
 TEST(VertexShader, DocumentedTokensDrawAndMatchTheAssembler) {
   TestDevice t;
