@@ -397,52 +397,72 @@ static inline float Bits(float v, uint32_t mask) {
 static void Fetch(VertexShader& s, const uint8_t* const streams[VS_STREAMS], const UINT strides[VS_STREAMS],
                   UINT first, int n) {
   for (const VsFetch& f : s.fetch) {
-    UINT stride = strides[f.stream];
-    const uint8_t* p = streams[f.stream] + (size_t)first * stride + f.offset;
+    const size_t stride = strides[f.stream];
+    const uint8_t* base = streams[f.stream] + (size_t)first * stride + f.offset;
     float* d[4];
     for (int c = 0; c < 4; ++c) d[c] = Comp(s.file, FILE_INPUT + f.reg, c);
-    int comps = TypeComponents(f.type);
-    for (int i = 0; i < n; ++i, p += stride) {
-      switch (f.type) {
-        case D3DVSDT_D3DCOLOR: {
-          // Stored as B, G, R, A bytes; the register gets r, g, b, a.
+    const int comps = TypeComponents(f.type);
+    switch (f.type) {
+      case D3DVSDT_D3DCOLOR:
+        // Stored as B, G, R, A bytes; the register gets r, g, b, a.
+        for (int i = 0; i < n; ++i) {
+          const uint8_t* p = base + i * stride;
           const float k = 1.0f / 255.0f;
           d[0][i] = (float)p[2] * k;
           d[1][i] = (float)p[1] * k;
           d[2][i] = (float)p[0] * k;
           d[3][i] = (float)p[3] * k;
-          break;
         }
-        case D3DVSDT_UBYTE4:
-          for (int c = 0; c < 4; ++c) d[c][i] = (float)p[c];
-          break;
-        case D3DVSDT_SHORT2:
-        case D3DVSDT_SHORT4:
+        break;
+      case D3DVSDT_UBYTE4:
+        for (int i = 0; i < n; ++i)
+          for (int c = 0; c < 4; ++c) d[c][i] = (float)base[i * stride + c];
+        break;
+      case D3DVSDT_SHORT2:
+      case D3DVSDT_SHORT4:
+        for (int i = 0; i < n; ++i)
           for (int c = 0; c < comps; ++c) {
             int16_t v;
-            memcpy(&v, p + 2 * c, 2);
+            memcpy(&v, base + i * stride + 2 * c, 2);
             d[c][i] = (float)v;
           }
-          break;
-        default:
-          for (int c = 0; c < comps; ++c) memcpy(&d[c][i], p + 4 * c, 4);
-          break;
-      }
+        break;
+      default:
+        for (int i = 0; i < n; ++i)
+          for (int c = 0; c < comps; ++c) memcpy(&d[c][i], base + i * stride + 4 * c, 4);
+        break;
     }
+  }
+}
+
+// The loops over a batch take their registers as restrict parameters: a result never overlaps
+// the operands (see VsInstr::out), and the compiler turns the loops into vector code without
+// checks for overlap.
+template <class F>
+static inline void Lanes(float* __restrict o, const float* __restrict a, const float* __restrict b,
+                         const float* __restrict d, float sa, float sb, float sc, F f) {
+  for (int i = 0; i < VS_BATCH; ++i) o[i] = f(a[i] * sa, b[i] * sb, d[i] * sc);
+}
+
+static inline void Dot(float* __restrict o, const float* __restrict ax, const float* __restrict ay,
+                       const float* __restrict az, const float* __restrict aw, const float* __restrict bx,
+                       const float* __restrict by, const float* __restrict bz, const float* __restrict bw, float s,
+                       bool four) {
+  if (four) {
+    for (int i = 0; i < VS_BATCH; ++i) o[i] = (ax[i] * bx[i] + ay[i] * by[i] + az[i] * bz[i] + aw[i] * bw[i]) * s;
+  } else {
+    for (int i = 0; i < VS_BATCH; ++i) o[i] = (ax[i] * bx[i] + ay[i] * by[i] + az[i] * bz[i]) * s;
   }
 }
 
 // Componentwise operations: f(a, b, c) for every written component.
 template <class F>
-static inline void Each(const VsInstr& in, int n, F f) {
-  const float sa = in.src[0].sign, sb = in.src[1].sign, sc = in.src[2].sign;
+static inline void Each(const VsInstr& in, F f) {
   for (int c = 0; c < 4; ++c) {
     if (!(in.mask >> c & 1)) continue;
-    float* __restrict o = in.out[c];
-    const float* __restrict a = in.src[0].comp[c];
-    const float* __restrict b = in.srcCount > 1 ? in.src[1].comp[c] : a;
-    const float* __restrict d = in.srcCount > 2 ? in.src[2].comp[c] : a;
-    for (int i = 0; i < n; ++i) o[i] = f(a[i] * sa, b[i] * sb, d[i] * sc);
+    const float* a = in.src[0].comp[c];
+    Lanes(in.out[c], a, in.srcCount > 1 ? in.src[1].comp[c] : a, in.srcCount > 2 ? in.src[2].comp[c] : a,
+          in.src[0].sign, in.src[1].sign, in.src[2].sign, f);
   }
 }
 
@@ -453,26 +473,25 @@ static inline float* FirstOut(const VsInstr& in) {
   return in.out[0];
 }
 
-static inline void Replicate(const VsInstr& in, const float* v, int n) {
+static inline void Replicate(const VsInstr& in, const float* v) {
   for (int c = 0; c < 4; ++c)
-    if ((in.mask >> c & 1) && in.out[c] != v) memcpy(in.out[c], v, sizeof(float) * (size_t)n);
+    if ((in.mask >> c & 1) && in.out[c] != v) memcpy(in.out[c], v, sizeof(float) * VS_BATCH);
 }
 
 template <class F>
-static inline void Scalar(const VsInstr& in, int n, F f) {
-  float* __restrict o = FirstOut(in);
-  const float* __restrict w = in.src[0].comp[3];  // the source's w, after the swizzle
-  const float s = in.src[0].sign;
-  for (int i = 0; i < n; ++i) o[i] = f(w[i] * s);
-  Replicate(in, o, n);
+static inline void Scalar(const VsInstr& in, F f) {
+  float* o = FirstOut(in);
+  const float* w = in.src[0].comp[3];  // the source's w, after the swizzle
+  Lanes(o, w, w, w, in.src[0].sign, 0.0f, 0.0f, [f](float v, float, float) { return f(v); });
+  Replicate(in, o);
 }
 
 // Per-component results from one scalar: fills the four values, writes the masked ones.
 template <class F>
-static inline void Vector(const VsInstr& in, int n, F f) {
+static inline void Vector(const VsInstr& in, F f) {
   float* o[4];
   for (int c = 0; c < 4; ++c) o[c] = in.out[c];
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; i < VS_BATCH; ++i) {
     float r[4];
     f(i, r);
     for (int c = 0; c < 4; ++c)
@@ -480,7 +499,9 @@ static inline void Vector(const VsInstr& in, int n, F f) {
   }
 }
 
-static void Execute(VertexShader& s, const float (*constants)[4], int n) {
+// Every instruction runs over the whole batch, a loop count the compiler knows; lanes past the
+// vertices of a short last batch compute values nobody reads.
+static void Execute(VertexShader& s, const float (*constants)[4]) {
   for (const VsInstr& in : s.code) {
     for (int k = 0; k < in.srcCount; ++k) {
       const VsSrc& src = in.src[k];
@@ -488,7 +509,7 @@ static void Execute(VertexShader& s, const float (*constants)[4], int n) {
       // c[a0.x + n]: registers outside the constants read as zero.
       for (int c = 0; c < 4; ++c) {
         float* g = src.gather + (size_t)c * VS_BATCH;
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < VS_BATCH; ++i) {
           int r = s.addr[i] + src.relative;
           g[i] = r >= 0 && r < VS_CONSTANTS ? constants[r][c] : 0.0f;
         }
@@ -500,52 +521,46 @@ static void Execute(VertexShader& s, const float (*constants)[4], int n) {
           // The address register takes the floor of the source's x (Direct3D 8 rounding).
           const float* __restrict x = in.src[0].comp[0];
           const float sx = in.src[0].sign;
-          for (int i = 0; i < n; ++i) {
+          for (int i = 0; i < VS_BATCH; ++i) {
             float v = floorf(x[i] * sx);
             v = v < -1024.0f ? -1024.0f : (v > 1024.0f ? 1024.0f : v);
             in.addr[i] = v == v ? (int)v : -1024;
           }
         } else {
-          Each(in, n, [](float a, float, float) { return a; });
+          Each(in, [](float a, float, float) { return a; });
         }
         break;
-      case D3DSIO_ADD: Each(in, n, [](float a, float b, float) { return a + b; }); break;
-      case D3DSIO_SUB: Each(in, n, [](float a, float b, float) { return a - b; }); break;
-      case D3DSIO_MUL: Each(in, n, [](float a, float b, float) { return a * b; }); break;
-      case D3DSIO_MAD: Each(in, n, [](float a, float b, float c) { return a * b + c; }); break;
-      case D3DSIO_MIN: Each(in, n, [](float a, float b, float) { return a < b ? a : b; }); break;
-      case D3DSIO_MAX: Each(in, n, [](float a, float b, float) { return a >= b ? a : b; }); break;
-      case D3DSIO_SLT: Each(in, n, [](float a, float b, float) { return a < b ? 1.0f : 0.0f; }); break;
-      case D3DSIO_SGE: Each(in, n, [](float a, float b, float) { return a >= b ? 1.0f : 0.0f; }); break;
-      case D3DSIO_FRC: Each(in, n, [](float a, float, float) { return a - floorf(a); }); break;
+      case D3DSIO_ADD: Each(in, [](float a, float b, float) { return a + b; }); break;
+      case D3DSIO_SUB: Each(in, [](float a, float b, float) { return a - b; }); break;
+      case D3DSIO_MUL: Each(in, [](float a, float b, float) { return a * b; }); break;
+      case D3DSIO_MAD: Each(in, [](float a, float b, float c) { return a * b + c; }); break;
+      case D3DSIO_MIN: Each(in, [](float a, float b, float) { return a < b ? a : b; }); break;
+      case D3DSIO_MAX: Each(in, [](float a, float b, float) { return a >= b ? a : b; }); break;
+      case D3DSIO_SLT: Each(in, [](float a, float b, float) { return a < b ? 1.0f : 0.0f; }); break;
+      case D3DSIO_SGE: Each(in, [](float a, float b, float) { return a >= b ? 1.0f : 0.0f; }); break;
+      case D3DSIO_FRC: Each(in, [](float a, float, float) { return a - floorf(a); }); break;
       case D3DSIO_DP3:
       case D3DSIO_DP4: {
-        float* __restrict o = FirstOut(in);
+        float* o = FirstOut(in);
         const VsSrc& a = in.src[0];
         const VsSrc& b = in.src[1];
-        const float s2 = a.sign * b.sign;
-        const float *ax = a.comp[0], *ay = a.comp[1], *az = a.comp[2], *aw = a.comp[3];
-        const float *bx = b.comp[0], *by = b.comp[1], *bz = b.comp[2], *bw = b.comp[3];
-        if (in.op == D3DSIO_DP3) {
-          for (int i = 0; i < n; ++i) o[i] = (ax[i] * bx[i] + ay[i] * by[i] + az[i] * bz[i]) * s2;
-        } else {
-          for (int i = 0; i < n; ++i) o[i] = (ax[i] * bx[i] + ay[i] * by[i] + az[i] * bz[i] + aw[i] * bw[i]) * s2;
-        }
-        Replicate(in, o, n);
+        Dot(o, a.comp[0], a.comp[1], a.comp[2], a.comp[3], b.comp[0], b.comp[1], b.comp[2], b.comp[3],
+            a.sign * b.sign, in.op == D3DSIO_DP4);
+        Replicate(in, o);
         break;
       }
       case D3DSIO_RCP:
-        Scalar(in, n, [](float v) { return v == 1.0f ? 1.0f : (v == 0.0f ? HUGE_VALF : 1.0f / v); });
+        Scalar(in, [](float v) { return v == 1.0f ? 1.0f : (v == 0.0f ? HUGE_VALF : 1.0f / v); });
         break;
       case D3DSIO_RSQ:
-        Scalar(in, n, [](float v) {
+        Scalar(in, [](float v) {
           v = fabsf(v);
           return v == 1.0f ? 1.0f : (v == 0.0f ? HUGE_VALF : 1.0f / sqrtf(v));
         });
         break;
-      case D3DSIO_EXP: Scalar(in, n, [](float v) { return exp2f(v); }); break;
+      case D3DSIO_EXP: Scalar(in, [](float v) { return exp2f(v); }); break;
       case D3DSIO_LOG:
-        Scalar(in, n, [](float v) {
+        Scalar(in, [](float v) {
           v = fabsf(v);
           return v != 0.0f ? log2f(v) : -FLT_MAX;
         });
@@ -553,7 +568,7 @@ static void Execute(VertexShader& s, const float (*constants)[4], int n) {
       case D3DSIO_EXPP: {
         const float* w = in.src[0].comp[3];
         const float sw = in.src[0].sign;
-        Vector(in, n, [&](int i, float r[4]) {
+        Vector(in, [&](int i, float r[4]) {
           float v = w[i] * sw, fl = floorf(v);
           r[0] = exp2f(fl);
           r[1] = v - fl;
@@ -565,7 +580,7 @@ static void Execute(VertexShader& s, const float (*constants)[4], int n) {
       case D3DSIO_LOGP: {
         const float* w = in.src[0].comp[3];
         const float sw = in.src[0].sign;
-        Vector(in, n, [&](int i, float r[4]) {
+        Vector(in, [&](int i, float r[4]) {
           float v = fabsf(w[i] * sw);
           if (v != 0.0f) {
             uint32_t u;
@@ -585,7 +600,7 @@ static void Execute(VertexShader& s, const float (*constants)[4], int n) {
       }
       case D3DSIO_LIT: {
         const VsSrc& a = in.src[0];
-        Vector(in, n, [&](int i, float r[4]) {
+        Vector(in, [&](int i, float r[4]) {
           float x = a.comp[0][i] * a.sign, y = a.comp[1][i] * a.sign, p = a.comp[3][i] * a.sign;
           const float kMaxPower = 127.9961f;
           p = p < -kMaxPower ? -kMaxPower : (p > kMaxPower ? kMaxPower : p);
@@ -603,7 +618,7 @@ static void Execute(VertexShader& s, const float (*constants)[4], int n) {
       case D3DSIO_DST: {
         const VsSrc& a = in.src[0];
         const VsSrc& b = in.src[1];
-        Vector(in, n, [&](int i, float r[4]) {
+        Vector(in, [&](int i, float r[4]) {
           r[0] = 1.0f;
           r[1] = a.comp[1][i] * a.sign * b.comp[1][i] * b.sign;
           r[2] = a.comp[2][i] * a.sign;
@@ -615,7 +630,7 @@ static void Execute(VertexShader& s, const float (*constants)[4], int n) {
     }
     if (!in.addr && in.out[0] != in.dst[0])
       for (int c = 0; c < 4; ++c)
-        if (in.mask >> c & 1) memcpy(in.dst[c], in.out[c], sizeof(float) * (size_t)n);
+        if (in.mask >> c & 1) memcpy(in.dst[c], in.out[c], sizeof(float) * VS_BATCH);
   }
 }
 
@@ -661,7 +676,7 @@ void VsRun(VertexShader& s, const uint8_t* const streams[VS_STREAMS], const UINT
   for (UINT first = 0; first < count; first += VS_BATCH) {
     int n = (int)(count - first < (UINT)VS_BATCH ? count - first : (UINT)VS_BATCH);
     Fetch(s, streams, strides, first, n);
-    Execute(s, constants, n);
+    Execute(s, constants);
     Emit(s, o, n, out + first);
   }
 }
