@@ -1010,7 +1010,8 @@ HRESULT WINAPI Device::ProcessVertices(UINT srcStart, UINT destIndex, UINT count
   if (!StreamBases(st, need, nullptr, 0, srcStart, avail, streams, strides) || avail < count)
     return D3DERR_INVALIDCALL;
   SetupVertex(*this, s);
-  std::vector<PVert> pv(count);
+  std::vector<PVert>& pv = vs->verts;  // the draws' work array, free between calls
+  pv.resize(count);
   if (shader && !shader->function.empty()) {
     VsRun(*shader, streams, strides, count, st.vsConst, ShaderOutputs(s), pv.data());
   } else {

@@ -348,6 +348,16 @@ TEST(VertexShaderDeclaration, TwoStreamsSkipsAndConstants) {
   vb1->Release();
 }
 
+TEST(VertexShaderDeclaration, ConstantsDefinedByTheFunctionLoadWithTheShader) {
+  Probe p;
+  p.Constants(5, {9, 9, 9, 9});
+  std::vector<float> o = p.Body("def c5, 1, 2, 3, 4\nmov r0, c5", {V(0, 0, 0, 1)});
+  ExpectVec(o, 0, 1, 2, 3, 4);
+  float back[4];
+  ASSERT_EQ(D3D_OK, p.t.dev->GetVertexShaderConstant(5, back, 1));
+  EXPECT_EQ(4.0f, back[3]) << "set with the shader, as declaration constants are";
+}
+
 TEST(VertexShaderDeclaration, WithoutAFunctionTheDeclarationDrivesFixedFunction) {
   TestDevice t;
   // The layout of D3DFVF_XYZRHW is not expressible; D3DFVF_XYZ | D3DFVF_DIFFUSE is.
@@ -458,6 +468,7 @@ TEST(VertexShader, DocumentedTokensDrawAndMatchTheAssembler) {
   EXPECT_EQ(0, memcmp(back.data(), function, sizeof(function)));
   ASSERT_EQ(D3D_OK, t.dev->GetVertexShaderDeclaration(h, nullptr, &size));
   EXPECT_EQ(sizeof(decl), size);
+  EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->GetVertexShaderDeclaration(kTLFvf, nullptr, &size)) << "a vertex format";
   // Deleting the bound shader is safe; drawing with its handle is refused afterwards.
   EXPECT_EQ(D3D_OK, t.dev->DeleteVertexShader(h));
   EXPECT_EQ(D3DERR_INVALIDCALL, t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, 16));
