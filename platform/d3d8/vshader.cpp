@@ -225,7 +225,7 @@ static int DecodeDest(const Compiler& k, DWORD t, int op, int& kind, int& num) {
   if (!mask) return -1;
   switch (kind) {
     case 0: return num < 12 ? FILE_TEMP + num : -1;
-    case 3: return k.vs11 && op == D3DSIO_MOV && num == 0 && mask == 1 ? 0 : -1;
+    case 3: return k.vs11 && op == D3DSIO_MOV && num == 0 && mask == 1 ? 0 : -1;  // a0.x: not in the file
     case 4:
       if (num == D3DSRO_POSITION) return FILE_OUT + OUT_POS;
       if (num == D3DSRO_FOG) return FILE_OUT + OUT_FOG;
