@@ -1,7 +1,7 @@
 // Specialised span loops for the states drawn most: a texture stage (point-sampled or bilinear,
 // wrapped power-of-two texture, optionally mip-mapped) selecting or modulating by the diffuse
 // colour, or untextured Gouraud or flat colour; optionally a second stage adding or modulating
-// its own texture (an environment map); vertex fog; depth and alpha tests; opaque, translucent
+// its own texture (an environment map); the specular colour; vertex fog; depth and alpha tests; opaque, translucent
 // (SRCALPHA / INVSRCALPHA), additive or modulating blends. The loops are compiled twice, for SSE2
 // (4 pixels at a time) and AVX2 (8), and the processor picks one at the first use.
 #include "pixel.h"
@@ -83,7 +83,7 @@ static FastSpan Classify(const PixelState& s) {
   FastSpan f = {false, 0, 0, false};
   if (!g_fastPaths.load(std::memory_order_relaxed)) return f;
   if (s.colorFormat != D3DFMT_X8R8G8B8 && s.colorFormat != D3DFMT_A8R8G8B8) return f;
-  if (s.stageCount < 1 || s.stageCount > 2 || s.fogTable || s.specular || s.stencilEnable || s.colorWriteMask != 15)
+  if (s.stageCount < 1 || s.stageCount > 2 || s.fogTable || s.stencilEnable || s.colorWriteMask != 15)
     return f;
   if (s.blend && (s.blendOp != D3DBLENDOP_ADD || BlendKind(s) < 0)) return f;
   if (s.stageCount == 2 && !SecondStageOK(s.stages[1])) return f;
