@@ -883,12 +883,13 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   const float* pl = t.planes;
   int n = AttrCount(s);
   const SpanPair& pair = spansFor[q.state];
-  SpanFn fast = pair.affine;
+  const bool narrow = t.maxX - t.minX < kNarrowSpan;
+  SpanFn fast = narrow ? pair.narrowAffine : pair.affine;
   float a[AT_TEX + 3 * MAX_STAGES];
   // The fast loops need affine texture coordinates: Q constant over the triangle.
   if (fast && s.texStages &&
       (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
-    fast = pair.persp;
+    fast = narrow ? pair.narrowPersp : pair.persp;
   double invA[3];
   for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
   // Rows for the span loop, handed over a batch at a time.

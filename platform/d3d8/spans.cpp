@@ -3,7 +3,8 @@
 // colour, or untextured Gouraud or flat colour; optionally a second stage adding or modulating
 // its own texture (an environment map); the specular colour; vertex fog; depth and alpha tests; opaque, translucent
 // (SRCALPHA / INVSRCALPHA), additive or modulating blends. The loops are compiled twice, for SSE2
-// (4 pixels at a time) and AVX2 (8), and the processor picks one at the first use.
+// (4 pixels at a time) and AVX2 (8): the processor picks one at the first use, and narrow
+// triangles take the SSE2 loops in any case.
 #include "pixel.h"
 
 #include <immintrin.h>
@@ -229,8 +230,14 @@ static int SpanPath() {
 
 SpanPair ChooseSpans(const PixelState& s) {
   FastSpan f = Classify(s);
-  if (!f.ok) return SpanPair{nullptr, nullptr};
-  return SpanPath() == MARLIX_SPANS_AVX2 ? avx2::Pick(f) : sse2::Pick(f);
+  if (!f.ok) return SpanPair{nullptr, nullptr, nullptr, nullptr};
+  // Rows of a few pixels cost a whole group each: 4 pixels at a time serve narrow triangles best.
+  SpanPair narrow = sse2::Pick(f);
+  if (SpanPath() != MARLIX_SPANS_AVX2) return narrow;
+  SpanPair wide = avx2::Pick(f);
+  wide.narrowAffine = narrow.affine;
+  wide.narrowPersp = narrow.persp;
+  return wide;
 }
 
 }  // namespace mxd3d
