@@ -238,6 +238,7 @@ double ProcessorSeconds()
 
 struct Result {
     double fps = 0, cpuMs = 0;   // frames a second (wall clock), processor milliseconds a frame
+    MarlixD3D8Counters work = {};   // the device's counts over the measured frames
     Split split;
 };
 
@@ -266,6 +267,7 @@ Result RunScene(const std::string& dir, int scene, int width, int height, int fr
     };
     for (int i = 0; i < 10; i++)
         frame(i);
+    MarlixD3D8ResetCounters();
     StartSampling();
     double start = Now(), cpuStart = ProcessorSeconds();
     for (int i = 0; i < frames; i++)
@@ -276,6 +278,7 @@ Result RunScene(const std::string& dir, int scene, int width, int height, int fr
     result.fps = frames / seconds;
     result.cpuMs = 1000.0 * cpu / frames;
     result.split = Classify(symbols);
+    MarlixD3D8GetCounters(&result.work);
     VisQuit(&visModule);
     return result;
 }
@@ -362,6 +365,11 @@ int main(int argc, char** argv)
                    "system %.1f%%; busiest:\n",
                    sizes[s][2], sizeNames[s], 100 * split.plugin / whole, 100 * split.engine / whole,
                    100 * split.device / whole, 100 * split.system / whole);
+            const MarlixD3D8Counters& w = results[s].work;
+            printf("      a frame: %llu draw calls, %llu vertices in, %llu lit, %llu triangles, %llu pixels shaded\n",
+                   (unsigned long long)w.drawCalls / frames, (unsigned long long)w.verticesIn / frames,
+                   (unsigned long long)w.verticesLit / frames, (unsigned long long)w.trianglesDrawn / frames,
+                   (unsigned long long)w.pixelsShaded / frames);
             for (size_t i = 0; i < top.size() && i < 8; i++)
                 printf("      %5.1f%%  %s\n", 100.0 * top[i].first / whole, Demangled(top[i].second).c_str());
         }
