@@ -1,10 +1,10 @@
 // Specialised span loops for the states drawn most: a texture stage (point-sampled or bilinear,
 // wrapped power-of-two texture, optionally mip-mapped) selecting or modulating by the diffuse
 // colour, or untextured Gouraud or flat colour; optionally a second stage adding or modulating
-// its own texture (an environment map); the specular colour; vertex fog; depth and alpha tests; opaque, translucent
-// (SRCALPHA / INVSRCALPHA), additive or modulating blends. The loops are compiled twice, for SSE2
-// (4 pixels at a time) and AVX2 (8): the processor picks one at the first use, and narrow
-// triangles take the SSE2 loops in any case.
+// its own texture (an environment map); the specular colour; vertex fog; depth and alpha tests;
+// opaque, translucent (SRCALPHA / INVSRCALPHA), additive or modulating blends. The loops are
+// compiled twice, for SSE2 (4 pixels at a time) and AVX2 (8): the processor picks one at the first
+// use, and narrow triangles take the SSE2 loops in any case.
 #include "pixel.h"
 
 #include <immintrin.h>
