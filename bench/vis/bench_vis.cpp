@@ -2,9 +2,11 @@
 // the real plug-in code and scene data, on a recorded spectrum: a synthetic track with a kick drum,
 // a bass line, a sweeping melody and hi-hats, turned into 576 bins per frame once and replayed for
 // every scene. A sampling profiler splits each scene's time between the plug-in, the engine and
-// the device (the software Direct3D device and the rest of the platform stand-ins).
+// the device (the software Direct3D device and the rest of the platform stand-ins), and names the
+// busiest functions of a scene that falls short. Beside the frames per second (wall clock) it gives
+// the processor time per frame of all threads, which other work on a shared machine disturbs less.
 //
-//   bench_vis [frames per scene] [scene 1-8]
+//   bench_vis [frames per scene] [scene 1-8] [size: 1 288x256, 2 800x600, 3 1600x1200]
 #include "vis.h"
 
 #include <marlix_platform.h>
@@ -18,6 +20,8 @@
 #include <sys/time.h>
 #include <time.h>
 #include <ucontext.h>
+
+#include <cxxabi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -105,11 +109,50 @@ std::set<std::string> NamesIn(const std::string& file)
     return names;
 }
 
-// The program's functions by address, each marked as plug-in or engine.
-struct Symbols {
+// The functions of one file by address from its load address, local ones included (the
+// device's are not exported, so dladdr alone cannot name them).
+struct FileFunctions {
     std::vector<std::pair<uintptr_t, std::string>> functions;   // sorted by address
+
+    void Load(const std::string& file)
+    {
+        FILE* pipe = popen(("nm --defined-only '" + file + "' 2>/dev/null").c_str(), "r");
+        char line[4096];
+        while (pipe && fgets(line, sizeof(line), pipe)) {
+            unsigned long long address;
+            char type[8], name[4000];
+            if (sscanf(line, "%llx %7s %3999s", &address, type, name) == 3 && (type[0] == 't' || type[0] == 'T'))
+                functions.emplace_back((uintptr_t)address, name);
+        }
+        if (pipe)
+            pclose(pipe);
+        std::sort(functions.begin(), functions.end());
+    }
+
+    const std::string* Function(uintptr_t offset) const
+    {
+        auto it = std::upper_bound(functions.begin(), functions.end(), std::make_pair(offset, std::string()),
+                                   [](const auto& a, const auto& b) { return a.first < b.first; });
+        if (it == functions.begin())
+            return nullptr;
+        return &(it - 1)->second;
+    }
+};
+
+std::string Demangled(const std::string& name)
+{
+    int status = 0;
+    char* text = abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status);
+    std::string out = status == 0 && text ? text : name;
+    free(text);
+    return out.size() > 100 ? out.substr(0, 97) + "..." : out;
+}
+
+// The program's functions by address, each marked as plug-in or engine, and the device's.
+struct Symbols {
+    FileFunctions program, device;
     std::set<std::string> plugin;
-    uintptr_t base = 0;
+    uintptr_t base = 0, deviceBase = 0;
 
     void Load()
     {
@@ -126,27 +169,12 @@ struct Symbols {
         Dl_info self;
         dladdr((void*)&RecordSpectrum, &self);
         base = (uintptr_t)self.dli_fbase;
-        FILE* pipe = popen("nm --defined-only /proc/self/exe 2>/dev/null", "r");
-        char line[4096];
-        while (pipe && fgets(line, sizeof(line), pipe)) {
-            unsigned long long address;
-            char type[8], name[4000];
-            if (sscanf(line, "%llx %7s %3999s", &address, type, name) == 3 && (type[0] == 't' || type[0] == 'T'))
-                functions.emplace_back((uintptr_t)address, name);
+        program.Load("/proc/self/exe");
+        Dl_info platform;
+        if (dladdr((void*)&MarlixSetHeadless, &platform) && platform.dli_fname) {
+            deviceBase = (uintptr_t)platform.dli_fbase;
+            device.Load(platform.dli_fname);
         }
-        if (pipe)
-            pclose(pipe);
-        std::sort(functions.begin(), functions.end());
-    }
-
-    const std::string* Function(uintptr_t address) const
-    {
-        address -= base;
-        auto it = std::upper_bound(functions.begin(), functions.end(), std::make_pair(address, std::string()),
-                                   [](const auto& a, const auto& b) { return a.first < b.first; });
-        if (it == functions.begin())
-            return nullptr;
-        return &(it - 1)->second;
     }
 };
 
@@ -165,15 +193,16 @@ Split Classify(const Symbols& symbols)
         if (dladdr(samples[i], &info) && info.dli_fname) {
             std::string file = info.dli_fname;
             if ((uintptr_t)info.dli_fbase == symbols.base) {
-                const std::string* name = symbols.Function((uintptr_t)samples[i]);
+                const std::string* name = symbols.program.Function((uintptr_t)samples[i] - symbols.base);
                 where = name ? *name : "?";
                 if (name && symbols.plugin.count(*name))
                     split.plugin++;
                 else
                     split.engine++;
-            } else if (file.find("libmarlix_platform") != std::string::npos) {
+            } else if ((uintptr_t)info.dli_fbase == symbols.deviceBase) {
                 split.device++;
-                where = info.dli_sname ? std::string(info.dli_sname) : "libmarlix_platform";
+                const std::string* name = symbols.device.Function((uintptr_t)samples[i] - symbols.deviceBase);
+                where = name ? *name : "libmarlix_platform";
             } else {
                 split.system++;
                 where = std::filesystem::path(file).filename().string();
@@ -200,8 +229,16 @@ double Now()
     return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
+double ProcessorSeconds()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
 struct Result {
-    double fps;
+    double fps = 0, cpuMs = 0;   // frames a second (wall clock), processor milliseconds a frame
+    MarlixD3D8Counters work = {};   // the device's counts over the measured frames
     Split split;
 };
 
@@ -230,13 +267,18 @@ Result RunScene(const std::string& dir, int scene, int width, int height, int fr
     };
     for (int i = 0; i < 10; i++)
         frame(i);
+    MarlixD3D8ResetCounters();
     StartSampling();
-    double start = Now();
+    double start = Now(), cpuStart = ProcessorSeconds();
     for (int i = 0; i < frames; i++)
         frame(10 + i);
-    double seconds = Now() - start;
+    double seconds = Now() - start, cpu = ProcessorSeconds() - cpuStart;
     StopSampling();
-    Result result = {frames / seconds, Classify(symbols)};
+    Result result;
+    result.fps = frames / seconds;
+    result.cpuMs = 1000.0 * cpu / frames;
+    result.split = Classify(symbols);
+    MarlixD3D8GetCounters(&result.work);
     VisQuit(&visModule);
     return result;
 }
@@ -247,6 +289,11 @@ int main(int argc, char** argv)
 {
     int frames = argc > 1 ? atoi(argv[1]) : 240;
     int only = argc > 2 ? atoi(argv[2]) - 1 : -1;
+    int onlySize = argc > 3 ? atoi(argv[3]) - 1 : -1;
+    if (frames < 1 || only >= VIS_SCENE_COUNT || onlySize > 2) {
+        fprintf(stderr, "usage: bench_vis [frames per scene] [scene 1-%d] [size 1-3]\n", VIS_SCENE_COUNT);
+        return 2;
+    }
     MarlixSetHeadless(1);
     MarlixClockEnable(1);
 
@@ -274,27 +321,38 @@ int main(int argc, char** argv)
     Symbols symbols;
     symbols.Load();
     std::vector<std::vector<unsigned char>> track = RecordSpectrum();
-    const int sizes[][3] = {{288, 256, 500}, {800, 600, 0}, {1600, 1200, 60}};
+    const int sizes[][3] = {{288, 256, 500}, {800, 600, 0}, {1600, 1200, 60}};   // width, height, target fps
+    const char* sizeNames[] = {"288x256", "800x600", "1600x1200"};
 
     printf("bench_vis: %d frames per scene, %d rasteriser threads, virtual clock (uncapped)\n", frames,
            MarlixD3D8GetThreads());
-    printf("%-18s %10s %10s %10s   %s\n", "scene", "288x256", "800x600", "1600x1200",
-           "share at 1600x1200: plug-in / engine / device / system");
+    printf("frames a second (wall clock) and processor milliseconds a frame (all threads)\n");
+    printf("%-18s", "scene");
+    for (int s = 0; s < 3; s++)
+        if (onlySize < 0 || s == onlySize)
+            printf(" %9s fps  cpu ms", sizeNames[s]);
+    printf("   share: plug-in / engine / device / system\n");
     for (int scene = 0; scene < VIS_SCENE_COUNT; scene++) {
         if (only >= 0 && scene != only)
             continue;
         Result results[3];
-        for (int s = 0; s < 3; s++)
+        printf("%-18s", visCatalogue[scene].name);
+        int last = 0;
+        for (int s = 0; s < 3; s++) {
+            if (onlySize >= 0 && s != onlySize)
+                continue;
             results[s] = RunScene(dir, scene, sizes[s][0], sizes[s][1], frames, track, symbols);
-        const Split& big = results[2].split;
+            printf(" %13.1f %7.2f", results[s].fps, results[s].cpuMs);
+            last = s;
+        }
+        const Split& big = results[last].split;
         double total = big.plugin + big.engine + big.device + big.system;
         if (total == 0)
             total = 1;
-        printf("%-18s %10.1f %10.1f %10.1f   %4.1f%% / %4.1f%% / %4.1f%% / %4.1f%%\n", visCatalogue[scene].name,
-               results[0].fps, results[1].fps, results[2].fps, 100 * big.plugin / total, 100 * big.engine / total,
-               100 * big.device / total, 100 * big.system / total);
+        printf("   %4.1f%% / %4.1f%% / %4.1f%% / %4.1f%% at %s\n", 100 * big.plugin / total, 100 * big.engine / total,
+               100 * big.device / total, 100 * big.system / total, sizeNames[last]);
         for (int s = 0; s < 3; s++) {
-            if (!sizes[s][2] || results[s].fps >= sizes[s][2])
+            if (!sizes[s][2] || (onlySize >= 0 && s != onlySize) || results[s].fps >= sizes[s][2])
                 continue;
             const Split& split = results[s].split;
             std::vector<std::pair<int, std::string>> top;
@@ -302,9 +360,18 @@ int main(int argc, char** argv)
                 top.emplace_back(entry.second, entry.first);
             std::sort(top.rbegin(), top.rend());
             int all = split.plugin + split.engine + split.device + split.system;
-            printf("    below %d fps at %dx%d; where the time goes:\n", sizes[s][2], sizes[s][0], sizes[s][1]);
+            double whole = all ? all : 1;
+            printf("    below %d fps at %s; where the time goes: plug-in %.1f%%, engine %.1f%%, device %.1f%%, "
+                   "system %.1f%%; busiest:\n",
+                   sizes[s][2], sizeNames[s], 100 * split.plugin / whole, 100 * split.engine / whole,
+                   100 * split.device / whole, 100 * split.system / whole);
+            const MarlixD3D8Counters& w = results[s].work;
+            printf("      a frame: %llu draw calls, %llu vertices in, %llu lit, %llu triangles, %llu pixels shaded\n",
+                   (unsigned long long)w.drawCalls / frames, (unsigned long long)w.verticesIn / frames,
+                   (unsigned long long)w.verticesLit / frames, (unsigned long long)w.trianglesDrawn / frames,
+                   (unsigned long long)w.pixelsShaded / frames);
             for (size_t i = 0; i < top.size() && i < 8; i++)
-                printf("      %5.1f%%  %s\n", 100.0 * top[i].first / (all ? all : 1), top[i].second.c_str());
+                printf("      %5.1f%%  %s\n", 100.0 * top[i].first / whole, Demangled(top[i].second).c_str());
         }
         fflush(stdout);
     }

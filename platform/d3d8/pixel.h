@@ -73,7 +73,13 @@ typedef void (*SpanFn)(const PixelState& s, const float* planes, float refX, flo
 
 struct SpanPair {
   SpanFn affine, persp;  // for texture coordinates with constant or varying Q
+  // The same loops over fewer pixels at a time, for narrow triangles (the same as above when the
+  // processor has one width only).
+  SpanFn narrowAffine, narrowPersp;
 };
+
+// Triangles at most this many pixels wide take the narrow loops.
+enum { kNarrowSpan = 8 };
 
 // The span loops for a pixel state; both null when the general pipeline must draw it.
 SpanPair ChooseSpans(const PixelState& s);

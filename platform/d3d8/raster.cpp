@@ -19,10 +19,12 @@ static const int kBandShift = 4;  // 16-row bands, alternating between the threa
 static std::atomic<bool> g_queued{true};
 
 // ---- queued work ----------------------------------------------------------------------------
-// A queued triangle: three vertices of the queue's vertex store.
+// A queued triangle: three vertices of the queue's vertex store, and the rows it covers, so that
+// a band thread passes over the triangles of the other band without reading their vertices.
 struct QTri {
   uint32_t v[3];
   int state;
+  int y0, y1;
 };
 
 // A triangle set up for drawing (by each thread that draws rows of it, identically).
@@ -230,24 +232,18 @@ static inline int64_t Snap(float v) {
   return (float)i > f ? i - 1 : i;
 }
 
-// Edge functions and attribute planes of one triangle; false when it covers no pixel.
-static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex* v1, const RVertex* v2, Tri& t) {
-  int64_t x[3], y[3];
-  const RVertex* v[3] = {v0, v1, v2};
+// The snapped positions (1/256 pixel) of a triangle and its signed doubled area; false when it
+// covers no pixel centre inside the clip rectangle.
+static bool SnapTriangle(const PixelState& s, const RVertex* const* v, int64_t* x, int64_t* y, int64_t& area,
+                         int64_t* box) {
   for (int i = 0; i < 3; ++i) {
     // Positions far outside any target (or not numbers) make no pixels and would overflow.
     if (!(fabsf(v[i]->x) < 1e7f) || !(fabsf(v[i]->y) < 1e7f)) return false;
     x[i] = Snap(v[i]->x);
     y[i] = Snap(v[i]->y);
   }
-  int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+  area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
   if (area == 0) return false;
-  if (area < 0) {
-    std::swap(x[1], x[2]);
-    std::swap(y[1], y[2]);
-    std::swap(v[1], v[2]);
-    area = -area;
-  }
   int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
   int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
   int64_t bx0 = -FloorDiv(-minx, 256), bx1 = FloorDiv(maxx, 256);
@@ -257,10 +253,28 @@ static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex*
   if (bx1 > s.clipX1 - 1) bx1 = s.clipX1 - 1;
   if (by1 > s.clipY1 - 1) by1 = s.clipY1 - 1;
   if (bx0 > bx1 || by0 > by1) return false;
-  t.minX = (int)bx0;
-  t.maxX = (int)bx1;
-  t.minY = (int)by0;
-  t.maxY = (int)by1;
+  box[0] = bx0;
+  box[1] = by0;
+  box[2] = bx1;
+  box[3] = by1;
+  return true;
+}
+
+// Edge functions and attribute planes of one triangle; false when it covers no pixel.
+static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex* v1, const RVertex* v2, Tri& t) {
+  int64_t x[3], y[3], area, box[4];
+  const RVertex* v[3] = {v0, v1, v2};
+  if (!SnapTriangle(s, v, x, y, area, box)) return false;
+  if (area < 0) {
+    std::swap(x[1], x[2]);
+    std::swap(y[1], y[2]);
+    std::swap(v[1], v[2]);
+    area = -area;
+  }
+  t.minX = (int)box[0];
+  t.maxX = (int)box[2];
+  t.minY = (int)box[1];
+  t.maxY = (int)box[3];
   for (int e = 0; e < 3; ++e) {
     int a = e, b = (e + 1) % 3;
     int64_t dx = x[b] - x[a], dy = y[b] - y[a];
@@ -303,6 +317,15 @@ static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex*
   return true;
 }
 
+// Queues a triangle of stored vertices unless it covers no pixel.
+static void AddTriangle(Segment* r, const PixelState& s, int si, uint32_t a, uint32_t b, uint32_t c) {
+  const RVertex* v[3] = {&r->verts[a], &r->verts[b], &r->verts[c]};
+  int64_t x[3], y[3], area, box[4];
+  if (!SnapTriangle(s, v, x, y, area, box)) return;
+  AddCmd(r, CMD_TRIS, (int)r->tris.size());
+  r->tris.push_back(QTri{{a, b, c}, si, (int)box[1], (int)box[3]});
+}
+
 void RasterSubmit(Raster* rr, const PixelState& state, const RVertex* v, int vertexCount, const uint32_t* idx,
                   int primCount, int prim) {
   Segment* r = rr->cur;  // never published here: v may point into this segment
@@ -313,8 +336,7 @@ void RasterSubmit(Raster* rr, const PixelState& state, const RVertex* v, int ver
     if (prim == 0) {
       uint32_t a = idx[3 * i], b = idx[3 * i + 1], c = idx[3 * i + 2];
       if ((int)a >= vertexCount || (int)b >= vertexCount || (int)c >= vertexCount) continue;
-      AddCmd(r, CMD_TRIS, (int)r->tris.size());
-      r->tris.push_back(QTri{{base + a, base + b, base + c}, si});
+      AddTriangle(r, state, si, base + a, base + b, base + c);
     } else if (prim == 1) {
       uint32_t a = idx[2 * i], b = idx[2 * i + 1];
       if ((int)a >= vertexCount || (int)b >= vertexCount) continue;
@@ -338,8 +360,7 @@ void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, co
   for (int i = 0; i < triangles; ++i) {
     const uint32_t* t = idx + 3 * i;
     if (t[0] >= n || t[1] >= n || t[2] >= n) continue;
-    AddCmd(r, CMD_TRIS, (int)r->tris.size());
-    r->tris.push_back(QTri{{t[0], t[1], t[2]}, si});
+    AddTriangle(r, state, si, t[0], t[1], t[2]);
   }
 }
 
@@ -880,27 +901,20 @@ static inline bool BandTouches(int y0, int y1, int band, int bands) {
 
 static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, const SpanPair* spansFor,
                          uint64_t& shaded) {
+  if (!BandTouches(q.y0, q.y1, band, bands)) return;
   const PixelState& s = r->states[q.state];
-  const RVertex* v0 = &r->verts[q.v[0]];
-  const RVertex* v1 = &r->verts[q.v[1]];
-  const RVertex* v2 = &r->verts[q.v[2]];
-  // Rows this triangle may cover, before any set-up.
-  float ymin = std::min(v0->y, std::min(v1->y, v2->y)), ymax = std::max(v0->y, std::max(v1->y, v2->y));
-  if (!(ymin > -1e7f) || !(ymax < 1e7f)) return;
-  int ry0 = std::max((int)ymin - 2, s.clipY0), ry1 = std::min((int)ymax + 2, s.clipY1 - 1);
-  if (ry0 > ry1 || !BandTouches(ry0, ry1, band, bands)) return;
   Tri t;
-  if (!SetupTriangle(s, v0, v1, v2, t)) return;
-  if (!BandTouches(t.minY, t.maxY, band, bands)) return;
+  if (!SetupTriangle(s, &r->verts[q.v[0]], &r->verts[q.v[1]], &r->verts[q.v[2]], t)) return;
   const float* pl = t.planes;
   int n = AttrCount(s);
   const SpanPair& pair = spansFor[q.state];
-  SpanFn fast = pair.affine;
+  const bool narrow = t.maxX - t.minX < kNarrowSpan;
+  SpanFn fast = narrow ? pair.narrowAffine : pair.affine;
   float a[AT_TEX + 3 * MAX_STAGES];
   // The fast loops need affine texture coordinates: Q constant over the triangle.
   if (fast && s.texStages &&
       (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
-    fast = pair.persp;
+    fast = narrow ? pair.narrowPersp : pair.persp;
   double invA[3];
   for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
   // Rows for the span loop, handed over a batch at a time.

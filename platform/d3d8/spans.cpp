@@ -1,9 +1,10 @@
 // Specialised span loops for the states drawn most: a texture stage (point-sampled or bilinear,
 // wrapped power-of-two texture, optionally mip-mapped) selecting or modulating by the diffuse
 // colour, or untextured Gouraud or flat colour; optionally a second stage adding or modulating
-// its own texture (an environment map); vertex fog; depth and alpha tests; opaque, translucent
-// (SRCALPHA / INVSRCALPHA), additive or modulating blends. The loops are compiled twice, for SSE2
-// (4 pixels at a time) and AVX2 (8), and the processor picks one at the first use.
+// its own texture (an environment map); the specular colour; vertex fog; depth and alpha tests;
+// opaque, translucent (SRCALPHA / INVSRCALPHA), additive or modulating blends. The loops are
+// compiled twice, for SSE2 (4 pixels at a time) and AVX2 (8): the processor picks one at the first
+// use, and narrow triangles take the SSE2 loops in any case.
 #include "pixel.h"
 
 #include <immintrin.h>
@@ -83,7 +84,7 @@ static FastSpan Classify(const PixelState& s) {
   FastSpan f = {false, 0, 0, false};
   if (!g_fastPaths.load(std::memory_order_relaxed)) return f;
   if (s.colorFormat != D3DFMT_X8R8G8B8 && s.colorFormat != D3DFMT_A8R8G8B8) return f;
-  if (s.stageCount < 1 || s.stageCount > 2 || s.fogTable || s.specular || s.stencilEnable || s.colorWriteMask != 15)
+  if (s.stageCount < 1 || s.stageCount > 2 || s.fogTable || s.stencilEnable || s.colorWriteMask != 15)
     return f;
   if (s.blend && (s.blendOp != D3DBLENDOP_ADD || BlendKind(s) < 0)) return f;
   if (s.stageCount == 2 && !SecondStageOK(s.stages[1])) return f;
@@ -230,8 +231,14 @@ static int SpanPath() {
 SpanPair ChooseSpans(const PixelState& s) {
   if (s.shader) return SpanPair{nullptr, nullptr};  // pixel shaders run in the general pipeline
   FastSpan f = Classify(s);
-  if (!f.ok) return SpanPair{nullptr, nullptr};
-  return SpanPath() == MARLIX_SPANS_AVX2 ? avx2::Pick(f) : sse2::Pick(f);
+  if (!f.ok) return SpanPair{nullptr, nullptr, nullptr, nullptr};
+  // Rows of a few pixels cost a whole group each: 4 pixels at a time serve narrow triangles best.
+  SpanPair narrow = sse2::Pick(f);
+  if (SpanPath() != MARLIX_SPANS_AVX2) return narrow;
+  SpanPair wide = avx2::Pick(f);
+  wide.narrowAffine = narrow.affine;
+  wide.narrowPersp = narrow.persp;
+  return wide;
 }
 
 }  // namespace mxd3d

@@ -1,8 +1,8 @@
 // The specialised span loops against the general pixel pipeline, on every instruction set the
 // processor offers: the same pixels for each state they take (filters, colour and alpha
-// operations, a second stage adding or modulating another texture, vertex fog, each blend,
-// alpha test, 16-, 24- and 32-bit depth, mip levels changing along a row in perspective, Gouraud
-// and flat colour without a texture).
+// operations, a second stage adding or modulating another texture, the specular colour
+// interpolated or flat, vertex fog, each blend, alpha test, 16-, 24- and 32-bit depth, mip levels
+// changing along a row in perspective, Gouraud and flat colour without a texture).
 #include "d3d8_test_util.h"
 
 #include <vector>
@@ -35,6 +35,7 @@ struct Case {
   bool alphaTest, zWrite, texture;
   DWORD stage1;  // second stage colour operation on the other texture, or DISABLE
   bool fog;
+  bool specular;  // the vertices' specular colour added after the stages
 };
 
 // Draws one scene per case over the whole target: a perspective floor whose mip level changes
@@ -60,23 +61,23 @@ std::vector<uint32_t> Scene(D3DFORMAT depth) {
   const DWORD SA = D3DBLEND_SRCALPHA, ISA = D3DBLEND_INVSRCALPHA, ONE = D3DBLEND_ONE;
   const Case cases[] = {
       {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, true, SA, ISA, false, false, true,
-       D3DTOP_DISABLE, false},
+       D3DTOP_DISABLE, false, true},
       {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTOP_MODULATE, D3DTA_TEXTURE, false, SA, ISA, true, true, true,
-       D3DTOP_DISABLE, true},
+       D3DTOP_DISABLE, true, false},
       {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, true, 0, 0, true, true, true,
-       D3DTOP_ADD, false},
+       D3DTOP_ADD, false, true},
       {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTOP_MODULATE, D3DTA_TEXTURE, false, 0, 0, false, true, true,
-       D3DTOP_MODULATE, true},
+       D3DTOP_MODULATE, true, false},
       {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTOP_DISABLE, D3DTA_TEXTURE, true, SA, ONE, true, true, true, D3DTOP_ADD,
-       false},
+       false, false},
       {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, false, ONE, ONE, false, false, true,
-       D3DTOP_DISABLE, true},
+       D3DTOP_DISABLE, true, true},
       {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, true, D3DBLEND_ZERO, D3DBLEND_SRCCOLOR, false,
-       false, true, D3DTOP_DISABLE, false},
+       false, true, D3DTOP_DISABLE, false, true},
       {D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, false, SA, ISA, true, true, false,
-       D3DTOP_DISABLE, true},
+       D3DTOP_DISABLE, true, true},
       {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, false, 0, 0, false, true, false,
-       D3DTOP_DISABLE, false},
+       D3DTOP_DISABLE, false, false},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -98,6 +99,7 @@ std::vector<uint32_t> Scene(D3DFORMAT depth) {
     t.dev->SetTextureStageState(1, D3DTSS_MAGFILTER, c.bilinear ? D3DTEXF_POINT : D3DTEXF_LINEAR);
     t.dev->SetTextureStageState(1, D3DTSS_MINFILTER, c.bilinear ? D3DTEXF_POINT : D3DTEXF_LINEAR);
     t.dev->SetRenderState(D3DRS_FOGENABLE, c.fog);
+    t.dev->SetRenderState(D3DRS_SPECULARENABLE, c.specular);
     t.dev->SetRenderState(D3DRS_ALPHATESTENABLE, c.alphaTest);
     t.dev->SetRenderState(D3DRS_ZWRITEENABLE, c.zWrite);
     t.dev->SetRenderState(D3DRS_SHADEMODE, n == 7 ? D3DSHADE_FLAT : D3DSHADE_GOURAUD);
@@ -106,7 +108,7 @@ std::vector<uint32_t> Scene(D3DFORMAT depth) {
     TLVertex floor[4] = {TL(-5, 2, 0xff80ff40u, 0, 0, 0.95f, 1 / farW), TL(140, 2, 0x80ffffffu, 40, 0, 0.95f, 1 / farW),
                          TL(-5, 96, 0xc040c0ffu, 0, 60, 0.3f, 1 / nearW),
                          TL(140, 96, 0xffffffffu, 40, 60, 0.3f, 1 / nearW)};
-    const DWORD fogFactor[4] = {0x20000000u, 0xff000000u, 0x80000000u, 0x00000000u};
+    const DWORD fogFactor[4] = {0x20e01000u, 0xff000000u, 0x80406080u, 0x0010ff30u};
     for (int k = 0; k < 4; ++k) floor[k].specular = fogFactor[k];
     for (TLVertex& v : floor) {
       v.u *= v.rhw;
@@ -121,7 +123,9 @@ std::vector<uint32_t> Scene(D3DFORMAT depth) {
       TLVertex tri[3] = {TL(x, y, 0x90ff2060u + (uint32_t)i * 0x010203u, 0.2f, 0.1f, z),
                          TL(x + 37.5f, y + 5.25f, 0xff20ff60u, 3.3f, 0.4f, z + 0.1f),
                          TL(x + 3.75f, y + 30.5f, 0x406020ffu, 0.3f, 2.9f, z - 0.1f)};
-      for (int k = 0; k < 3; ++k) tri[k].specular = (DWORD)((i * 40 + k * 90) & 0xff) << 24;
+      for (int k = 0; k < 3; ++k)
+        tri[k].specular = ((DWORD)((i * 40 + k * 90) & 0xff) << 24) | ((DWORD)(i * 23 + k * 70) & 0xff) << 16 |
+                          (DWORD)(k * 100) << 8 | (DWORD)(250 - i * 20);
       t.Draw(tri, 1);
       // Quads 1..9 pixels wide: every way a row can end inside a group of pixels.
       t.Quad(x + 5.0f, y + 2.0f, x + 6.0f + (float)(i % 9), y + 5.0f, 0xa0c0e0ffu, 0.1f, 0.2f, 0.9f, 0.6f, z);
@@ -131,6 +135,7 @@ std::vector<uint32_t> Scene(D3DFORMAT depth) {
   t.dev->SetTexture(1, nullptr);
   t.dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
   t.dev->SetRenderState(D3DRS_FOGENABLE, FALSE);
+  t.dev->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
   if (depth == D3DFMT_D24S8) {
     // The stencil bits beside the depth must have survived every depth write: a translucent
     // veil drawn where they still hold the cleared value.
