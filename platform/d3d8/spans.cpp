@@ -229,9 +229,9 @@ static int SpanPath() {
 }
 
 SpanPair ChooseSpans(const PixelState& s) {
-  if (s.shader) return SpanPair{nullptr, nullptr};  // pixel shaders run in the general pipeline
+  if (s.shader) return SpanPair{};  // pixel shaders run in the general pipeline
   FastSpan f = Classify(s);
-  if (!f.ok) return SpanPair{nullptr, nullptr, nullptr, nullptr};
+  if (!f.ok) return SpanPair{};
   // Rows of a few pixels cost a whole group each: 4 pixels at a time serve narrow triangles best.
   SpanPair narrow = sse2::Pick(f);
   if (SpanPath() != MARLIX_SPANS_AVX2) return narrow;
