@@ -384,10 +384,10 @@ static int32_t KS_FlushPool(KSVertexPool* pool, KSBufferGroup* group, KSMaterial
     uint32_t format;
     int32_t stride;
     const KSVertexShader* shader = material ? material->vertexShader : nullptr;
-    if (!shader)
+    if (!shader || (shader->formatText && !shader->formatText[0]))
         KS_DefaultFormat(pool->sets, &format, &stride);
     else if (shader->formatText)
-        format = KS_ParseVertexFormat(shader->formatText, &stride);   // empty text: the default
+        format = KS_ParseVertexFormat(shader->formatText, &stride);
     else if (KS_DefaultDeclaration(shader->declarationType))
         // Laid out as the built-in declaration reads it: k coordinate sets after the colour.
         KS_DefaultFormat((int32_t)(shader->declarationType & 0xF), &format, &stride);
