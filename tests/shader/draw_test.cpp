@@ -192,6 +192,7 @@ protected:
     }
     Picture Draw()
     {
+        KS_UpdateCamera(camera);   // as every frame does: a reset device has the default view again
         KS_SetTransformMode(1);
         ksGlobal.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.0f, 0);
         KS_BeginFrame();

@@ -409,7 +409,8 @@ ModelFile BuildShaderModel(void)
                        "mul r0.xyz, r0, r1.x\n"
                        "dp3 r2.x, r0, c8\n"
                        "max r2.x, r2.x, c16.w\n"
-                       "mad oD0.xyz, c12, r2.x, c16\n"
+                       "mul r3.xyz, c12, r2.x\n"
+                       "add oD0.xyz, r3, c16\n"
                        "mov oD0.w, c12.w\n";
     ballLight.formatText = "D3DFVF_XYZ\nD3DFVF_NORMAL\nD3DFVF_DIFFUSE\nD3DFVF_TEX1";
     ballLight.declarationText = "STREAM 0\nREG 0 FLOAT3\nREG 1 FLOAT3\nREG 2 D3DCOLOR\nREG 3 FLOAT2\nEND";
