@@ -834,15 +834,14 @@ static void KS_SetupBufferMethod(KSMaterial* material, int32_t index)
     KS_RunProcedure(ksRenderMethods[material->method].procedure);
 }
 
-// Draws one buffer through the vertex shader `shader`, or (0) through the fixed pipeline with the
-// buffer's own format.
 // A group's shaders (a shader with handle 0 counts as none): the pixel shader with its constants,
 // else no pixel shader and the render method's own states; the vertex shader's constants. Returns
 // the vertex shader to draw with, 0 for the fixed pipeline.
 static DWORD KS_BindShaders(KSMaterial* material, int32_t index)
 {
     IDirect3DDevice8* device = ksGlobal.device;
-    const KSPixelShader* pixel = material->pixelShader && material->pixelShader->handle ? material->pixelShader : nullptr;
+    const KSPixelShader* pixel =
+        material->pixelShader && material->pixelShader->handle ? material->pixelShader : nullptr;
     const KSVertexShader* vertex =
         material->vertexShader && material->vertexShader->handle ? material->vertexShader : nullptr;
     ksDraw.material = material;   // the material the constant bindings read
@@ -861,7 +860,10 @@ static DWORD KS_BindShaders(KSMaterial* material, int32_t index)
     return vertex->handle;
 }
 
-static void KS_DrawBufferList(const KSBufferList* list, DWORD shader, IDirect3DIndexBuffer8* own, int32_t ownTriangles)
+// Draws one buffer through the vertex shader `shader`, or (0) through the fixed pipeline with the
+// buffer's own format.
+static void KS_DrawBufferList(const KSBufferList* list, DWORD shader, IDirect3DIndexBuffer8* own,
+                              int32_t ownTriangles)
 {
     IDirect3DDevice8* device = ksGlobal.device;
     // Declaration layouts are drawn only through a vertex shader.

@@ -228,8 +228,15 @@ TEST_F(ShadedModelTest, TheShadedModelDrawsThroughItsShaders)
     Picture frame = Draw();
     ASSERT_EQ(320, frame.width);
     const char* out = getenv("MARLIX_SHADER_PNG");
-    EXPECT_TRUE(HostWritePng(out ? out : "shader_model.png", frame.pixels.data(), frame.width, frame.height, frame.width * 4));
+    EXPECT_TRUE(HostWritePng(out ? out : "shader_model.png", frame.pixels.data(), frame.width, frame.height,
+                             frame.width * 4));
     EXPECT_EQ(0x203040u, Pixel(frame, 4, 4)) << "background";
+    // What the buffers bound is not left to the pipeline's later draws: it sets its own format
+    // again and draws without a pixel shader.
+    EXPECT_EQ(0u, ksGlobal.cachedFormat);
+    DWORD pixelShader = 1;
+    ASSERT_EQ(D3D_OK, ksGlobal.device->GetPixelShader(&pixelShader));
+    EXPECT_EQ(0u, pixelShader);
     uint32_t centre = Pixel(frame, 160, 120);
     EXPECT_NEAR(128, Channel(centre, 16), 6);
     EXPECT_NEAR(119, Channel(centre, 8), 6);
