@@ -488,6 +488,34 @@ static bool AddVideoAudio(HostVideo* video, const HostPlayer& player, std::strin
     return HostVideoAddAudio(video, audio.samples.data() + from * 2, to - from, audio.sampleRate, error);
 }
 
+// A size given on the command line (or a video's default size) is this run's only: the plug-in
+// saves its window's size when it stops, so the host puts the user's own size back afterwards.
+struct SavedWindowSize {
+    std::string file, section;
+    bool had[2] = {false, false};
+    char value[2][32] = {};
+};
+static const char* const windowSizeKeys[2] = {"Screen_width", "Screen_height"};
+
+static void RememberWindowSize(SavedWindowSize* saved, const std::string& pluginPath, const char* section)
+{
+    saved->file = (std::filesystem::path(pluginPath).parent_path() / "marlix.ini").string();
+    saved->section = section;
+    for (int i = 0; i < 2; i++) {
+        // An absent key gives back the default, a text no settings file holds.
+        GetPrivateProfileStringA(section, windowSizeKeys[i], "\x01", saved->value[i], sizeof(saved->value[i]),
+                                 saved->file.c_str());
+        saved->had[i] = strcmp(saved->value[i], "\x01") != 0;
+    }
+}
+
+static void RestoreWindowSize(const SavedWindowSize& saved)
+{
+    for (int i = 0; i < 2; i++)
+        WritePrivateProfileStringA(saved.section.c_str(), windowSizeKeys[i], saved.had[i] ? saved.value[i] : NULL,
+                                   saved.file.c_str());
+}
+
 int HostRun(const HostOptions& options)
 {
     if (options.listDevices)
@@ -575,7 +603,9 @@ int HostRun(const HostOptions& options)
             fprintf(stderr, "marlix: cannot write %s: %s\n", options.out.c_str(), error.c_str());
             status = 1;
         }
+        SavedWindowSize savedSize;
         if (width > 0) {
+            RememberWindowSize(&savedSize, path, plugin.module->description);
             HWND window = FindWindowA(NULL, plugin.module->description);
             // A headless picture starts from the same device state whatever size the window opened
             // with (its settings keep the last run's size): through another size to the one asked for,
@@ -644,6 +674,8 @@ int HostRun(const HostOptions& options)
         }
         ShowProgress(&progress, rendered, true);
         HostEndRun(&plugin);
+        if (width > 0)
+            RestoreWindowSize(savedSize);
         if (!HostEndCapture(&capture)) {
             fprintf(stderr, "marlix: cannot write the frames into %s\n", frameDir.c_str());
             status = 1;

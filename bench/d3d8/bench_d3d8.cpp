@@ -1,5 +1,6 @@
 // Speed of the software Direct3D 8 device at 1600 x 1200 in X8R8G8B8: fill rate of a full-screen
-// textured quad blended SRCALPHA / INVSRCALPHA (point-sampled and bilinear), the engine's frame
+// textured quad blended SRCALPHA / INVSRCALPHA (point-sampled and bilinear; the MODULATE stage by
+// the span loops, by the general pipeline, and as the pixel shader tex t0, mul r0, t0, v0), the engine's frame
 // (one DrawPrimitiveUP per pre-transformed face, state changes between runs of faces, a sorted
 // translucent pass), and lit Gouraud triangles from vertex buffers. Prints figures with the core
 // count and the span code in use; never fails on a time.
@@ -100,7 +101,10 @@ IDirect3DTexture8* Checker(IDirect3DDevice8* dev, int size, bool translucent) {
   return tex;
 }
 
-void FillBench(IDirect3DDevice8* dev, IDirect3DTexture8* tex, bool bilinear) {
+// How the MODULATE stage is drawn: the span loops, the general pipeline, or a ps.1.1 shader.
+enum FillPath { FILL_SPANS, FILL_GENERAL, FILL_SHADER };
+
+void FillBench(IDirect3DDevice8* dev, IDirect3DTexture8* tex, bool bilinear, FillPath path = FILL_SPANS) {
   dev->SetTexture(0, tex);
   dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
   dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
@@ -110,6 +114,16 @@ void FillBench(IDirect3DDevice8* dev, IDirect3DTexture8* tex, bool bilinear) {
   DWORD f = bilinear ? D3DTEXF_LINEAR : D3DTEXF_POINT;
   dev->SetTextureStageState(0, D3DTSS_MAGFILTER, f);
   dev->SetTextureStageState(0, D3DTSS_MINFILTER, f);
+  // tex t0; mul r0, t0, v0
+  const DWORD modulate[] = {D3DPS_VERSION(1, 1), D3DSIO_TEX, 0xb00f0000, D3DSIO_MUL, 0x800f0000, 0xb0e40000, 0x90e40000,
+                            D3DPS_END()};
+  DWORD shader = 0;
+  if (path == FILL_SHADER && FAILED(dev->CreatePixelShader(modulate, &shader))) {
+    printf("no pixel shaders\n");
+    return;
+  }
+  dev->SetPixelShader(shader);
+  MarlixD3D8SetFastPaths(path == FILL_SPANS);
   dev->SetRenderState(D3DRS_LIGHTING, FALSE);
   dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
   dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
@@ -133,10 +147,14 @@ void FillBench(IDirect3DDevice8* dev, IDirect3DTexture8* tex, bool bilinear) {
   }
   double mpx = (double)frames * kW * kH / (t - start) / 1e6;
   double perCpu = (double)frames * kW * kH / (Cpu() - cpu0) / 1e6;
-  printf("fill %s blended SRCALPHA/INVSRCALPHA 1600x1200 X8R8G8B8: %.1f Mpx/s (%.1f quads/s); %.1f Mpx per "
+  static const char* const kPaths[] = {"", ", general pipeline", ", ps.1.1 shader"};
+  printf("fill %s blended SRCALPHA/INVSRCALPHA 1600x1200 X8R8G8B8%s: %.1f Mpx/s (%.1f quads/s); %.1f Mpx per "
          "processor-second %s\n",
-         bilinear ? "bilinear" : "point-sampled", mpx, frames / (t - start), perCpu, Machine());
+         bilinear ? "bilinear" : "point-sampled", kPaths[path], mpx, frames / (t - start), perCpu, Machine());
   dev->SetTexture(0, nullptr);
+  dev->SetPixelShader(0);
+  if (shader) dev->DeletePixelShader(shader);
+  MarlixD3D8SetFastPaths(1);
 }
 
 // The engine's frame: 7000 faces, each its own DrawPrimitiveUP of one pre-transformed triangle
@@ -519,6 +537,8 @@ int main(int argc, char** argv) {
   if (run("fill")) {
     FillBench(dev, tex, false);
     FillBench(dev, tex, true);
+    FillBench(dev, tex, false, FILL_GENERAL);
+    FillBench(dev, tex, false, FILL_SHADER);
   }
   tex->Release();
   if (run("engine")) {

@@ -219,6 +219,8 @@ struct StageDesc {
   float bumpLScale, bumpLOffset;
 };
 
+struct PixelProgram;  // a compiled pixel shader (pshader.h)
+
 // Everything the pixel pipeline needs for one batch of primitives; immutable once queued.
 struct PixelState {
   // targets
@@ -246,9 +248,16 @@ struct PixelState {
   float fogStart, fogEnd, fogDensity;
   uint32_t tfactor;
   int stageCount;
-  int texStages;  // stages whose texture coordinates are interpolated (0 when nothing samples)
+  int texStages;  // stages whose texture coordinates are interpolated (0 when nothing samples);
+                  // with a pixel shader, groups of three of its coordinate floats
   int usesTexture;
   StageDesc stages[MAX_STAGES];
+  // Pixel shader, in place of the stage combiner and the specular add (null: the stages). The
+  // device keeps the program alive until the queue holding this state has been drawn.
+  const PixelProgram* shader;
+  int shaderFirst;                  // it may discard the pixel or set its depth: run before the depth test
+  int shaderProject[MAX_STAGES];    // coordinate component dividing texture loads (projected), or -1
+  float shaderConst[8][4];          // c0..c7 as the shader reads them (clamped, def values applied)
   int fillMode;
   int lastPixel;
   float pointSize;
@@ -256,7 +265,8 @@ struct PixelState {
 
 // A vertex after vertex processing, in screen space: x, y in pixels (centres on integers),
 // z in 0..1, rhw = 1/w, colours 0..1 (specular alpha is the fog factor), and per texture stage
-// the coordinates s, t, q (the sampler uses s/q, t/q).
+// the coordinates s, t, q (the sampler uses s/q, t/q). With a pixel shader the tex floats hold
+// the shader's coordinate sets instead, four floats each (x, y, z, w; set n at floats 4n..4n+3).
 struct RVertex {
   float x, y, z, rhw;
   float diffuse[4];

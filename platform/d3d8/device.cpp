@@ -26,6 +26,7 @@ Device::Device() {
   raster = RasterCreate();
   memset(st.rs, 0, sizeof(st.rs));
   memset(st.tss, 0, sizeof(st.tss));
+  memset(st.pixelConst, 0, sizeof(st.pixelConst));
   for (auto*& t : st.textures) t = nullptr;
   st.stream = nullptr;
   st.indices = nullptr;
@@ -45,7 +46,10 @@ Device::~Device() {
   CountObject(-1);
 }
 
-void Device::Flush() { RasterFlush(raster); }
+void Device::Flush() {
+  RasterFlush(raster);
+  retiredShaders.clear();  // no queued state names them any more
+}
 
 // Implicit surfaces die with the device unless the application still holds them.
 static void DropImplicit(Surface*& s) {
@@ -223,6 +227,7 @@ void Device::ResetState() {
   memset(st.clipPlanes, 0, sizeof(st.clipPlanes));
   st.vertexShader = 0;
   st.pixelShader = 0;
+  memset(st.pixelConst, 0, sizeof(st.pixelConst));
   st.palette = 0;
   st.viewport.X = st.viewport.Y = 0;
   st.viewport.Width = renderTarget ? renderTarget->width : 0;
@@ -861,6 +866,7 @@ static void MaskFor(D3DSTATEBLOCKTYPE type, StateMask& m) {
   m.viewport = m.material = m.clipPlanes = m.stream = m.indices = m.palette = all;
   m.lights = m.vertexShader = all || vertex;
   m.pixelShader = all || pixel;
+  for (bool& b : m.pixelConst) b = all || pixel;
 }
 
 static StateBlock* BlockFor(std::vector<StateBlock*>& blocks, DWORD token) {
@@ -945,6 +951,8 @@ static void CopyMasked(const State& from, State& to, const StateMask& m) {
   }
   if (m.vertexShader) to.vertexShader = from.vertexShader;
   if (m.pixelShader) to.pixelShader = from.pixelShader;
+  for (int i = 0; i < PS_CONSTANTS; ++i)
+    if (m.pixelConst[i]) memcpy(to.pixelConst[i], from.pixelConst[i], sizeof(to.pixelConst[i]));
   if (m.palette) to.palette = from.palette;
 }
 
@@ -1094,20 +1102,81 @@ HRESULT WINAPI Device::SetVertexShaderConstant(DWORD, const void*, DWORD) { retu
 HRESULT WINAPI Device::GetVertexShaderConstant(DWORD, void*, DWORD) { return D3DERR_INVALIDCALL; }
 HRESULT WINAPI Device::GetVertexShaderDeclaration(DWORD, void*, DWORD*) { return D3DERR_INVALIDCALL; }
 HRESULT WINAPI Device::GetVertexShaderFunction(DWORD, void*, DWORD*) { return D3DERR_INVALIDCALL; }
-HRESULT WINAPI Device::CreatePixelShader(const DWORD*, DWORD* shader) {
-  if (shader) *shader = 0;
-  return D3DERR_INVALIDCALL;
+// ---- pixel shaders ---------------------------------------------------------------------------
+HRESULT WINAPI Device::CreatePixelShader(const DWORD* function, DWORD* shader) {
+  if (!shader) return D3DERR_INVALIDCALL;
+  *shader = 0;
+  std::shared_ptr<PixelProgram> p = CompilePixelShader(function);
+  if (!p || nextPixelShader == 0) return D3DERR_INVALIDCALL;
+  DWORD handle = nextPixelShader++;  // never reused: a stale handle never names another shader
+  pixelShaders[handle] = std::move(p);
+  *shader = handle;
+  return D3D_OK;
 }
-HRESULT WINAPI Device::SetPixelShader(DWORD handle) { return handle ? D3DERR_INVALIDCALL : D3D_OK; }
+
+const PixelProgram* Device::BoundPixelShader() const {
+  auto it = pixelShaders.find(st.pixelShader);
+  return it == pixelShaders.end() ? nullptr : it->second.get();
+}
+
+HRESULT WINAPI Device::SetPixelShader(DWORD handle) {
+  if (handle && !pixelShaders.count(handle)) return D3DERR_INVALIDCALL;
+  ++stateSerial;
+  st.pixelShader = handle;
+  if (recording) recordMask.pixelShader = true;
+  return D3D_OK;
+}
+
 HRESULT WINAPI Device::GetPixelShader(DWORD* h) {
   if (!h) return D3DERR_INVALIDCALL;
   *h = st.pixelShader;
   return D3D_OK;
 }
-HRESULT WINAPI Device::DeletePixelShader(DWORD) { return D3DERR_INVALIDCALL; }
-HRESULT WINAPI Device::SetPixelShaderConstant(DWORD, const void*, DWORD) { return D3DERR_INVALIDCALL; }
-HRESULT WINAPI Device::GetPixelShaderConstant(DWORD, void*, DWORD) { return D3DERR_INVALIDCALL; }
-HRESULT WINAPI Device::GetPixelShaderFunction(DWORD, void*, DWORD*) { return D3DERR_INVALIDCALL; }
+
+HRESULT WINAPI Device::DeletePixelShader(DWORD handle) {
+  auto it = pixelShaders.find(handle);
+  if (it == pixelShaders.end()) return D3DERR_INVALIDCALL;
+  // Queued draws may still run it: it is freed at the next flush.
+  retiredShaders.push_back(std::move(it->second));
+  pixelShaders.erase(it);
+  if (st.pixelShader == handle) st.pixelShader = 0;
+  ++stateSerial;
+  return D3D_OK;
+}
+
+HRESULT WINAPI Device::SetPixelShaderConstant(DWORD reg, const void* data, DWORD count) {
+  if (!data || reg > PS_CONSTANTS || count > PS_CONSTANTS - reg) return D3DERR_INVALIDCALL;
+  ++stateSerial;
+  memcpy(st.pixelConst[reg], data, (size_t)count * sizeof(st.pixelConst[0]));
+  if (recording)
+    for (DWORD i = reg; i < reg + count; ++i) recordMask.pixelConst[i] = true;
+  return D3D_OK;
+}
+
+HRESULT WINAPI Device::GetPixelShaderConstant(DWORD reg, void* data, DWORD count) {
+  if (!data || reg > PS_CONSTANTS || count > PS_CONSTANTS - reg) return D3DERR_INVALIDCALL;
+  memcpy(data, st.pixelConst[reg], (size_t)count * sizeof(st.pixelConst[0]));
+  return D3D_OK;
+}
+
+HRESULT WINAPI Device::GetPixelShaderFunction(DWORD handle, void* data, DWORD* size) {
+  auto it = pixelShaders.find(handle);
+  if (it == pixelShaders.end() || !size) return D3DERR_INVALIDCALL;
+  const std::vector<DWORD>& t = PixelShaderTokens(*it->second);
+  DWORD bytes = (DWORD)(t.size() * sizeof(DWORD));
+  if (!data) {
+    *size = bytes;
+    return D3D_OK;
+  }
+  if (*size < bytes) {
+    *size = bytes;
+    return D3DERR_MOREDATA;
+  }
+  memcpy(data, t.data(), bytes);
+  *size = bytes;
+  return D3D_OK;
+}
+
 HRESULT WINAPI Device::DrawRectPatch(UINT, const float*, const D3DRECTPATCH_INFO*) { return D3DERR_INVALIDCALL; }
 HRESULT WINAPI Device::DrawTriPatch(UINT, const float*, const D3DTRIPATCH_INFO*) { return D3DERR_INVALIDCALL; }
 HRESULT WINAPI Device::DeletePatch(UINT) { return D3DERR_INVALIDCALL; }

@@ -4,8 +4,10 @@
 #define MARLIX_D3D8_DEVICE_H
 
 #include "d3d8_internal.h"
+#include "pshader.h"
 
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace mxd3d {
@@ -41,6 +43,7 @@ struct State {
   UINT baseVertex;
   DWORD vertexShader;
   DWORD pixelShader;
+  float pixelConst[PS_CONSTANTS][4];
   UINT palette;
 };
 
@@ -51,6 +54,7 @@ struct StateMask {
   bool textures[MAX_STAGES];
   bool world, view, proj, tex[MAX_STAGES];
   bool viewport, material, lights, clipPlanes, stream, indices, vertexShader, pixelShader, palette;
+  bool pixelConst[PS_CONSTANTS];
 };
 
 struct StateBlock {
@@ -94,6 +98,11 @@ struct Device final : public IDirect3DDevice8 {
   uint64_t stateSerial = 1;
   PixelState pixel;
   uint64_t pixelSerial = 0;
+  // Pixel shaders by handle. A deleted one waits in `retired` until the queue that may still
+  // run it has been drawn.
+  std::map<DWORD, std::shared_ptr<PixelProgram>> pixelShaders;
+  DWORD nextPixelShader = 1;
+  std::vector<std::shared_ptr<PixelProgram>> retiredShaders;
 
   Device();
   ~Device();
@@ -111,6 +120,8 @@ struct Device final : public IDirect3DDevice8 {
   HRESULT DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_t* vertices, UINT vertexCount,
                        UINT stride, const void* indices, bool index32, UINT indexCount, int indexBias);
   void BuildPixelState(PixelState& ps);
+  // The bound pixel shader, null for the texture stages.
+  const PixelProgram* BoundPixelShader() const;
   // The pixel state for a draw: the kept one unless a state or a bound texture's contents changed.
   const PixelState& CurrentPixelState();
   const TextureLevelCache* SamplerLevels(Texture* t, int& count);

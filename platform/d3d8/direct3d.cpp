@@ -139,7 +139,8 @@ void FillCaps(int profile, UINT adapter, D3DCAPS8* c) {
   c->MaxVertexIndex = 0xfffff;
   c->MaxStreams = 1;
   c->MaxStreamStride = 255;
-  c->MaxPixelShaderValue = 1.0f;
+  c->PixelShaderVersion = D3DPS_VERSION(1, 4);
+  c->MaxPixelShaderValue = kPixelShaderRange;
   switch (profile) {
     case MARLIX_PROFILE_SINGLE_TEXTURE:
       c->MaxTextureBlendStages = 2;
@@ -148,10 +149,12 @@ void FillCaps(int profile, UINT adapter, D3DCAPS8* c) {
                                    D3DTEXOPCAPS_DOTPRODUCT3 | D3DTEXOPCAPS_MULTIPLYADD | D3DTEXOPCAPS_LERP |
                                    D3DTEXOPCAPS_PREMODULATE);
       c->PrimitiveMiscCaps &= ~(DWORD)D3DPMISCCAPS_TSSARGTEMP;
+      c->PixelShaderVersion = 0;
       break;
     case MARLIX_PROFILE_THREE_STAGES:
       c->MaxTextureBlendStages = 3;
       c->MaxSimultaneousTextures = 2;
+      c->PixelShaderVersion = 0;
       break;
     case MARLIX_PROFILE_NO_TNL:
       c->MaxActiveLights = 0;

@@ -63,6 +63,9 @@ static inline float AttrAt(const float* planes, int k, float ox, float oy) {
   return planes[3 * k] + planes[3 * k + 1] * ox + planes[3 * k + 2] * oy;
 }
 
+// Samples a stage's texture at (u, v) with its sampler states; lod as the texture stages use it.
+uint32_t SampleStage(const StageDesc& sd, float u, float v, float lod);
+
 // A span loop draws rows of one triangle: rows holds count triples (y, first x, last x), planes
 // the attribute planes around the reference point (refX, refY). It gives exactly the pixels of
 // the general pipeline.

@@ -1,8 +1,10 @@
 // The rasteriser and pixel pipeline. Primitives are set up once when queued (fixed-point edge
 // functions, attribute planes) and drawn when the queue is flushed, by two threads that own
 // alternate bands of rows, so results never depend on the thread count. Per pixel: depth and
-// stencil, the texture-stage combiner, specular, fog, alpha test, blending, the write.
+// stencil, the texture-stage combiner and specular (or a pixel shader), fog, alpha test, blending,
+// the write.
 #include "pixel.h"
+#include "pshader.h"
 
 #include <math.h>
 #include <string.h>
@@ -527,6 +529,8 @@ static uint32_t Sample(const StageDesc& sd, float u, float v, float lod) {
   return Lerp4(a, b, a, b, f, 0, sd.bump != 0);
 }
 
+uint32_t SampleStage(const StageDesc& sd, float u, float v, float lod) { return Sample(sd, u, v, lod); }
+
 // ---- the combiner ---------------------------------------------------------------------------
 struct PixelIn {
   C4 diffuse, specular;
@@ -760,34 +764,8 @@ static int TableFog(const PixelState& s, float z, float rhw) {
   return ToByte(f);
 }
 
-// The whole per-pixel pipeline after coverage. a: interpolated attributes; g: their planes (for
-// texture derivatives), null for lines and points.
-static void ShadePixel(const PixelState& s, int x, int y, const float* a, const float* g) {
-  // depth and stencil first: a failing pixel costs nothing more
-  uint8_t* dp = nullptr;
-  uint32_t zq = 0, sten = 0;
-  uint32_t stencilMax = 0;
-  if (s.depth && (s.zEnable || s.stencilEnable)) {
-    dp = s.depth + (size_t)y * s.depthPitch + (size_t)x * DepthBytes(s.depthFormat);
-    uint32_t stored;
-    ReadDepth(s.depthFormat, dp, stored, sten);
-    zq = QuantizeDepth(a[AT_Z], DepthMax(s.depthFormat));
-    bool zpass = !s.zEnable || Compare(s.zFunc, zq, stored);
-    if (s.stencilEnable) {
-      stencilMax = s.depthFormat == D3DFMT_D15S1 ? 1u : (s.depthFormat == D3DFMT_D24X4S4 ? 15u : 255u);
-      bool spass = Compare(s.stencilFunc, s.stencilRef & s.stencilMask & stencilMax, sten & s.stencilMask);
-      if (!spass || !zpass) {
-        uint32_t ns = StencilOp(spass ? s.stencilZFail : s.stencilFail, sten, s.stencilRef, stencilMax);
-        ns = (sten & ~s.stencilWriteMask) | (ns & s.stencilWriteMask);
-        WriteDepth(s.depthFormat, dp, stored, ns & stencilMax);
-        return;
-      }
-    } else if (!zpass) {
-      return;
-    }
-    if (!s.zWrite) zq = stored;
-  }
-  float rhw = a[AT_RHW];
+// The colour of the texture stages and the specular add for one pixel.
+static C4 StageColor(const PixelState& s, const float* a, const float* g) {
   PixelIn in;
   in.diffuse = C4{ToByte(a[AT_DIFF]), ToByte(a[AT_DIFF + 1]), ToByte(a[AT_DIFF + 2]), ToByte(a[AT_DIFF + 3])};
   in.specular = C4{ToByte(a[AT_SPEC]), ToByte(a[AT_SPEC + 1]), ToByte(a[AT_SPEC + 2]), ToByte(a[AT_SPEC + 3])};
@@ -822,8 +800,55 @@ static void ShadePixel(const PixelState& s, int x, int y, const float* a, const 
     c.g = Sat(c.g + in.specular.g);
     c.b = Sat(c.b + in.specular.b);
   }
+  return c;
+}
+
+// The whole per-pixel pipeline after coverage. a: interpolated attributes; g: their planes (for
+// texture derivatives), null for lines and points.
+static void ShadePixel(const PixelState& s, int x, int y, const float* a, const float* g) {
+  // A pixel shader that may discard the pixel or replace its depth runs before the depth test.
+  ShaderOut so;
+  bool shaded = false;
+  float z = a[AT_Z];
+  if (s.shader && s.shaderFirst) {
+    if (!RunPixelShader(s, a, g, so)) return;
+    if (so.depthSet) z = so.depth;
+    shaded = true;
+  }
+  // depth and stencil first: a failing pixel costs nothing more
+  uint8_t* dp = nullptr;
+  uint32_t zq = 0, sten = 0;
+  uint32_t stencilMax = 0;
+  if (s.depth && (s.zEnable || s.stencilEnable)) {
+    dp = s.depth + (size_t)y * s.depthPitch + (size_t)x * DepthBytes(s.depthFormat);
+    uint32_t stored;
+    ReadDepth(s.depthFormat, dp, stored, sten);
+    zq = QuantizeDepth(z, DepthMax(s.depthFormat));
+    bool zpass = !s.zEnable || Compare(s.zFunc, zq, stored);
+    if (s.stencilEnable) {
+      stencilMax = s.depthFormat == D3DFMT_D15S1 ? 1u : (s.depthFormat == D3DFMT_D24X4S4 ? 15u : 255u);
+      bool spass = Compare(s.stencilFunc, s.stencilRef & s.stencilMask & stencilMax, sten & s.stencilMask);
+      if (!spass || !zpass) {
+        uint32_t ns = StencilOp(spass ? s.stencilZFail : s.stencilFail, sten, s.stencilRef, stencilMax);
+        ns = (sten & ~s.stencilWriteMask) | (ns & s.stencilWriteMask);
+        WriteDepth(s.depthFormat, dp, stored, ns & stencilMax);
+        return;
+      }
+    } else if (!zpass) {
+      return;
+    }
+    if (!s.zWrite) zq = stored;
+  }
+  float rhw = a[AT_RHW];
+  C4 c;
+  if (s.shader) {
+    if (!shaded && !RunPixelShader(s, a, g, so)) return;
+    c = C4{ToByte(so.color[0]), ToByte(so.color[1]), ToByte(so.color[2]), ToByte(so.color[3])};
+  } else {
+    c = StageColor(s, a, g);
+  }
   if (s.fog) {
-    int f = s.fogTable ? TableFog(s, a[AT_Z], rhw) : in.specular.a;
+    int f = s.fogTable ? TableFog(s, a[AT_Z], rhw) : ToByte(a[AT_SPEC + 3]);
     C4 fc = Unpack(s.fogColor);
     c.r = Div255(c.r * f + fc.r * (255 - f));
     c.g = Div255(c.g * f + fc.g * (255 - f));

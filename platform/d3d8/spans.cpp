@@ -228,6 +228,7 @@ static int SpanPath() {
 }
 
 SpanPair ChooseSpans(const PixelState& s) {
+  if (s.shader) return SpanPair{nullptr, nullptr};  // pixel shaders run in the general pipeline
   FastSpan f = Classify(s);
   if (!f.ok) return SpanPair{nullptr, nullptr};
   return SpanPath() == MARLIX_SPANS_AVX2 ? avx2::Pick(f) : sse2::Pick(f);

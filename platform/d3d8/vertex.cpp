@@ -141,14 +141,17 @@ struct VSetup {
   int fogMode;
   bool rangeFog;
   float fogStart, fogEnd, fogDensity;
-  int stageCount;
+  int stageCount;    // texture coordinates made: per stage, or the pixel shader's coordinate sets
+  bool shaderCoords; // four floats per set for a pixel shader (RVertex)
+  int attrStages;    // groups of three texture floats the clipper interpolates
   int texSet[MAX_STAGES], texGen[MAX_STAGES];
   DWORD ttff[MAX_STAGES];
   D3DMATRIX texMat[MAX_STAGES];
   D3DVIEWPORT8 vp;
 };
 
-static void SetupVertex(Device& d, VSetup& s) {
+// shaderSets: the coordinate sets a bound pixel shader reads (0: the texture stages decide).
+static void SetupVertex(Device& d, VSetup& s, int shaderSets) {
   const State& st = d.st;
   s.wv = Mul(st.world, st.view);
   s.wvp = Mul(s.wv, st.proj);
@@ -207,9 +210,10 @@ static void SetupVertex(Device& d, VSetup& s) {
   s.fogEnd = F(st.rs[D3DRS_FOGEND]);
   s.fogDensity = F(st.rs[D3DRS_FOGDENSITY]);
   s.stageCount = 0;
+  s.shaderCoords = shaderSets > 0;
   bool texgen = false;
-  for (int i = 0; i < MAX_STAGES; ++i) {
-    if (st.tss[i][D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
+  for (int i = 0; i < (shaderSets ? shaderSets : MAX_STAGES); ++i) {
+    if (!shaderSets && st.tss[i][D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
     s.stageCount = i + 1;
     DWORD tci = st.tss[i][D3DTSS_TEXCOORDINDEX];
     s.texSet[i] = (int)(tci & 0xffff);
@@ -218,6 +222,7 @@ static void SetupVertex(Device& d, VSetup& s) {
     s.texMat[i] = st.tex[i];
     if (s.texGen[i] && !s.L.rhw) texgen = true;
   }
+  s.attrStages = shaderSets ? (4 * shaderSets + 2) / 3 : s.stageCount;
   s.needEye = s.lighting || texgen || (s.fogVertex && s.fogMode != D3DFOG_NONE && !s.L.rhw);
   s.vp = st.viewport;
 }
@@ -428,6 +433,21 @@ static void RunVertices(const VSetup& s, const uint8_t* base, UINT count, UINT s
       }
       DWORD flags = s.ttff[st];
       int count = (int)(flags & 0xff);
+      if (s.shaderCoords) {
+        // All four components for the pixel shader: missing ones are (0, 0, 0, 1), or into the
+        // texture transform with the first missing one as one, as for the stages.
+        float* t = &o.r.tex[0][0] + 4 * st;
+        if (count && !L.rhw) {
+          if (dim < 4) in[dim] = 1.0f;
+          const D3DMATRIX& M = s.texMat[st];
+          for (int c = 0; c < 4; ++c)
+            t[c] = in[0] * M.m[0][c] + in[1] * M.m[1][c] + in[2] * M.m[2][c] + in[3] * M.m[3][c];
+        } else {
+          if (dim < 4) in[3] = 1.0f;
+          memcpy(t, in, sizeof(in));
+        }
+        continue;
+      }
       float* t = o.r.tex[st];
       if (count && !L.rhw) {
         if (dim < 4) in[dim] = 1.0f;  // the first missing coordinate is one
@@ -574,7 +594,8 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   // The vertex set-up is kept from draw to draw until a state changes.
   if (b.setupSerial != stateSerial) {
     b.setupOk = ParseFvf(st.vertexShader, s.L);
-    if (b.setupOk) SetupVertex(*this, s);
+    const PixelProgram* shader = BoundPixelShader();
+    if (b.setupOk) SetupVertex(*this, s, shader ? PixelShaderCoordSets(*shader) : 0);
     b.setupSerial = stateSerial;
   }
   if (!b.setupOk) return D3DERR_INVALIDCALL;
@@ -638,7 +659,7 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   DWORD cull = st.rs[D3DRS_CULLMODE];
   int fill = (int)st.rs[D3DRS_FILLMODE];
   bool flat = st.rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
-  int stages = s.stageCount;
+  int stages = s.attrStages;
   auto triangle = [&](uint32_t a, uint32_t bb, uint32_t c) {
     int ca = b.codes[a], cb = b.codes[bb], cc = b.codes[c];
     if (ca & cb & cc) return;
@@ -814,9 +835,11 @@ void Device::BuildPixelState(PixelState& ps) {
   ps.lastPixel = rs[D3DRS_LASTPIXEL] != 0;
   ps.pointSize = F(rs[D3DRS_POINTSIZE]);
   ps.stageCount = 0;
-  for (int i = 0; i < MAX_STAGES; ++i) {
+  // A pixel shader samples the stages it names whatever their operations.
+  const PixelProgram* shader = BoundPixelShader();
+  for (int i = 0; i < (shader ? PixelShaderStages(*shader) : MAX_STAGES); ++i) {
     const DWORD* t = st.tss[i];
-    if (t[D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
+    if (!shader && t[D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
     StageDesc& sd = ps.stages[i];
     sd.colorOp = (int)t[D3DTSS_COLOROP];
     sd.alphaOp = (int)t[D3DTSS_ALPHAOP];
@@ -854,6 +877,18 @@ void Device::BuildPixelState(PixelState& ps) {
     ps.stageCount = i + 1;
   }
   ps.texStages = ps.usesTexture ? ps.stageCount : 0;
+  if (shader) {
+    ps.shader = shader;
+    ps.shaderFirst = PixelShaderDecidesCoverage(*shader);
+    ps.texStages = (4 * PixelShaderCoordSets(*shader) + 2) / 3;
+    bool project = PixelShaderHonoursProjection(*shader);
+    for (int i = 0; i < MAX_STAGES; ++i) {
+      DWORD flags = st.tss[i][D3DTSS_TEXTURETRANSFORMFLAGS];
+      int count = (int)(flags & 0xff);
+      ps.shaderProject[i] = project && i < ps.stageCount && (flags & D3DTTFF_PROJECTED) && count >= 2 ? count - 1 : -1;
+    }
+    PixelShaderConstants(*shader, st.pixelConst, ps.shaderConst);
+  }
 }
 
 // ---- draw entry points ----------------------------------------------------------------------
@@ -951,7 +986,7 @@ HRESULT WINAPI Device::ProcessVertices(UINT srcStart, UINT destIndex, UINT count
   if (!ParseFvf(st.vertexShader, s.L) || s.L.rhw) return D3DERR_INVALIDCALL;
   // Each vertex is read whole: a shorter stride would read the last one past the buffer.
   if (st.streamStride < s.L.size) return D3DERR_INVALIDCALL;
-  SetupVertex(*this, s);
+  SetupVertex(*this, s, 0);
   std::vector<PVert> pv(count);
   RunVertices(s, src->buf.data.data() + first, count, st.streamStride, pv.data());
   for (UINT i = 0; i < count; ++i) {

@@ -167,6 +167,27 @@ TEST_F(HostTest, UnusableWindowSizesInTheSettingsStillRun)
     }
 }
 
+// A size asked for on the command line is the run's own: the user's window size stays in the file,
+// and a file without one gets none.
+TEST_F(HostTest, ASizeGivenToARunIsNotSaved)
+{
+    const std::string ini = dir + "/plugins/marlix.ini";
+    HostOptions options = Options(3);
+    options.width = 320;
+    options.height = 240;
+    std::ofstream(ini, std::ios::binary) << "[Marlix Winamp Visualizer]\nScreen_width=700\nScreen_height=500\n";
+    EXPECT_EQ(HostRun(options), 0);
+    EXPECT_EQ((int)GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_width", -99, ini.c_str()), 700);
+    EXPECT_EQ((int)GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_height", -99, ini.c_str()), 500);
+    EXPECT_EQ(IniKeys().size(), 17u);  // the run still saved everything else
+
+    std::filesystem::remove(ini);
+    EXPECT_EQ(HostRun(options), 0);
+    EXPECT_EQ((int)GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_width", -99, ini.c_str()), -99);
+    EXPECT_EQ((int)GetPrivateProfileIntA("Marlix Winamp Visualizer", "Screen_height", -99, ini.c_str()), -99);
+    EXPECT_EQ(IniKeys().size(), 15u);
+}
+
 TEST_F(HostTest, RunsOpenTheDevicePresentAndFollowTheWindowSize)
 {
     MarlixD3D8ResetCounters();
