@@ -252,8 +252,8 @@ TEST_F(ShadedModelTest, TheShadedModelDrawsThroughItsShaders)
     EXPECT_GT(ring, 1000);
 }
 
-// A reset deletes the shaders and makes them again from their texts: the materials keep their
-// records, the handles are live again and the picture is the same.
+// A reset, asked for or after a lost device, deletes the shaders and makes them again from their
+// texts: the materials keep their records, the handles are live again and the picture is the same.
 TEST_F(ShadedModelTest, ShadersSurviveADeviceReset)
 {
     Picture before = Draw();
@@ -275,6 +275,19 @@ TEST_F(ShadedModelTest, ShadersSurviveADeviceReset)
     int differ = 0;
     for (size_t i = 0; i < before.pixels.size(); i++)
         differ += (before.pixels[i] & 0xFFFFFF) != (after.pixels[i] & 0xFFFFFF);
+    EXPECT_EQ(0, differ);
+
+    // A lost device is reset by the present that finds it lost, with the same release and restore.
+    MarlixD3D8LoseDevice(1);
+    KSGFX_ShowFrame();
+    EXPECT_EQ(D3D_OK, ksGlobal.device->TestCooperativeLevel());
+    EXPECT_NE(0u, vertex->handle);
+    EXPECT_NE(0u, pixel->handle);
+    Picture recovered = Draw();
+    ASSERT_EQ(before.pixels.size(), recovered.pixels.size());
+    differ = 0;
+    for (size_t i = 0; i < before.pixels.size(); i++)
+        differ += (before.pixels[i] & 0xFFFFFF) != (recovered.pixels[i] & 0xFFFFFF);
     EXPECT_EQ(0, differ);
     EXPECT_EQ(0, MarlixMessageBoxCount());
 }
