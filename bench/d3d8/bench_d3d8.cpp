@@ -2,11 +2,13 @@
 // textured quad blended SRCALPHA / INVSRCALPHA (point-sampled and bilinear; the MODULATE stage by
 // the span loops, by the general pipeline, and as the pixel shader tex t0, mul r0, t0, v0), the engine's frame
 // (one DrawPrimitiveUP per pre-transformed face, state changes between runs of faces, a sorted
-// translucent pass), and lit Gouraud triangles from vertex buffers. Prints figures with the core
-// count and the span code in use; never fails on a time.
+// translucent pass), and lit Gouraud triangles from vertex buffers, lit by the fixed function and
+// by a vs.1.1 shader that computes the same light. Prints figures with the core count and the span
+// code in use; never fails on a time.
 // "bench_d3d8 --demo FILE.png" instead renders a small lit, textured, blended scene to a PNG.
 #include <d3d8.h>
 #include <marlix_d3d8.h>
+#include "ksshaderasm.h"
 #include "test_common.h"
 
 #include <math.h>
@@ -331,10 +333,65 @@ void LightScene(IDirect3DDevice8* dev) {
   dev->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
 }
 
+D3DMATRIX Mul(const D3DMATRIX& a, const D3DMATRIX& b) {
+  D3DMATRIX r;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j)
+      r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
+  return r;
+}
+
+// The light of LightScene as a vertex shader: world-view-projection, the normal into world space
+// (the view has no turn) and normalised, one directional light's diffuse plus the ambient.
+DWORD LightingShader(IDirect3DDevice8* dev) {
+  static const char kSource[] =
+      "vs.1.1\n"
+      "m4x4 oPos, v0, c0\n"
+      "m3x3 r0, v3, c4\n"
+      "dp3 r0.w, r0, r0\n"
+      "rsq r0.w, r0.w\n"
+      "mul r0, r0, r0.w\n"
+      "dp3 r1.x, r0, c7\n"
+      "max r1.x, r1.x, c10.x\n"
+      "mul r1, r1.x, c8\n"
+      "add oD0, r1, c9\n";
+  std::vector<uint32_t> tokens;
+  char error[128];
+  if (!KS_AssembleShader(kSource, sizeof(kSource) - 1, &tokens, error, sizeof(error))) return 0;
+  const DWORD decl[] = {D3DVSD_STREAM(0), D3DVSD_REG(0, D3DVSDT_FLOAT3), D3DVSD_REG(3, D3DVSDT_FLOAT3),
+                        D3DVSD_SKIP(1), D3DVSD_END()};
+  std::vector<DWORD> function(tokens.begin(), tokens.end());
+  DWORD h = 0;
+  if (FAILED(dev->CreateVertexShader(decl, function.data(), &h, 0))) return 0;
+  // c7: towards the light; c8: material diffuse x light; c9: material ambient x global ambient; c10: 0.
+  float len = sqrtf(0.5f * 0.5f + 0.6f * 0.6f + 0.6f * 0.6f), g = 0x30 / 255.0f;
+  float c[4][4] = {{0.5f / len, 0.6f / len, -0.6f / len, 0},
+                   {0.9f, 0.7f, 0.3f, 0},
+                   {0.3f * g, 0.3f * g, 0.4f * g, 1},
+                   {0, 0, 0, 0}};
+  dev->SetVertexShaderConstant(7, c, 4);
+  return h;
+}
+
+// c0-c3: world-view-projection and c4-c6: world, transposed, from the device's transforms.
+void ShaderTransforms(IDirect3DDevice8* dev) {
+  D3DMATRIX w, v, p;
+  dev->GetTransform(D3DTS_WORLD, &w);
+  dev->GetTransform(D3DTS_VIEW, &v);
+  dev->GetTransform(D3DTS_PROJECTION, &p);
+  D3DMATRIX wvp = Mul(Mul(w, v), p);
+  float c[7][4];
+  for (int r = 0; r < 4; ++r)
+    for (int k = 0; k < 4; ++k) c[r][k] = wvp.m[k][r];
+  for (int r = 0; r < 3; ++r)
+    for (int k = 0; k < 4; ++k) c[4 + r][k] = w.m[k][r];
+  dev->SetVertexShaderConstant(0, c, 7);
+}
+
 // dense: 12 finely tessellated spheres (33,024 vertices each, most triangles below a pixel), which
 // measures vertex processing; otherwise an 8 x 8 grid of 861-vertex spheres about 150 pixels
-// across, which measures whole triangles.
-void VertexBench(IDirect3DDevice8* dev, bool dense) {
+// across, which measures whole triangles. shader: lit by LightingShader instead of the fixed function.
+void VertexBench(IDirect3DDevice8* dev, bool dense, bool shader) {
   std::vector<MeshV> v;
   std::vector<uint16_t> idx;
   if (dense)
@@ -359,7 +416,12 @@ void VertexBench(IDirect3DDevice8* dev, bool dense) {
   dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
   dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
-  dev->SetVertexShader(kMeshFvf);
+  DWORD program = shader ? LightingShader(dev) : 0;
+  if (shader && !program) {
+    printf("lighting shader refused\n");
+    return;
+  }
+  dev->SetVertexShader(shader ? program : kMeshFvf);
   dev->SetStreamSource(0, vb, sizeof(MeshV));
   dev->SetIndices(ib, 0);
   MarlixD3D8ResetCounters();
@@ -375,6 +437,7 @@ void VertexBench(IDirect3DDevice8* dev, bool dense) {
       else
         WorldAt(dev, -7.0f + (float)(i % 8) * 2.0f, -5.25f + (float)(i / 8) * 1.5f, 16.0f,
                 0.05f * (float)frames + (float)i);
+      if (shader) ShaderTransforms(dev);
       dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, (UINT)v.size(), 0, (UINT)(idx.size() / 3));
     }
     dev->EndScene();
@@ -385,17 +448,62 @@ void VertexBench(IDirect3DDevice8* dev, bool dense) {
   MarlixD3D8Counters c;
   MarlixD3D8GetCounters(&c);
   double secs = t - start, cpu = Cpu() - cpu0;
-  printf("lit Gouraud triangles from vertex buffers, %s (1 directional light, specular, 1600x1200, depth) %s:\n",
-         dense ? "12 dense spheres of 33,024 vertices" : "64 spheres of 861 vertices, 150 pixels across", Machine());
-  printf("  per processor-second: %.2f million lit vertices, %.2f million triangles\n",
-         (double)c.verticesLit / cpu / 1e6, (double)c.primitives / cpu / 1e6);
+  // The shader's vertices are all lit, by the shader; the device counts only fixed-function lighting.
+  double lit = shader ? (double)c.verticesIn : (double)c.verticesLit;
+  printf("lit Gouraud triangles from vertex buffers, %s (1 directional light, specular, 1600x1200, depth), %s %s:\n",
+         dense ? "12 dense spheres of 33,024 vertices" : "64 spheres of 861 vertices, 150 pixels across",
+         shader ? "vs.1.1 lighting shader" : "fixed function", Machine());
+  printf("  per processor-second: %.2f million lit vertices, %.2f million triangles\n", lit / cpu / 1e6,
+         (double)c.primitives / cpu / 1e6);
   printf("  %.2f million lit vertices/s, %.2f million triangles/s submitted, %.2f million drawn/s (%.1f frames/s)\n",
-         (double)c.verticesLit / secs / 1e6, (double)c.primitives / secs / 1e6, (double)c.trianglesDrawn / secs / 1e6,
+         lit / secs / 1e6, (double)c.primitives / secs / 1e6, (double)c.trianglesDrawn / secs / 1e6,
          frames / secs);
   dev->SetStreamSource(0, nullptr, 0);
   dev->SetIndices(nullptr, 0);
+  dev->SetVertexShader(kMeshFvf);
+  if (program) dev->DeleteVertexShader(program);
   vb->Release();
   ib->Release();
+}
+
+// Vertex processing alone: ProcessVertices of one dense sphere (33,024 vertices) into
+// pre-transformed vertices, lit by the fixed function or by LightingShader; nothing is drawn.
+void ProcessBench(IDirect3DDevice8* dev, bool shader) {
+  std::vector<MeshV> v;
+  std::vector<uint16_t> idx;
+  Sphere(128, 255, 1.0f, v, idx);
+  const UINT n = (UINT)v.size();
+  IDirect3DVertexBuffer8* src = nullptr;
+  IDirect3DVertexBuffer8* dst = nullptr;
+  dev->CreateVertexBuffer(n * (UINT)sizeof(MeshV), 0, kMeshFvf, D3DPOOL_MANAGED, &src);
+  dev->CreateVertexBuffer(n * 20, 0, D3DFVF_XYZRHW | D3DFVF_DIFFUSE, D3DPOOL_MANAGED, &dst);
+  BYTE* p;
+  src->Lock(0, 0, &p, 0);
+  memcpy(p, v.data(), v.size() * sizeof(MeshV));
+  src->Unlock();
+  SetCamera(dev, (float)kW / kH);
+  LightScene(dev);
+  WorldAt(dev, 0.0f, 0.0f, 6.0f, 0.3f);
+  DWORD program = shader ? LightingShader(dev) : 0;
+  if (shader) ShaderTransforms(dev);
+  dev->SetVertexShader(shader ? program : kMeshFvf);
+  dev->SetStreamSource(0, src, sizeof(MeshV));
+  int calls = 0;
+  double start = Now(), t = start, cpu0 = Cpu();
+  while (t - start < 2.0 || calls < 10) {
+    dev->ProcessVertices(0, 0, n, dst, 0);
+    ++calls;
+    t = Now();
+  }
+  double secs = t - start, cpu = Cpu() - cpu0, lit = (double)n * calls;
+  printf("vertex processing alone (ProcessVertices of 33,024 vertices, 1 directional light), %s %s:\n",
+         shader ? "vs.1.1 lighting shader" : "fixed function", Machine());
+  printf("  %.2f million lit vertices per processor-second, %.2f million/s\n", lit / cpu / 1e6, lit / secs / 1e6);
+  dev->SetStreamSource(0, nullptr, 0);
+  dev->SetVertexShader(kMeshFvf);
+  if (program) dev->DeleteVertexShader(program);
+  src->Release();
+  dst->Release();
 }
 
 bool WritePng(const char* path, IDirect3DDevice8* dev, int w, int h) {
@@ -546,8 +654,12 @@ int main(int argc, char** argv) {
     EngineFrameBench(d3d, kW, kH);
   }
   if (run("vertex")) {
-    VertexBench(dev, true);
-    VertexBench(dev, false);
+    ProcessBench(dev, false);
+    ProcessBench(dev, true);
+    VertexBench(dev, true, false);
+    VertexBench(dev, true, true);
+    VertexBench(dev, false, false);
+    VertexBench(dev, false, true);
   }
   dev->Release();
   d3d->Release();

@@ -278,6 +278,7 @@ struct Assembler {
     int32_t firstPhaseInputLine = 0;       // ps.1.4: v read before any phase marker
     int32_t firstPhaseDependentLine = 0;   // ps.1.4: texld from an r register before it
     int32_t firstPhaseDepthLine = 0;       // ps.1.4: texdepth before it
+    bool firstPhaseWroteDepth = false;     // ps.1.4: r5 written before it, for texdepth to read
     // The last statement, for co-issue.
     bool lastArithmetic = false;
     bool lastCoissued = false;
@@ -647,6 +648,9 @@ bool Assembler::Statement(const std::string& statement) {
         if (!ParseDest(operands[0], *op, &dest, &mask)) return false;
         if (op->opcode == 87 && dest.index != 5) return Fail("texdepth writes r5 only");
         if (op->opcode == 87 && !afterPhase && !firstPhaseDepthLine) firstPhaseDepthLine = line;
+        if (op->opcode == 87 && afterPhase && !firstPhaseWroteDepth)
+            return Fail("texdepth reads r5, which the first phase must write");
+        if (IsPS14() && !afterPhase && dest.kind == REG_R && dest.index == 5) firstPhaseWroteDepth = true;
         tokens.push_back(RegisterBits(dest) | (mask << 16) | (saturate << 20) | (shift << 24));
     }
     int32_t constant = -1, input = -1;

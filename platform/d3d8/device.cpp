@@ -1,6 +1,7 @@
 // The device: presentation (windowed and full screen), Reset and device loss, render and stage
 // states, transforms, lights, state blocks, clears and copies, and ValidateDevice.
 #include "device.h"
+#include "vshader.h"
 
 #include "../display/display.h"
 
@@ -28,7 +29,7 @@ Device::Device() {
   memset(st.tss, 0, sizeof(st.tss));
   memset(st.pixelConst, 0, sizeof(st.pixelConst));
   for (auto*& t : st.textures) t = nullptr;
-  st.stream = nullptr;
+  for (auto*& b : st.stream) b = nullptr;
   st.indices = nullptr;
   for (int i = 0; i < 256; ++i) gamma.red[i] = gamma.green[i] = gamma.blue[i] = (WORD)(i * 257);
   lossAfterPresents = TakeEnvironmentLoss();
@@ -42,6 +43,7 @@ Device::~Device() {
   ReleasePresentation();
   RasterDestroy(raster);
   DeleteVertexScratch(vs);
+  for (VertexShader* s : vshaders) VsDestroy(s);
   if (d3d) d3d->Release();
   CountObject(-1);
 }
@@ -160,11 +162,13 @@ void Device::ResetState() {
     if (st.textures[i]) st.textures[i]->Release();
     st.textures[i] = nullptr;
   }
-  if (st.stream) st.stream->Release();
+  for (int i = 0; i < VS_STREAMS; ++i) {
+    if (st.stream[i]) st.stream[i]->Release();
+    st.stream[i] = nullptr;
+    st.streamStride[i] = 0;
+  }
   if (st.indices) st.indices->Release();
-  st.stream = nullptr;
   st.indices = nullptr;
-  st.streamStride = 0;
   st.baseVertex = 0;
   memset(st.rs, 0, sizeof(st.rs));
   DWORD* rs = st.rs;
@@ -226,6 +230,7 @@ void Device::ResetState() {
   st.lights.clear();
   memset(st.clipPlanes, 0, sizeof(st.clipPlanes));
   st.vertexShader = 0;
+  memset(st.vsConst, 0, sizeof(st.vsConst));
   st.pixelShader = 0;
   memset(st.pixelConst, 0, sizeof(st.pixelConst));
   st.palette = 0;
@@ -840,7 +845,8 @@ HRESULT WINAPI Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYP
 static void HoldRefs(State& s) {
   for (auto* t : s.textures)
     if (t) t->AddRef();
-  if (s.stream) s.stream->AddRef();
+  for (auto* b : s.stream)
+    if (b) b->AddRef();
   if (s.indices) s.indices->AddRef();
 }
 static void DropRefs(State& s) {
@@ -848,9 +854,11 @@ static void DropRefs(State& s) {
     if (t) t->Release();
     t = nullptr;
   }
-  if (s.stream) s.stream->Release();
+  for (auto*& b : s.stream) {
+    if (b) b->Release();
+    b = nullptr;
+  }
   if (s.indices) s.indices->Release();
-  s.stream = nullptr;
   s.indices = nullptr;
 }
 
@@ -863,7 +871,10 @@ static void MaskFor(D3DSTATEBLOCKTYPE type, StateMask& m) {
   for (bool& b : m.textures) b = all;
   m.world = m.view = m.proj = all;
   for (bool& b : m.tex) b = all;
-  m.viewport = m.material = m.clipPlanes = m.stream = m.indices = m.palette = all;
+  m.viewport = m.material = m.clipPlanes = m.indices = m.palette = all;
+  for (bool& b : m.stream) b = all;
+  // Shader constants go with the whole state only; the vertex part keeps the shader handle.
+  for (bool& b : m.vsConst) b = all;
   m.lights = m.vertexShader = all || vertex;
   m.pixelShader = all || pixel;
   for (bool& b : m.pixelConst) b = all || pixel;
@@ -933,14 +944,17 @@ static void CopyMasked(const State& from, State& to, const StateMask& m) {
   if (m.material) to.material = from.material;
   if (m.lights) to.lights = from.lights;
   if (m.clipPlanes) memcpy(to.clipPlanes, from.clipPlanes, sizeof(to.clipPlanes));
-  if (m.stream) {
-    if (from.stream != to.stream) {
-      if (from.stream) from.stream->AddRef();
-      if (to.stream) to.stream->Release();
-      to.stream = from.stream;
+  for (int i = 0; i < 16; ++i) {
+    if (!m.stream[i]) continue;
+    if (from.stream[i] != to.stream[i]) {
+      if (from.stream[i]) from.stream[i]->AddRef();
+      if (to.stream[i]) to.stream[i]->Release();
+      to.stream[i] = from.stream[i];
     }
-    to.streamStride = from.streamStride;
+    to.streamStride[i] = from.streamStride[i];
   }
+  for (int i = 0; i < 96; ++i)
+    if (m.vsConst[i]) memcpy(to.vsConst[i], from.vsConst[i], 16);
   if (m.indices) {
     if (from.indices != to.indices) {
       if (from.indices) from.indices->AddRef();
@@ -1034,23 +1048,22 @@ HRESULT WINAPI Device::GetCurrentTexturePalette(UINT* n) {
 // ---- streams and shaders --------------------------------------------------------------------
 HRESULT WINAPI Device::SetStreamSource(UINT n, IDirect3DVertexBuffer8* vb, UINT stride) {
   if (n >= 16) return D3DERR_INVALIDCALL;
-  if (n > 0) return vb ? D3DERR_INVALIDCALL : D3D_OK;  // one stream without vertex shaders
   if (vb && stride == 0) return D3DERR_INVALIDCALL;
   VertexBuffer* b = static_cast<VertexBuffer*>(vb);
-  if (b != st.stream) {
+  if (b != st.stream[n]) {
     if (b) b->AddRef();
-    if (st.stream) st.stream->Release();
-    st.stream = b;
+    if (st.stream[n]) st.stream[n]->Release();
+    st.stream[n] = b;
   }
-  st.streamStride = stride;
-  if (recording) recordMask.stream = true;
+  st.streamStride[n] = stride;
+  if (recording) recordMask.stream[n] = true;
   return D3D_OK;
 }
 
 HRESULT WINAPI Device::GetStreamSource(UINT n, IDirect3DVertexBuffer8** out, UINT* stride) {
   if (n >= 16 || !out || !stride) return D3DERR_INVALIDCALL;
-  *out = n == 0 ? st.stream : nullptr;
-  *stride = n == 0 ? st.streamStride : 0;
+  *out = st.stream[n];
+  *stride = st.streamStride[n];
   if (*out) (*out)->AddRef();
   return D3D_OK;
 }
@@ -1075,33 +1088,6 @@ HRESULT WINAPI Device::GetIndices(IDirect3DIndexBuffer8** out, UINT* base) {
   return D3D_OK;
 }
 
-// Programmable shaders are not offered by this device (the caps report version 0): only the
-// fixed-function pipeline with flexible vertex formats.
-HRESULT WINAPI Device::CreateVertexShader(const DWORD*, const DWORD*, DWORD* shader, DWORD) {
-  if (shader) *shader = 0;
-  return D3DERR_INVALIDCALL;
-}
-
-HRESULT WINAPI Device::SetVertexShader(DWORD handle) {
-  ++stateSerial;
-  // An FVF code: bit 0 is reserved, so odd handles would name programmable shaders.
-  if (handle & 1) return D3DERR_INVALIDCALL;
-  st.vertexShader = handle;
-  if (recording) recordMask.vertexShader = true;
-  return D3D_OK;
-}
-
-HRESULT WINAPI Device::GetVertexShader(DWORD* h) {
-  if (!h) return D3DERR_INVALIDCALL;
-  *h = st.vertexShader;
-  return D3D_OK;
-}
-
-HRESULT WINAPI Device::DeleteVertexShader(DWORD) { return D3DERR_INVALIDCALL; }
-HRESULT WINAPI Device::SetVertexShaderConstant(DWORD, const void*, DWORD) { return D3DERR_INVALIDCALL; }
-HRESULT WINAPI Device::GetVertexShaderConstant(DWORD, void*, DWORD) { return D3DERR_INVALIDCALL; }
-HRESULT WINAPI Device::GetVertexShaderDeclaration(DWORD, void*, DWORD*) { return D3DERR_INVALIDCALL; }
-HRESULT WINAPI Device::GetVertexShaderFunction(DWORD, void*, DWORD*) { return D3DERR_INVALIDCALL; }
 // ---- pixel shaders ---------------------------------------------------------------------------
 HRESULT WINAPI Device::CreatePixelShader(const DWORD* function, DWORD* shader) {
   if (!shader) return D3DERR_INVALIDCALL;

@@ -19,6 +19,7 @@ void AdapterDesktopMode(UINT adapter, D3DDISPLAYMODE* m);
 enum { MAX_RS = 256, MAX_TSS = 32, MAX_LIGHTS = 4096 };
 
 struct VertexScratch;
+struct VertexShader;
 VertexScratch* NewVertexScratch();
 void DeleteVertexScratch(VertexScratch* v);
 
@@ -37,11 +38,12 @@ struct State {
   std::map<DWORD, LightSlot> lights;
   float clipPlanes[6][4];
   IDirect3DBaseTexture8* textures[MAX_STAGES];
-  VertexBuffer* stream;
-  UINT streamStride;
+  VertexBuffer* stream[16];
+  UINT streamStride[16];
   IndexBuffer* indices;
   UINT baseVertex;
   DWORD vertexShader;
+  float vsConst[96][4];
   DWORD pixelShader;
   float pixelConst[PS_CONSTANTS][4];
   UINT palette;
@@ -53,7 +55,9 @@ struct StateMask {
   bool tss[MAX_STAGES][MAX_TSS];
   bool textures[MAX_STAGES];
   bool world, view, proj, tex[MAX_STAGES];
-  bool viewport, material, lights, clipPlanes, stream, indices, vertexShader, pixelShader, palette;
+  bool stream[16];
+  bool vsConst[96];
+  bool viewport, material, lights, clipPlanes, indices, vertexShader, pixelShader, palette;
   bool pixelConst[PS_CONSTANTS];
 };
 
@@ -93,6 +97,7 @@ struct Device final : public IDirect3DDevice8 {
   D3DCLIPSTATUS8 clipStatus{};
   std::vector<uint32_t> presentScratch;
   VertexScratch* vs = nullptr;  // vertex processing work arrays
+  std::vector<VertexShader*> vshaders;  // by handle >> 1; null once deleted
   // Changes with every state setter: the vertex set-up and the pixel state of the last draw are
   // kept while it stays the same.
   uint64_t stateSerial = 1;
@@ -116,9 +121,13 @@ struct Device final : public IDirect3DDevice8 {
     return lostState != 0;
   }
   void Flush();
-  // Draw entry of vertex processing (vertex.cpp).
+  // Draw entry of vertex processing (vertex.cpp). vertices and stride: stream 0 from firstVertex
+  // on; a programmable shader reads its streams from firstVertex on, or (firstVertex < 0) only
+  // stream 0 from user memory at vertices.
   HRESULT DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_t* vertices, UINT vertexCount,
-                       UINT stride, const void* indices, bool index32, UINT indexCount, int indexBias);
+                       UINT stride, const void* indices, bool index32, UINT indexCount, int indexBias,
+                       int64_t firstVertex);
+  VertexShader* FindVertexShader(DWORD handle);  // null for vertex formats and deleted shaders
   void BuildPixelState(PixelState& ps);
   // The bound pixel shader, null for the texture stages.
   const PixelProgram* BoundPixelShader() const;

@@ -137,7 +137,9 @@ void FillCaps(int profile, UINT adapter, D3DCAPS8* c) {
   c->MaxPointSize = 64.0f;
   c->MaxPrimitiveCount = 0xfffff;
   c->MaxVertexIndex = 0xfffff;
-  c->MaxStreams = 1;
+  c->MaxStreams = 16;
+  c->VertexShaderVersion = D3DVS_VERSION(1, 1);
+  c->MaxVertexShaderConst = 96;
   c->MaxStreamStride = 255;
   c->PixelShaderVersion = D3DPS_VERSION(1, 4);
   c->MaxPixelShaderValue = kPixelShaderRange;
@@ -159,6 +161,9 @@ void FillCaps(int profile, UINT adapter, D3DCAPS8* c) {
     case MARLIX_PROFILE_NO_TNL:
       c->MaxActiveLights = 0;
       c->VertexProcessingCaps = 0;
+      // Shaders still run, in software vertex processing, as on such cards.
+      c->VertexShaderVersion = 0;
+      c->MaxVertexShaderConst = 0;
       break;
     default: break;
   }

@@ -301,9 +301,13 @@ ULONG WINAPI VertexBuffer::Release() {
   if (n == 0) {
     Device* d = device;
     if (d) {
-      if (d->st.stream == this) d->st.stream = nullptr;
-      for (StateBlock* b : d->stateBlocks)
-        if (b && b->state.stream == this) b->state.stream = nullptr;
+      for (auto*& v : d->st.stream)
+        if (v == this) v = nullptr;
+      for (StateBlock* b : d->stateBlocks) {
+        if (!b) continue;
+        for (auto*& v : b->state.stream)
+          if (v == this) v = nullptr;
+      }
       if (buf.pool == D3DPOOL_DEFAULT) d->defaultPoolResources--;
     }
     delete this;

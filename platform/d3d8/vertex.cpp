@@ -2,6 +2,7 @@
 // lighting, texture-coordinate generation and texture transforms, vertex fog, primitive assembly,
 // clipping against the view volume, viewport mapping, culling; the results go to the rasteriser.
 #include "device.h"
+#include "vshader.h"
 
 #include <math.h>
 #include <string.h>
@@ -64,12 +65,6 @@ static bool ParseFvf(DWORD fvf, FvfLayout& L) {
   L.size = (UINT)off;
   return true;
 }
-
-// A processed vertex: clip-space position plus the rasteriser attributes.
-struct PVert {
-  float clip[4];
-  RVertex r;
-};
 
 struct Mat {
   float m[4][4];
@@ -583,23 +578,81 @@ static void EmitTriangleFill(VertexScratch& b, uint32_t i0, uint32_t i1, uint32_
   }
 }
 
+// The vertex format that drives fixed-function processing: the current one, or the one a
+// shader's declaration stands for; a programmable shader takes untransformed positions.
+static DWORD ProcessingFvf(DWORD current, const VertexShader* shader) {
+  if (!shader) return current;
+  return shader->function.empty() ? shader->fvf : D3DFVF_XYZ;
+}
+
+// Where each stream the vertices come from starts (need: bytes of each vertex in it, 0 for
+// unused streams). first < 0: stream 0 only, from user memory. vertexCount is cut to what every
+// stream holds; false when a stream is missing, locked or too narrow.
+static bool StreamBases(const State& st, const UINT need[VS_STREAMS], const uint8_t* vertices, UINT stride,
+                        int64_t first, UINT& vertexCount, const uint8_t* base[VS_STREAMS], UINT strides[VS_STREAMS]) {
+  for (int n = 0; n < VS_STREAMS; ++n) {
+    if (!need[n]) continue;
+    if (first < 0) {
+      if (n != 0 || stride < need[0]) return false;
+      base[0] = vertices;
+      strides[0] = stride;
+      continue;
+    }
+    VertexBuffer* vb = st.stream[n];
+    UINT sd = st.streamStride[n];
+    if (!vb || vb->buf.locked || sd < need[n]) return false;
+    size_t bytes = vb->buf.data.size(), start = (size_t)first * sd;
+    if (start + need[n] > bytes) return false;
+    size_t avail = (bytes - start - need[n]) / sd + 1;
+    if (vertexCount > avail) vertexCount = (UINT)avail;
+    base[n] = vb->buf.data.data() + start;
+    strides[n] = sd;
+  }
+  return true;
+}
+
+static VsOutputs ShaderOutputs(const VSetup& s) {
+  VsOutputs o;
+  o.stageCount = s.stageCount;
+  for (int i = 0; i < MAX_STAGES; ++i) {
+    o.texSet[i] = i < s.stageCount ? s.texSet[i] : 0;
+    o.ttff[i] = i < s.stageCount ? s.ttff[i] : 0;
+  }
+  o.fogVertex = s.fogVertex;
+  o.shaderCoords = s.shaderCoords;
+  return o;
+}
+
 HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_t* vertices, UINT vertexCount,
-                             UINT stride, const void* indices, bool index32, UINT indexCount, int indexBias) {
+                             UINT stride, const void* indices, bool index32, UINT indexCount, int indexBias,
+                             int64_t firstVertex) {
   if (primCount == 0) return D3D_OK;
   if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN) return D3DERR_INVALIDCALL;
   if (!renderTarget) return D3DERR_INVALIDCALL;
+  VertexShader* shader = FindVertexShader(st.vertexShader);
+  if ((st.vertexShader & 1) && !shader) return D3DERR_INVALIDCALL;
   if (!vs) vs = NewVertexScratch();
   VertexScratch& b = *vs;
   VSetup& s = b.setup;
   // The vertex set-up is kept from draw to draw until a state changes.
   if (b.setupSerial != stateSerial) {
-    b.setupOk = ParseFvf(st.vertexShader, s.L);
-    const PixelProgram* shader = BoundPixelShader();
-    if (b.setupOk) SetupVertex(*this, s, shader ? PixelShaderCoordSets(*shader) : 0);
+    const PixelProgram* pixelShader = BoundPixelShader();
+    b.setupOk = ParseFvf(ProcessingFvf(st.vertexShader, shader), s.L);
+    if (b.setupOk) SetupVertex(*this, s, pixelShader ? PixelShaderCoordSets(*pixelShader) : 0);
     b.setupSerial = stateSerial;
   }
   if (!b.setupOk) return D3DERR_INVALIDCALL;
-  if (stride < s.L.size) return D3DERR_INVALIDCALL;
+  const uint8_t* streams[VS_STREAMS] = {};
+  UINT strides[VS_STREAMS] = {};
+  if (shader) {
+    if (!StreamBases(st, shader->streamBytes, vertices, stride, firstVertex, vertexCount, streams, strides))
+      return D3DERR_INVALIDCALL;
+    vertices = streams[0];
+    stride = strides[0];
+    if (shader->function.empty()) shader = nullptr;  // fixed function on stream 0
+  } else if (stride < s.L.size) {
+    return D3DERR_INVALIDCALL;
+  }
   // In 64 bits: a 32-bit product wraps for huge counts, and the assembly loops below would then
   // index far past the vertices and indices they were given.
   uint64_t needed;
@@ -618,9 +671,13 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   const PixelState& ps = CurrentPixelState();
   std::vector<RVertex>& out = RasterVertexStore(raster);
   b.verts.resize(vertexCount);
-  RunVertices(s, vertices, vertexCount, stride, b.verts.data());
+  if (shader) {
+    VsRun(*shader, streams, strides, vertexCount, st.vsConst, ShaderOutputs(s), b.verts.data());
+  } else {
+    RunVertices(s, vertices, vertexCount, stride, b.verts.data());
+    if (s.lighting) g_counters.verticesLit += vertexCount;
+  }
   g_counters.verticesIn += vertexCount;
-  if (s.lighting) g_counters.verticesLit += vertexCount;
   b.tris.clear();
   b.lines.clear();
   b.points.clear();
@@ -892,60 +949,67 @@ void Device::BuildPixelState(PixelState& ps) {
 }
 
 // ---- draw entry points ----------------------------------------------------------------------
-HRESULT WINAPI Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start, UINT count) {
-  VertexBuffer* vb = st.stream;
-  if (!vb || st.streamStride == 0 || vb->buf.locked) return D3DERR_INVALIDCALL;
-  size_t bytes = vb->buf.data.size();
-  size_t first = (size_t)start * st.streamStride;
-  if (first >= bytes) return D3DERR_INVALIDCALL;
-  UINT avail = (UINT)((bytes - first) / st.streamStride);
-  if (avail == 0) return D3DERR_INVALIDCALL;
-  UINT used;
+static UINT VerticesUsed(D3DPRIMITIVETYPE type, UINT count) {
   switch (type) {
-    case D3DPT_POINTLIST: used = count; break;
-    case D3DPT_LINELIST: used = count * 2; break;
-    case D3DPT_LINESTRIP: used = count + 1; break;
-    case D3DPT_TRIANGLELIST: used = count * 3; break;
-    default: used = count + 2; break;
+    case D3DPT_POINTLIST: return count;
+    case D3DPT_LINELIST: return count * 2;
+    case D3DPT_LINESTRIP: return count + 1;
+    case D3DPT_TRIANGLELIST: return count * 3;
+    default: return count + 2;
   }
-  if (used > avail) return D3DERR_INVALIDCALL;
-  return DrawVertices(type, count, vb->buf.data.data() + first, used, st.streamStride, nullptr, false, 0, 0);
+}
+
+HRESULT WINAPI Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start, UINT count) {
+  UINT used = VerticesUsed(type, count);
+  // A vertex shader finds its streams itself.
+  if (st.vertexShader & 1) return DrawVertices(type, count, nullptr, used, 0, nullptr, false, 0, 0, start);
+  VertexBuffer* vb = st.stream[0];
+  UINT stride = st.streamStride[0];
+  if (!vb || stride == 0 || vb->buf.locked) return D3DERR_INVALIDCALL;
+  size_t bytes = vb->buf.data.size();
+  size_t first = (size_t)start * stride;
+  if (first >= bytes) return D3DERR_INVALIDCALL;
+  UINT avail = (UINT)((bytes - first) / stride);
+  if (avail == 0 || used > avail) return D3DERR_INVALIDCALL;
+  return DrawVertices(type, count, vb->buf.data.data() + first, used, stride, nullptr, false, 0, 0, start);
 }
 
 HRESULT WINAPI Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT startIndex,
                                             UINT primCount) {
-  VertexBuffer* vb = st.stream;
   IndexBuffer* ib = st.indices;
-  if (!vb || !ib || st.streamStride == 0 || vb->buf.locked || ib->buf.locked || numVertices == 0)
-    return D3DERR_INVALIDCALL;
+  if (!ib || ib->buf.locked || numVertices == 0) return D3DERR_INVALIDCALL;
   size_t isize = ib->format == D3DFMT_INDEX32 ? 4 : 2;
   size_t icount = ib->buf.data.size() / isize;
   if (startIndex >= icount) return D3DERR_INVALIDCALL;
-  size_t first = ((size_t)st.baseVertex + minIndex) * st.streamStride;
+  const uint8_t* indices = ib->buf.data.data() + startIndex * isize;
+  UINT indexCount = (UINT)(icount - startIndex);
+  int64_t firstVertex = (int64_t)st.baseVertex + minIndex;
+  if (st.vertexShader & 1)
+    return DrawVertices(type, primCount, nullptr, numVertices, 0, indices, isize == 4, indexCount, -(int)minIndex,
+                        firstVertex);
+  VertexBuffer* vb = st.stream[0];
+  UINT stride = st.streamStride[0];
+  if (!vb || stride == 0 || vb->buf.locked) return D3DERR_INVALIDCALL;
+  size_t first = (size_t)firstVertex * stride;
   size_t bytes = vb->buf.data.size();
   if (first >= bytes) return D3DERR_INVALIDCALL;
-  UINT avail = (UINT)((bytes - first) / st.streamStride);
+  UINT avail = (UINT)((bytes - first) / stride);
   if (numVertices > avail) numVertices = avail;
-  return DrawVertices(type, primCount, vb->buf.data.data() + first, numVertices, st.streamStride,
-                      ib->buf.data.data() + startIndex * isize, isize == 4, (UINT)(icount - startIndex),
-                      -(int)minIndex);
+  return DrawVertices(type, primCount, vb->buf.data.data() + first, numVertices, stride, indices, isize == 4,
+                      indexCount, -(int)minIndex, firstVertex);
+}
+
+// Drawing from user memory resets stream 0, as the runtime does.
+static void DropStream0(State& st) {
+  if (st.stream[0]) st.stream[0]->Release();
+  st.stream[0] = nullptr;
+  st.streamStride[0] = 0;
 }
 
 HRESULT WINAPI Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* data, UINT stride) {
   if (!data || stride == 0) return D3DERR_INVALIDCALL;
-  UINT used;
-  switch (type) {
-    case D3DPT_POINTLIST: used = count; break;
-    case D3DPT_LINELIST: used = count * 2; break;
-    case D3DPT_LINESTRIP: used = count + 1; break;
-    case D3DPT_TRIANGLELIST: used = count * 3; break;
-    default: used = count + 2; break;
-  }
-  // Drawing from user memory resets stream 0, as the runtime does.
-  if (st.stream) st.stream->Release();
-  st.stream = nullptr;
-  st.streamStride = 0;
-  return DrawVertices(type, count, (const uint8_t*)data, used, stride, nullptr, false, 0, 0);
+  DropStream0(st);
+  return DrawVertices(type, count, (const uint8_t*)data, VerticesUsed(type, count), stride, nullptr, false, 0, 0, -1);
 }
 
 HRESULT WINAPI Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT count,
@@ -953,42 +1017,42 @@ HRESULT WINAPI Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minInd
                                               UINT stride) {
   if (!data || !indexData || stride == 0 || numVertices == 0) return D3DERR_INVALIDCALL;
   if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
-  UINT used;
-  switch (type) {
-    case D3DPT_POINTLIST: used = count; break;
-    case D3DPT_LINELIST: used = count * 2; break;
-    case D3DPT_LINESTRIP: used = count + 1; break;
-    case D3DPT_TRIANGLELIST: used = count * 3; break;
-    default: used = count + 2; break;
-  }
-  if (st.stream) st.stream->Release();
-  st.stream = nullptr;
-  st.streamStride = 0;
+  DropStream0(st);
   if (st.indices) st.indices->Release();
   st.indices = nullptr;
   return DrawVertices(type, count, (const uint8_t*)data + (size_t)minIndex * stride, numVertices, stride, indexData,
-                      indexFormat == D3DFMT_INDEX32, used, -(int)minIndex);
+                      indexFormat == D3DFMT_INDEX32, VerticesUsed(type, count), -(int)minIndex, -1);
 }
 
 HRESULT WINAPI Device::ProcessVertices(UINT srcStart, UINT destIndex, UINT count, IDirect3DVertexBuffer8* destI,
                                        DWORD) {
   VertexBuffer* dst = static_cast<VertexBuffer*>(destI);
-  VertexBuffer* src = st.stream;
-  if (!dst || !src || st.streamStride == 0 || count == 0) return D3DERR_INVALIDCALL;
+  if (!dst || count == 0) return D3DERR_INVALIDCALL;
   FvfLayout out;
   if (!ParseFvf(dst->fvf, out) || !out.rhw) return D3DERR_INVALIDCALL;
-  size_t first = (size_t)srcStart * st.streamStride;
-  if (first + (size_t)count * st.streamStride > src->buf.data.size()) return D3DERR_INVALIDCALL;
   // Widened before adding: a destination index near 2^32 must not wrap to a range that fits.
   if (((size_t)destIndex + count) * out.size > dst->buf.data.size()) return D3DERR_INVALIDCALL;
+  VertexShader* shader = FindVertexShader(st.vertexShader);
+  if ((st.vertexShader & 1) && !shader) return D3DERR_INVALIDCALL;
   if (!vs) vs = NewVertexScratch();
   VSetup& s = vs->processSetup;
-  if (!ParseFvf(st.vertexShader, s.L) || s.L.rhw) return D3DERR_INVALIDCALL;
-  // Each vertex is read whole: a shorter stride would read the last one past the buffer.
-  if (st.streamStride < s.L.size) return D3DERR_INVALIDCALL;
+  if (!ParseFvf(ProcessingFvf(st.vertexShader, shader), s.L) || s.L.rhw) return D3DERR_INVALIDCALL;
+  // Each vertex is read whole from every stream it uses.
+  UINT need[VS_STREAMS] = {s.L.size};
+  if (shader) memcpy(need, shader->streamBytes, sizeof(need));
+  const uint8_t* streams[VS_STREAMS] = {};
+  UINT strides[VS_STREAMS] = {};
+  UINT avail = count;
+  if (!StreamBases(st, need, nullptr, 0, srcStart, avail, streams, strides) || avail < count)
+    return D3DERR_INVALIDCALL;
   SetupVertex(*this, s, 0);
-  std::vector<PVert> pv(count);
-  RunVertices(s, src->buf.data.data() + first, count, st.streamStride, pv.data());
+  std::vector<PVert>& pv = vs->verts;  // the draws' work array, free between calls
+  pv.resize(count);
+  if (shader && !shader->function.empty()) {
+    VsRun(*shader, streams, strides, count, st.vsConst, ShaderOutputs(s), pv.data());
+  } else {
+    RunVertices(s, streams[0], count, strides[0], pv.data());
+  }
   for (UINT i = 0; i < count; ++i) {
     Project(pv[i], s.vp);
     uint8_t* o = dst->buf.data.data() + ((size_t)destIndex + i) * out.size;

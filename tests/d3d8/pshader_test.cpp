@@ -353,6 +353,32 @@ TEST(D3D8PixelShader, ModulateShaderMatchesTheFixedStage) {
   tex->Release();
 }
 
+// A vertex shader's oT0 reaches the pixel shader's t0 with all four components, and its oD0 v0.
+TEST(D3D8PixelShader, VertexShaderOutputsFeedThePixelShader) {
+  TestDevice t(8, 8);
+  const char* vs = "vs.1.1\nmov oPos, v0\nmov oD0, c1\nmov oT0, c0";
+  std::vector<uint32_t> tokens;
+  char error[200];
+  ASSERT_EQ(1, KS_AssembleShader(vs, strlen(vs), &tokens, error, sizeof(error))) << error;
+  const DWORD declaration[] = {D3DVSD_STREAM(0), D3DVSD_REG(0, D3DVSDT_FLOAT4), D3DVSD_END()};
+  DWORD vertexShader = 0;
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexShader(declaration, reinterpret_cast<const DWORD*>(tokens.data()),
+                                              &vertexShader, 0));
+  const float coords[4] = {0.25f, 0.5f, 0.75f, 0.375f}, colour[4] = {0.0f, 1.0f, 0.0f, 1.0f};
+  t.dev->SetVertexShaderConstant(0, coords, 1);
+  t.dev->SetVertexShaderConstant(1, colour, 1);
+  // Clip-space corners of the whole target.
+  const float quad[4][4] = {{-1, 1, 0.5f, 1}, {1, 1, 0.5f, 1}, {-1, -1, 0.5f, 1}, {1, -1, 0.5f, 1}};
+  t.dev->SetVertexShader(vertexShader);
+  // r, g from t0's x, y; b from its w: the w of the set reaches ps.1.4 through texcrd .xyw.
+  t.dev->SetPixelShader(Shader(t, "ps.1.4\ntexcrd r0.rgb, t0.xyw\nmov r0.a, v0.g"));
+  ASSERT_EQ(D3D_OK, t.dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(quad[0])));
+  EXPECT_EQ(0x408060u, t.Rgb(3, 3)) << std::hex << t.Rgb(3, 3);  // 0.25, 0.5, 0.375 of 255
+  t.dev->SetPixelShader(0);
+  t.dev->SetVertexShader(kTLFvf);
+  t.dev->DeleteVertexShader(vertexShader);
+}
+
 TEST(D3D8PixelShader, TokenStreamsAreCheckedAgainstTheirVersion) {
   TestDevice t(2, 2);
   const DWORD kR0 = 0x800f0000, kT0 = 0xb00f0000, kSrcT0 = 0xb0e40000, kSrcV0 = 0x90e40000, kSrcC0 = 0xa0e40000;

@@ -159,6 +159,7 @@ TEST(ShaderAssembler, PixelShader14) {
                  "texld r0, t0\n"
                  "texcrd r1.rgb, t1_dw.xyw\n"
                  "bem r2.rg, r0, r1\n"
+                 "mov r5, c0\n"
                  "phase\n"
                  "texld r3, r2_dz\n"
                  "texdepth r5\n"
@@ -170,6 +171,7 @@ TEST(ShaderAssembler, PixelShader14) {
                   0x00000042, 0x800F0000, 0xB0E40000,                           // texld
                   0x00000040, 0x80070001, 0xBAF40001,                           // texcrd
                   0x00000059, 0x80030002, 0x80E40000, 0x80E40001,               // bem
+                  0x00000001, 0x800F0005, 0xA0E40000,                           // mov
                   0x0000FFFD,                                                   // phase
                   0x00000042, 0x800F0003, 0x89E40002,                           // texld, dependent
                   0x00000057, 0x800F0005,                                       // texdepth
@@ -286,6 +288,7 @@ TEST(ShaderAssembler, Phase14Refusals) {
     ExpectRefusal("ps.1.4\ntexld r1, r0\n", "line 2: texld reads r0 before the phase marker");
     ExpectRefusal("ps.1.4\ntexdepth r5\nphase\n", "line 2: texdepth belongs in the second phase");
     ExpectRefusal("ps.1.4\nphase\ntexdepth r4\n", "line 3: texdepth writes r5 only");
+    ExpectRefusal("ps.1.4\nmov r4, c0\nphase\ntexdepth r5\n", "line 4: texdepth reads r5, which the first phase must write");
     ExpectRefusal("ps.1.4\ntexld r0, t0\nmov r1, r0\ntexld r2, t1\n",
                   "line 4: texture instruction texld after an arithmetic instruction");
     ExpectRefusal("ps.1.4\ntexcrd r0, r1\n", "line 2: register \"r1\" cannot be read by texcrd");
