@@ -161,6 +161,8 @@ struct KSGlobal {
     // ---- Render pipeline, texture manager, scene ----
     int32_t cachedMethod;      // render method whose device states are set; -1 = none
     void* cachedMaterial;      // KSMaterial* last set up; null = none
+    DWORD cachedFormat;        // vertex format the pipeline last set; 0 = forgotten (another
+                               // drawer, such as the buffer path with its shaders, set its own)
     int32_t methodsValidated;  // the render-method table is built for this run
     int32_t loadPaletteFlag;      // texture loads copy their palette into the global one (1)
     int32_t fatalTextureErrors;   // a texture file that does not open is fatal (0)

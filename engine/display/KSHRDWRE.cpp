@@ -594,6 +594,8 @@ int KS_ShowFrameD3D(void) {
 }
 
 void KS_ShutdownDevice(void) {
+    KS_FreeVertexShaders();
+    KS_FreePixelShaders();
     if (verbose) KS_Log("Shutting down D3D");
     if (ksGlobal.device)
         for (DWORD stage = 0; stage < 8; stage++) ksGlobal.device->SetTexture(stage, nullptr);

@@ -147,11 +147,9 @@ void KS_SetFogRange(float start, float end) {
 
 // ---- Vertices and drawing ----
 
-static DWORD currentShader = 0;   // vertex format last set by the pipeline; 0 = forgotten
-
 static void KS_UseFormat(DWORD format) {
-    if (currentShader == format) return;
-    currentShader = format;
+    if (ksGlobal.cachedFormat == format) return;
+    ksGlobal.cachedFormat = format;
     ksGlobal.device->SetVertexShader(format);
 }
 
@@ -216,7 +214,7 @@ void KS_DrawLine(const KSClipVertex* a, const KSClipVertex* b) {
 static void KS_ForgetCaches(void) {
     ksGlobal.cachedMethod = -1;
     ksGlobal.cachedMaterial = nullptr;
-    currentShader = 0;
+    ksGlobal.cachedFormat = 0;
 }
 
 void KS_BeginFrame(void) {

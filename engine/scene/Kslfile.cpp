@@ -32,13 +32,31 @@ enum {
     KSO_SEEN_LAYERS = 0x80
 };
 
+// A shader as the file gives it; the file's shaders join the engine's lists once the whole file
+// is read, so a refused file registers none.
+struct KSFileShader {
+    uint16_t list;                // KSO_VERTEX_SHADERS, KSO_DECLARED_SHADERS or KSO_PIXEL_SHADERS
+    char name[KS_SHADER_NAME_SIZE];
+    uint32_t type;                // declaration type (vertex) or shader type (pixel)
+    char* source;                 // sourceLength bytes as read plus a terminating zero
+    int32_t sourceLength;
+    char* formatText;             // KSO_DECLARED_SHADERS only (else null), terminated
+    int32_t formatTextLength;
+    char* declarationText;        // the same
+    int32_t declarationTextLength;
+    int32_t constantCount;
+    KSShaderConstant* constants;
+    KSFileShader* next;
+};
+
 struct KSLoad {
     KSFile* file;
     const char* fileName;
     int32_t flags;
     int32_t status;
     KSObject* object;
-    KSObjectShader** shaderTail;       // where the next shader of the file is linked
+    KSFileShader* shaders;             // the file's shaders in file order (owned until registered)
+    KSFileShader** shaderTail;         // where the next one is linked
     int32_t largestFrame;              // largest key frame number met, -1 = none
     int32_t hadBuffers;                // the file brought prebuilt buffers
     KSMaterial work;                   // the working material, inherited from one to the next
@@ -547,9 +565,6 @@ static void KS_ReadDetail(KSLoad* load, KSSegment* s, int32_t end)
     s->lodCount = n;
 }
 
-// Vertex shader version 1.0: below it, a material with a vertex shader needs software processing.
-#define KS_VERTEX_SHADER_1_0 0xFFFE0100u
-
 // One prebuilt buffer: counts, format, the vertex map of mapped chunks, the vertices and the
 // indices, made into a vertex and an index buffer on the device.
 static KSBufferList* KS_ReadBuffer(KSLoad* load, KSSegment* s, int mapped, int32_t software, int32_t offset,
@@ -875,10 +890,10 @@ static void KS_ReadShaders(KSLoad* load, uint16_t list, int32_t end)
 {
     uint16_t count = KS_TakeU16(load, end);
     for (int32_t i = 0; i < count && !load->status; i++) {
-        KSObjectShader* shader = (KSObjectShader*)KS_NewArray(load, 1, sizeof(KSObjectShader));
+        KSFileShader* shader = (KSFileShader*)KS_NewArray(load, 1, sizeof(KSFileShader));
         if (!shader)
             return;
-        // Linked at once, so a refusal below frees it with the object.
+        // Linked at once, so a refusal below frees it with the others.
         *load->shaderTail = shader;
         load->shaderTail = &shader->next;
         shader->list = list;
@@ -910,20 +925,73 @@ static void KS_ReadShaders(KSLoad* load, uint16_t list, int32_t end)
     }
 }
 
-void KS_FreeObjectShaders(KSObjectShader* shaders)
+static void KS_FreeFileShaders(KSFileShader* shaders)
 {
     while (shaders) {
-        KSObjectShader* next = shaders->next;
-        if (shaders->source)
-            KS_FREE(shaders->source);
-        if (shaders->formatText)
-            KS_FREE(shaders->formatText);
-        if (shaders->declarationText)
-            KS_FREE(shaders->declarationText);
-        if (shaders->constants)
-            KS_FREE(shaders->constants);
+        KSFileShader* next = shaders->next;
+        KS_FREE(shaders->source);
+        KS_FREE(shaders->formatText);
+        KS_FREE(shaders->declarationText);
+        KS_FREE(shaders->constants);
         KS_FREE(shaders);
         shaders = next;
+    }
+}
+
+// The file's shaders join the engine's lists in file order and are created at once; a name that
+// is already there (in any case) keeps its shader and the file's is dropped.
+static void KS_RegisterShaders(KSLoad* load)
+{
+    KSFileShader* f = load->shaders;
+    load->shaders = nullptr;
+    while (f) {
+        KSFileShader* next = f->next;
+        if (f->list == KSO_PIXEL_SHADERS) {
+            KSPixelShader* p = KS_FindPixelShader(f->name) ? nullptr : KS_NewPixelShader();
+            if (p) {
+                memcpy(p->name, f->name, sizeof(p->name));
+                p->type = f->type;
+                p->source = f->source;
+                p->sourceLength = f->sourceLength;
+                p->constantCount = f->constantCount;
+                p->constants = f->constants;
+                f->source = nullptr;
+                f->constants = nullptr;
+                KS_CompilePixelShader(p);
+            }
+        } else {
+            KSVertexShader* v = KS_FindVertexShader(f->name) ? nullptr : KS_NewVertexShader();
+            if (v) {
+                memcpy(v->name, f->name, sizeof(v->name));
+                v->declarationType = f->type;
+                v->source = f->source;
+                v->sourceLength = f->sourceLength;
+                v->formatText = f->formatText;
+                v->formatTextLength = f->formatTextLength;
+                v->declarationText = f->declarationText;
+                v->declarationTextLength = f->declarationTextLength;
+                v->constantCount = f->constantCount;
+                v->constants = f->constants;
+                f->source = f->formatText = f->declarationText = nullptr;
+                f->constants = nullptr;
+                KS_CreateVertexShaderFromTexts(v);
+            }
+        }
+        f->next = nullptr;
+        KS_FreeFileShaders(f);
+        f = next;
+    }
+}
+
+// Every material of the file points at the shaders it names (null for a name not in the lists).
+static void KS_PointMaterialsAtShaders(void)
+{
+    for (int32_t i = 0; i < ksoMaterialCount; i++) {
+        KSMaterial* m = KS_GetMaterial(ksoMaterialMap[i]);
+        if (!m)
+            continue;
+        m->vertexShader = KS_FindVertexShader(m->vertexShaderName);
+        m->pixelShader = KS_FindPixelShader(m->pixelShaderName);
     }
 }
 
@@ -1035,7 +1103,7 @@ KSObject* KS_LoadObject(const char* name, int32_t flags)
         KS_CloseFile(file);
         return nullptr;
     }
-    load.shaderTail = &load.object->shaders;
+    load.shaderTail = &load.shaders;
     load.camerasBefore = KS_CameraListLength();
     if (length == 0)
         load.status = KSO_ZERO_LENGTH;
@@ -1045,6 +1113,7 @@ KSObject* KS_LoadObject(const char* name, int32_t flags)
 
     if (load.status) {
         int32_t status = load.status;
+        KS_FreeFileShaders(load.shaders);
         KS_UndoLoad(&load);
         KS_LogError("Error in file format", name);
         if (status == KSO_ZERO_LENGTH)
@@ -1052,6 +1121,8 @@ KSObject* KS_LoadObject(const char* name, int32_t flags)
         return nullptr;
     }
 
+    KS_RegisterShaders(&load);
+    KS_PointMaterialsAtShaders();
     KSObject* object = load.object;
     object->lastFrame = load.largestFrame;
     KS_CalcBounds(object);

@@ -93,36 +93,12 @@ enum {
 // every later load.
 extern int32_t ksRescaleLayers;
 
-// A shader constant binding as the file stores it (24 bytes).
-struct KSShaderConstant {
-    int32_t reg;
-    int32_t kind;
-    float values[4];
-};
-
-// A shader an object file carried, kept with the object as read (not compiled).
-struct KSObjectShader {
-    uint16_t list;                // KSO_VERTEX_SHADERS, KSO_DECLARED_SHADERS or KSO_PIXEL_SHADERS
-    char name[32];
-    uint32_t type;                // declaration type (vertex) or shader type (pixel)
-    char* source;                 // owned; sourceLength bytes as read plus a terminating zero
-    int32_t sourceLength;
-    char* formatText;             // owned, KSO_DECLARED_SHADERS only (else null), zero-terminated
-    int32_t formatTextLength;
-    char* declarationText;        // the same
-    int32_t declarationTextLength;
-    int32_t constantCount;
-    KSShaderConstant* constants;  // owned
-    KSObjectShader* next;
-};
-
 // Reads the object file `name` through the file layer (so from the open library, if any). Null
 // when the file cannot be opened, does not start with KSO_MAIN, or is refused as malformed; a
-// refused file leaves no object, camera, material or texture of its own behind. A chunk of length
+// refused file leaves no object, camera, material, texture or shader of its own behind. The file's
+// shaders join the engine's shader lists (a name already there keeps the shader it names) and are
+// created at once; the file's materials then point at the shaders they name. A chunk of length
 // 0 is the fatal error "Error in file format" (caption "LoadKSO").
 KSObject* KS_LoadObject(const char* name, int32_t flags);
-
-// Frees a list of object shaders.
-void KS_FreeObjectShaders(KSObjectShader* shaders);
 
 #endif

@@ -24,7 +24,6 @@ void KS_FreeObject(KSObject* object)
     }
     if (object->name)
         KS_FREE(object->name);
-    KS_FreeObjectShaders(object->shaders);
     KS_FREE(object);
 }
 

@@ -14,7 +14,6 @@
 
 struct KSBufferGroup;
 struct KSEntity;
-struct KSObjectShader;
 
 // Box of a segment or object (the 244-byte bounds block of the object file).
 struct KSBounds {
@@ -137,7 +136,6 @@ struct KSObject {
     KSBounds bounds;
     KSBufferGroup* bufferGroups;   // one per segment when vertex buffers exist
     int32_t lastFrame;             // largest key frame of all tracks; -1 = not animated
-    KSObjectShader* shaders;       // shaders of the object file, as read (Kslfile.h)
 };
 
 // A zeroed object (last frame -1), or null.

@@ -1,4 +1,5 @@
-// Scene graph: objects and segments, entities, cameras and lights, vertex and index buffers, object files.
+// Scene graph: objects and segments, entities, cameras and lights, vertex and index buffers, shaders,
+// object files.
 #ifndef KSSCENE_H
 #define KSSCENE_H
 
@@ -7,6 +8,8 @@
 #include "Kscam.h"
 #include "Kslight.h"
 #include "kstnl.h"
+#include "ksvshader.h"
+#include "kspshader.h"
 #include "Kslfile.h"
 
 #endif

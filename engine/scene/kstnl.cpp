@@ -6,8 +6,6 @@
 #include <math.h>
 #include <string.h>
 
-// Vertex shader version 1.0: below it, shader materials need software vertex processing.
-#define KS_VERTEX_SHADER_1_0 0xFFFE0100u
 // The method whose procedure switches depth writes off; drawing switches them back on after it.
 #define KS_METHOD_LIGHTMAP_ADD 69
 #define KS_METHOD_DOT3 131
@@ -385,7 +383,18 @@ static int32_t KS_FlushPool(KSVertexPool* pool, KSBufferGroup* group, KSMaterial
     const KSMaterial* material = KS_GetMaterial(entry->material);
     uint32_t format;
     int32_t stride;
-    KS_DefaultFormat(pool->sets, &format, &stride);
+    const KSVertexShader* shader = material ? material->vertexShader : nullptr;
+    if (!shader || (shader->formatText && !shader->formatText[0]))
+        KS_DefaultFormat(pool->sets, &format, &stride);
+    else if (shader->formatText)
+        format = KS_ParseVertexFormat(shader->formatText, &stride);
+    else if (KS_DefaultDeclaration(shader->declarationType))
+        // Laid out as the built-in declaration reads it: k coordinate sets after the colour.
+        KS_DefaultFormat((int32_t)(shader->declarationType & 0xF), &format, &stride);
+    else
+        format = KS_ParseVertexFormat(nullptr, &stride);
+    if (stride <= 0 || (int64_t)pool->count * stride > INT32_MAX)
+        return 0;
     int32_t software = material && material->vertexShaderName[0] &&
                        ksGlobal.caps.vertexShaderVersion < KS_VERTEX_SHADER_1_0;
 
@@ -825,18 +834,47 @@ static void KS_SetupBufferMethod(KSMaterial* material, int32_t index)
     KS_RunProcedure(ksRenderMethods[material->method].procedure);
 }
 
-static void KS_DrawBufferList(const KSBufferList* list, IDirect3DIndexBuffer8* own, int32_t ownTriangles)
+// A group's shaders (a shader with handle 0 counts as none): the pixel shader with its constants,
+// else no pixel shader and the render method's own states; the vertex shader's constants. Returns
+// the vertex shader to draw with, 0 for the fixed pipeline.
+static DWORD KS_BindShaders(KSMaterial* material, int32_t index)
 {
     IDirect3DDevice8* device = ksGlobal.device;
-    // Declaration layouts are drawn only through their vertex shader.
-    if ((list->format & KS_FVF_DECLARATION) || !list->vertexBuffer || !list->indexBuffer)
+    const KSPixelShader* pixel =
+        material->pixelShader && material->pixelShader->handle ? material->pixelShader : nullptr;
+    const KSVertexShader* vertex =
+        material->vertexShader && material->vertexShader->handle ? material->vertexShader : nullptr;
+    ksDraw.material = material;   // the material the constant bindings read
+    if (pixel) {
+        device->SetPixelShader(pixel->handle);
+        for (int32_t i = 0; i < pixel->constantCount; i++)
+            KS_SetPixelShaderConstants(pixel, i);
+    } else {
+        device->SetPixelShader(0);
+        KS_SetupBufferMethod(material, index);
+    }
+    if (!vertex)
+        return 0;
+    for (int32_t i = 0; i < vertex->constantCount; i++)
+        KS_SetVertexShaderConstants(vertex, i);
+    return vertex->handle;
+}
+
+// Draws one buffer through the vertex shader `shader`, or (0) through the fixed pipeline with the
+// buffer's own format.
+static void KS_DrawBufferList(const KSBufferList* list, DWORD shader, IDirect3DIndexBuffer8* own,
+                              int32_t ownTriangles)
+{
+    IDirect3DDevice8* device = ksGlobal.device;
+    // Declaration layouts are drawn only through a vertex shader.
+    if (((list->format & KS_FVF_DECLARATION) && !shader) || !list->vertexBuffer || !list->indexBuffer)
         return;
     int32_t triangles = own ? ownTriangles : list->indexCount / 3;
     if (triangles <= 0)
         return;
     device->SetRenderState(D3DRS_SOFTWAREVERTEXPROCESSING,
                            (list->software || !ksGlobal.caps.hardwareTnL) ? TRUE : FALSE);
-    device->SetVertexShader(list->format);
+    device->SetVertexShader(shader ? shader : list->format);
     device->SetStreamSource(0, list->vertexBuffer, (UINT)list->stride);
     device->SetIndices(own ? own : list->indexBuffer, 0);
     HRESULT result = device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, (UINT)list->vertexCount, 0,
@@ -875,11 +913,11 @@ void KS_DrawObjectBuffers(KSEntity* entity)
             if (material)
                 KS_SetBufferMaterial(material);
             bool drawn = material && material->method != NULL_TYPE;
-            if (drawn)
-                KS_SetupBufferMethod(material, group->groups[g].material);
+            DWORD vertexShader = drawn ? KS_BindShaders(material, group->groups[g].material) : 0;
             for (KSBufferList* list = group->groups[g].first; list; list = list->next, k++)
                 if (drawn)
-                    KS_DrawBufferList(list, own ? own->indexBuffers[k] : nullptr, own ? own->triangles[k] : 0);
+                    KS_DrawBufferList(list, vertexShader, own ? own->indexBuffers[k] : nullptr,
+                                      own ? own->triangles[k] : 0);
             if (drawn && material->method == KS_METHOD_LIGHTMAP_ADD) {
                 device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
                 if (ksFog.enabled && (ksGlobal.caps.FogTable || ksGlobal.caps.FogVertex))
@@ -888,6 +926,9 @@ void KS_DrawObjectBuffers(KSEntity* entity)
         }
     }
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    // The pipeline draws after this with its own formats and no pixel shader.
+    device->SetPixelShader(0);
+    ksGlobal.cachedFormat = 0;
     // The device holds a reference to what is bound: unbind, so freeing an object frees its buffers.
     device->SetStreamSource(0, nullptr, 0);
     device->SetIndices(nullptr, 0);

@@ -582,6 +582,8 @@ void KS_ReleaseRenderTextures(void) {
         if (record.depthSurface) record.depthSurface->Release();
         record.depthSurface = nullptr;
     }
+    KS_ReleaseVertexShaders();
+    KS_ReleasePixelShaders();
 }
 
 void KS_RestoreRenderTextures(void) {
@@ -593,4 +595,6 @@ void KS_RestoreRenderTextures(void) {
         ksTextureStage = record->stage;
         KS_CreateRenderTexture(slot, record->width, record->height, name);
     }
+    KS_RestoreVertexShaders();
+    KS_RestorePixelShaders();
 }

@@ -238,6 +238,8 @@ void KS_ReleaseTexture(int32_t handle);
 int32_t KS_AddTextureRGBA(const char* name, uint8_t* buffer, int32_t width, int32_t height);
 int32_t KS_AddTextureDDS(const char* name, IDirect3DTexture8* texture, int32_t width, int32_t height);
 int32_t KS_CreateRenderTexture(int32_t slot, int32_t width, int32_t height, const char* name);
+// Around a device reset: render textures (default pool) and the created vertex and pixel shaders
+// are released before it, and made again after it (shaders from their stored texts).
 void KS_ReleaseRenderTextures(void);
 void KS_RestoreRenderTextures(void);
 void KSGFX_SelectTexture(int32_t handle);

@@ -1,8 +1,9 @@
 // KSO object files: any input loads into an object or is refused, and leaves nothing behind once
-// the object, the cameras and the tables are given back. A chunk of length 0 is the format error
-// the loader raises by design, after it has given back what it made.
+// the object, the cameras, the shader lists and the tables are given back. A chunk of length 0 is
+// the format error the loader raises by design, after it has given back what it made.
 #include "fuzzing.h"
 
+#include <marlix_platform.h>
 #include <setjmp.h>
 
 static void FuzzTables(void)
@@ -26,6 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KSObject* object = KS_LoadObject(path, 0);
     FuzzArmFatal(nullptr);
     KS_FreeObject(object);
+    // The file's shaders joined the engine's lists, and any that did not assemble or create left a box.
+    KS_FreeVertexShaders();
+    KS_FreePixelShaders();
+    MarlixMessageBoxClear();
     KS_RemoveAllCameras();
     KSGFX_FreeTextures();
     KS_FreeMaterials();

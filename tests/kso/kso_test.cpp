@@ -71,6 +71,9 @@ void KsoTest::TearDown()
     for (KSObject* o : objects)
         KS_FreeObject(o);
     KS_RemoveAllCameras();
+    KS_FreeVertexShaders();
+    KS_FreePixelShaders();
+    MarlixMessageBoxClear();
     KSGFX_FreeTextures();
     KS_FreeMaterials();
     EXPECT_EQ(baselineBlocks, KS_MemoryBlockCount()) << "engine blocks left behind";

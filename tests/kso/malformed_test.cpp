@@ -211,7 +211,8 @@ TEST_F(KsoTest, MalformedFilesAreRefusedCleanly)
     }
 }
 
-// A file refused late gives back the textures, materials and camera it registered earlier.
+// A file refused late gives back the textures, materials and camera it registered earlier, and
+// registers none of its shaders.
 TEST_F(KsoTest, RefusedFileGivesBackWhatItRegistered)
 {
     WriteTexture("kept.tga", 8, 8);
@@ -226,11 +227,14 @@ TEST_F(KsoTest, RefusedFileGivesBackWhatItRegistered)
     m.cameras = {KsoCamera()};
     m.segments[0].links = std::array<int32_t, 3>{5, -1, -1};
     KsoShader shader;
-    shader.name = "kept with the object";
+    shader.name = "never registered";
     m.pixelShaders = {shader};
+    m.vertexShaders = {shader};
     EngineState before = CaptureEngineState();
     EXPECT_EQ(nullptr, Load(m));
     EXPECT_TRUE(before == CaptureEngineState());
+    EXPECT_EQ(nullptr, ksVertexShaders);
+    EXPECT_EQ(nullptr, ksPixelShaders);
     EXPECT_GE(KS_FindTexture("kept.tga"), 0);
 }
 

@@ -392,8 +392,9 @@ TEST_F(KsoTest, CameraChunkAddsACamera)
     EXPECT_EQ(0xCAFEu, cam->keys[1].values[12]);
 }
 
-// The three shader lists are kept with the object in file order, texts terminated.
-TEST_F(KsoTest, ShaderListsAreKeptWithTheObject)
+// The three shader lists join the engine's lists in file order, texts terminated, and the file's
+// materials point at the shaders they name.
+TEST_F(KsoTest, ShaderListsJoinTheEngineLists)
 {
     KsoModel m = TriangleModel();
     KsoShader v;
@@ -417,32 +418,41 @@ TEST_F(KsoTest, ShaderListsAreKeptWithTheObject)
     m.vertexShaders = {v};
     m.declaredShaders = {d};
     m.pixelShaders = {p};
+    KsoMaterial mat;
+    mat.name = "shaded";
+    mat.vertexShader = "DECLARED";
+    mat.pixelShader = "Tint";
+    m.materials = {mat};
     KSObject* o = Load(m);
     ASSERT_NE(nullptr, o);
-    const KSObjectShader* s = o->shaders;
+    const KSVertexShader* s = ksVertexShaders;
     ASSERT_NE(nullptr, s);
-    EXPECT_EQ(KSO_VERTEX_SHADERS, s->list);
     EXPECT_STREQ("wave", s->name);
-    EXPECT_EQ(2u, s->type);
+    EXPECT_EQ(2u, s->declarationType);
     EXPECT_EQ((int32_t)v.source.size() + 1, s->sourceLength);
     EXPECT_STREQ(v.source.c_str(), s->source);
+    EXPECT_EQ(nullptr, s->formatText);
     ASSERT_EQ(1, s->constantCount);
     EXPECT_EQ(4, s->constants[0].reg);
     EXPECT_EQ(25, s->constants[0].kind);
     EXPECT_FLOAT_EQ(0.5f, s->constants[0].values[3]);
     s = s->next;
     ASSERT_NE(nullptr, s);
-    EXPECT_EQ(KSO_DECLARED_SHADERS, s->list);
+    EXPECT_STREQ("declared", s->name);
     EXPECT_STREQ("D3DFVF_XYZ\nD3DFVF_NORMAL", s->formatText);
     EXPECT_EQ((int32_t)d.formatText.size(), s->formatTextLength);
     EXPECT_STREQ("STREAM 0\nEND", s->declarationText);
     EXPECT_EQ(0, s->constantCount);
-    s = s->next;
-    ASSERT_NE(nullptr, s);
-    EXPECT_EQ(KSO_PIXEL_SHADERS, s->list);
-    EXPECT_STREQ("tint", s->name);
-    EXPECT_EQ(nullptr, s->formatText);
     EXPECT_EQ(nullptr, s->next);
+    const KSPixelShader* ps = ksPixelShaders;
+    ASSERT_NE(nullptr, ps);
+    EXPECT_STREQ("tint", ps->name);
+    EXPECT_EQ(1u, ps->type);
+    EXPECT_EQ(nullptr, ps->next);
+    const KSMaterial* shaded = KS_GetMaterial(KS_FindMaterial("shaded"));
+    ASSERT_NE(nullptr, shaded);
+    EXPECT_EQ(s, shaded->vertexShader);
+    EXPECT_EQ(ps, shaded->pixelShader);
 }
 
 // Prebuilt buffer chunks of both kinds become the object's buffer groups on the device: material

@@ -367,6 +367,78 @@ std::vector<ModelFile> BuildModels(void)
             {"multi.kso", Popcorn()}};
 }
 
+ModelFile BuildShaderModel(void)
+{
+    enum { BALL, RING };
+    Mesh mesh;
+    mesh.parts.push_back(Mapped(SphereOf(24, 16, BALL), [](V3 v) { return v * 40.0f; }));
+    std::vector<std::pair<float, float>> circle;
+    for (int i = 0; i < 12; i++) {
+        float t = -kPi / 2 + 2 * kPi * i / 12;
+        circle.push_back({62 + 6 * cosf(t), 6 * sinf(t)});
+    }
+    mesh.parts.push_back(Lathe(circle, 32, true, [](int, int) { return (uint16_t)RING; }));
+
+    KsoMaterial ball = Matte("shaded ball", 90, 200, 255);
+    ball.vertexShader = "ball light";
+    ball.pixelShader = "ball tint";
+    KsoMaterial ring = Matte("shaded ring", 255, 200, 40);
+    ring.vertexShader = "ring light";
+    KsoModel model;
+    model.name = "shaded";
+    model.materials = {ball, ring};
+    model.segments.push_back(ToSegment(mesh, "shaded"));
+
+    auto binding = [](int32_t reg, int32_t kind, std::array<float, 4> values = {0, 0, 0, 0}) {
+        KsoShaderConstant k;
+        k.reg = reg;
+        k.kind = kind;
+        for (int i = 0; i < 4; i++)
+            k.values[i] = values[i];
+        return k;
+    };
+    // The ball: world normal against the light vector, a little ambient.
+    KsoShader ballLight;
+    ballLight.name = "ball light";
+    ballLight.source = "vs.1.1\n"
+                       "; c0-c3 world.view.projection, c4-c7 world, c8 light vector, c12 colour, c16 ambient\n"
+                       "m4x4 oPos, v0, c0\n"
+                       "m3x3 r0.xyz, v1, c4\n"
+                       "dp3 r1.x, r0, r0\n"
+                       "rsq r1.x, r1.x\n"
+                       "mul r0.xyz, r0, r1.x\n"
+                       "dp3 r2.x, r0, c8\n"
+                       "max r2.x, r2.x, c16.w\n"
+                       "mul r3.xyz, c12, r2.x\n"
+                       "add oD0.xyz, r3, c16\n"
+                       "mov oD0.w, c12.w\n";
+    ballLight.formatText = "D3DFVF_XYZ\nD3DFVF_NORMAL\nD3DFVF_DIFFUSE\nD3DFVF_TEX1";
+    ballLight.declarationText = "STREAM 0\nREG 0 FLOAT3\nREG 1 FLOAT3\nREG 2 D3DCOLOR\nREG 3 FLOAT2\nEND";
+    ballLight.constants = {binding(0, 26), binding(4, 27), binding(8, 33), binding(12, 36),
+                           binding(16, 25, {0.15f, 0.15f, 0.15f, 0.0f})};
+    // The ring: lit from both sides, no ambient.
+    KsoShader ringLight;
+    ringLight.name = "ring light";
+    ringLight.type = 1;
+    ringLight.source = "vs.1.1\n"
+                       "; c0-c3 world.view.projection, c4 colour, c8 light vector\n"
+                       "m4x4 oPos, v0, c0\n"
+                       "dp3 r0.x, v1, c8\n"
+                       "max r0.x, r0.x, -r0.x\n"
+                       "mul oD0.xyz, c4, r0.x\n"
+                       "mov oD0.w, c4.w\n";
+    ringLight.constants = {binding(0, 26), binding(4, 36), binding(8, 33)};
+    KsoShader tint;
+    tint.name = "ball tint";
+    tint.type = 1;
+    tint.source = "ps.1.1\nmul r0, v0, c0\n";
+    tint.constants = {binding(0, 1, SHADED_BALL_TINT)};
+    model.declaredShaders = {ballLight};
+    model.vertexShaders = {ringLight};
+    model.pixelShaders = {tint};
+    return {"shaded.kso", model};
+}
+
 std::vector<uint8_t> BuildShinePicture(void)
 {
     const int n = MODEL_SHINE_SIZE;

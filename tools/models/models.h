@@ -22,6 +22,14 @@ struct ModelFile {
 #define MODEL_SHINE_SIZE 128
 
 std::vector<ModelFile> BuildModels(void);
+// A test and demo model that draws through shaders ("shaded.kso"; no scene uses it): a ball of
+// radius 40 whose material names a vertex shader with a declaration text ("ball light") and a
+// pixel shader ("ball tint"), and a ring about it whose material names a vertex shader with the
+// built-in declaration of one coordinate set ("ring light") and no pixel shader.
+// Both vertex shaders light with the light vector (constant kind 33) and the material colour
+// (kind 36); the ball's pixel shader multiplies by its constant SHADED_BALL_TINT.
+ModelFile BuildShaderModel(void);
+#define SHADED_BALL_TINT {1.0f, 0.5f, 1.0f, 1.0f}
 // The shine picture, MODEL_SHINE_SIZE square, RGB rows top to bottom: a chrome-like sphere map
 // (light sky above, a dark horizon band, warm ground, a crisp highlight up and to the left) that
 // the materials tint with their colour.
