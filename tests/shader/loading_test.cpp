@@ -197,8 +197,9 @@ TEST_F(ShaderTest, BuffersBuiltForShadersTakeTheirLayout)
         size_t second = (size_t)list->stride / 4;   // the corner at (1, 0, 0) with u = 1
         EXPECT_FLOAT_EQ(1.0f, data[second]) << cases[i].material;
         EXPECT_FLOAT_EQ(1023.0f / 1024.0f, data[second + 5]) << cases[i].material;
-        if (list->format & D3DFVF_DIFFUSE && list->format & D3DFVF_TEXCOUNT_MASK)
+        if (list->format & D3DFVF_DIFFUSE && list->format & D3DFVF_TEXCOUNT_MASK) {
             EXPECT_FLOAT_EQ(255.0f, data[second + 7]) << cases[i].material;   // u of 1 times 255
+        }
     }
 }
 
