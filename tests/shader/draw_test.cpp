@@ -183,6 +183,7 @@ protected:
         entity = KS_CreateEntity(object, "shaded");
         ASSERT_NE(nullptr, entity);
         KS_RotateEntity(entity, 60, 0, 0);
+        camera->aspect = 320.0f / 240.0f;   // as a run sets it from the viewport: round balls
         ksShaderLightVector[2] = 1.0f;
     }
     void TearDown() override
