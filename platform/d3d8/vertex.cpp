@@ -112,7 +112,6 @@ static inline void ColorOf(DWORD c, float out[4]) {
   out[3] = (float)(c >> 24) * k;
 }
 
-static inline float Clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
 
 struct EyeLight {
   int type;

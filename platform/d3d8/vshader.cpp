@@ -384,7 +384,6 @@ void VsDestroy(VertexShader* s) {
 }
 
 // ---- running --------------------------------------------------------------------------------
-static inline float Sat(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
 
 static inline float Bits(float v, uint32_t mask) {
   uint32_t u;
@@ -641,11 +640,11 @@ static void Emit(const VertexShader& s, const VsOutputs& o, int n, PVert* out) {
     PVert& p = out[i];
     for (int c = 0; c < 4; ++c) {
       p.clip[c] = at(R[OUT_POS], c, i);
-      p.r.diffuse[c] = Sat(at(R[OUT_D0], c, i));
-      p.r.specular[c] = Sat(at(R[OUT_D0 + 1], c, i));
+      p.r.diffuse[c] = Clamp01(at(R[OUT_D0], c, i));
+      p.r.specular[c] = Clamp01(at(R[OUT_D0 + 1], c, i));
     }
     // Specular alpha carries the vertex fog factor to the rasteriser.
-    if (o.fogVertex) p.r.specular[3] = Sat(at(R[OUT_FOG], 0, i));
+    if (o.fogVertex) p.r.specular[3] = Clamp01(at(R[OUT_FOG], 0, i));
     for (int st = 0; st < o.stageCount; ++st) {
       int set = o.texSet[st];
       if (o.shaderCoords) {

@@ -427,6 +427,41 @@ TEST(VertexShader, OutputsFeedTextureStagesAndVertexFog) {
   t.dev->DeleteVertexShader(hp);
 }
 
+// A colour a shader makes out of infinities (0 x 1/0) is not a number: it is written as 0, not
+// converted into whatever an out-of-range float becomes.
+TEST(VertexShader, ColoursThatAreNotANumberComeOutAsZero) {
+  TestDevice t;
+  const DWORD decl[] = {D3DVSD_STREAM(0), D3DVSD_REG(0, D3DVSDT_FLOAT4), D3DVSD_END()};
+  std::vector<DWORD> f = Assemble("vs.1.1\nmov oPos, v0\nrcp r0.x, c0.x\nmul r1, r0.x, c0.x\n"
+                                  "mov oD0.xyz, r1\nmov oD0.w, c0.y");
+  DWORD h = 0;
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexShader(decl, f.data(), &h, 0));
+  const float c0[4] = {0.0f, 1.0f, 0.0f, 0.0f};
+  t.dev->SetVertexShaderConstant(0, c0, 1);
+  const float vertex[4] = {0, 0, 0, 1};
+  IDirect3DVertexBuffer8* src = nullptr;
+  IDirect3DVertexBuffer8* dst = nullptr;
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexBuffer(16, 0, 0, D3DPOOL_MANAGED, &src));
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexBuffer(20, 0, D3DFVF_XYZRHW | D3DFVF_DIFFUSE, D3DPOOL_MANAGED, &dst));
+  BYTE* p = nullptr;
+  src->Lock(0, 0, &p, 0);
+  memcpy(p, vertex, 16);
+  src->Unlock();
+  t.dev->SetVertexShader(h);
+  t.dev->SetStreamSource(0, src, 16);
+  ASSERT_EQ(D3D_OK, t.dev->ProcessVertices(0, 0, 1, dst, 0));
+  DWORD colour = 0x12345678;
+  dst->Lock(0, 0, &p, D3DLOCK_READONLY);
+  memcpy(&colour, p + 16, 4);
+  dst->Unlock();
+  EXPECT_EQ(0xff000000u, colour) << std::hex << colour;
+  t.dev->SetStreamSource(0, nullptr, 0);
+  t.dev->SetVertexShader(kTLFvf);
+  t.dev->DeleteVertexShader(h);
+  src->Release();
+  dst->Release();
+}
+
 // ---- token streams as documented, refusals --------------------------------------------------
 TEST(VertexShader, DocumentedTokensDrawAndMatchTheAssembler) {
   TestDevice t;
