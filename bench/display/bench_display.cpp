@@ -4,45 +4,26 @@
 #include <kestra.h>
 #include <marlix_platform.h>
 
+#include "engine_start.h"
+
 #include <string.h>
 
 #include <vector>
 
 namespace {
 
-LRESULT CALLBACK BenchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 struct Engine {
     HWND window = nullptr;
     KSViewport viewport;
     Engine() {
-        MarlixSetHeadless(1);
-        WNDCLASSA wc;
-        memset(&wc, 0, sizeof(wc));
-        wc.lpfnWndProc = BenchWindowProc;
-        wc.lpszClassName = "KSDisplayBench";
-        RegisterClassA(&wc);
-        window = CreateWindowExA(0, "KSDisplayBench", "bench", WS_POPUP, 0, 0, 640, 480, nullptr, nullptr,
-                                 nullptr, nullptr);
-        ShowWindow(window, SW_SHOWNORMAL);
-        KS_SetWindow(window);
-        ksGlobal.runWindowed = 1;
-        ksGlobal.use32Bit = 1;
-        verbose = 0;
-        KS_UseDirect3D();
-        KS_InitEngine(7000);
-        KS_SelectDriver();
-        KSGFX_SetMode(640, 480, 60);
-        KS_MakeViewport(&viewport, 0, 0, ksGlobal.screenWidth - 1, ksGlobal.screenHeight - 1, 8);
-        KS_SetViewport(&viewport);
-        KSGFX_SetDrawTarget(1);
+        TestEngineOptions options("KSDisplayBench", "bench");
+        options.width = 640;
+        options.height = 480;
+        options.virtualClock = false;   // the figures are of real time
+        options.chooseDevice = nullptr;
+        StartTestEngine(options, &window, &viewport);
     }
-    ~Engine() {
-        KS_FreeEngineBuffers();
-        DestroyWindow(window);
-    }
+    ~Engine() { StopTestEngine(window); }
 };
 
 Engine& TheEngine() {

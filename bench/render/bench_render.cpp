@@ -6,6 +6,8 @@
 #include <kestra.h>
 #include <marlix_platform.h>
 
+#include "engine_start.h"
+
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -14,16 +16,6 @@
 #include <chrono>
 
 namespace {
-
-LRESULT CALLBACK BenchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-void ChooseDevice(int* adapter, int* adapterCopy, int* deviceType) {
-    ksGlobal.deviceCount = 0;
-    KS_BuildDeviceList();
-    *adapter = *adapterCopy = *deviceType = 0;
-}
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -81,26 +73,14 @@ KSObject* MakeSphere(float r, uint16_t opaque, uint16_t translucent) {
 // Starts the engine in a width x height window, draws the frame for about two seconds and
 // returns the frames per second.
 double Run(int width, int height, bool buffers) {
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = BenchWindowProc;
-    wc.lpszClassName = "KSRenderBench";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, "KSRenderBench", "render", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
-                                  nullptr, nullptr);
-    ShowWindow(window, SW_SHOWNORMAL);
-    KS_SetWindow(window);
-    ksGlobal.runWindowed = 1;
-    ksGlobal.use32Bit = 1;
-    ksChooseDeviceHook = ChooseDevice;
-    KS_UseDirect3D();
-    KS_InitEngine(7000);
-    KS_SelectDriver();
-    KSGFX_SetMode(width, height, 60);
+    TestEngineOptions options("KSRenderBench", "render");
+    options.width = width;
+    options.height = height;
+    options.virtualClock = false;   // frames per second of real time
+    options.quiet = false;
+    HWND window;
     KSViewport viewport;
-    KS_MakeViewport(&viewport, 0, 0, ksGlobal.screenWidth - 1, ksGlobal.screenHeight - 1, 8);
-    KS_SetViewport(&viewport);
-    KSGFX_SetDrawTarget(1);
+    StartTestEngine(options, &window, &viewport);
     KSGFX_AllocTextures(132);
     KS_AllocMaterials(132);
     ksGlobal.vertexBufferSwitch = buffers ? 1 : 0;
@@ -164,8 +144,7 @@ double Run(int width, int height, bool buffers) {
     KS_FreeLights(&ksActiveLights);
     KS_FreeMaterials();
     KSGFX_FreeTextures();
-    KS_FreeEngineBuffers();
-    DestroyWindow(window);
+    StopTestEngine(window);
     return fps;
 }
 

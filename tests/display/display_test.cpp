@@ -1,6 +1,8 @@
 // Shared set-up of the display tests.
 #include "display_test.h"
 
+#include "engine_start.h"
+
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -45,20 +47,16 @@ void InitEngine(bool windowed, bool use32Bit, bool selectDriver) {
     MarlixSetHeadless(1);
     MarlixClockEnable(1);  // Sleep advances the virtual clock instead of waiting
     if (!testWindow) MakeTestWindow(320, 240);
-    ksGlobal.runWindowed = windowed ? 1 : 0;
-    ksGlobal.use32Bit = use32Bit ? 1 : 0;
-    verbose = 0;
-    ksChooseDeviceHook = TestChooseDevice;
-    KS_UseDirect3D();
-    KS_InitEngine(7000);
-    if (selectDriver) KS_SelectDriver();
+    TestEngineOptions options("KSDisplayTest", "display test");
+    options.chooseDevice = TestChooseDevice;
+    options.windowed = windowed;
+    options.use32Bit = use32Bit;
+    options.selectDriver = selectDriver;
+    InitTestDriver(options);
 }
 
 void SetModeAndViewport(int width, int height, KSViewport* viewport) {
-    ASSERT_EQ(1, KSGFX_SetMode(width, height, 60));
-    KS_MakeViewport(viewport, 0, 0, ksGlobal.screenWidth - 1, ksGlobal.screenHeight - 1, 8);
-    KS_SetViewport(viewport);
-    KSGFX_SetDrawTarget(1);
+    ASSERT_TRUE(SetTestMode(width, height, viewport));
     KS_StartTimer(60);
 }
 

@@ -4,6 +4,8 @@
 #include <kestra.h>
 #include <marlix_platform.h>
 
+#include "engine_start.h"
+
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -147,18 +149,6 @@ TEST(FontMetrics, SizesAndAdvancesFollowScaleAndSpacing)
     KS_DrawText(0, 0, "no font, nothing drawn");
 }
 
-LRESULT CALLBACK FontWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-void ChooseFirstDevice(int* adapter, int* adapterCopy, int* deviceType)
-{
-    ksGlobal.deviceCount = 0;
-    KS_BuildDeviceList();
-    *adapter = *adapterCopy = *deviceType = 0;
-}
-
 // The quad a page entity was last drawn with: its corners on the screen, depth and face coordinates.
 struct DrawnQuad {
     float x1, y1, x2, y2, depth;
@@ -191,27 +181,7 @@ protected:
         char pattern[] = "/tmp/marlix-font-XXXXXX";
         ASSERT_NE(nullptr, mkdtemp(pattern));
         directory = pattern;
-        MarlixSetHeadless(1);
-        MarlixClockEnable(1);
-        WNDCLASSA wc;
-        memset(&wc, 0, sizeof(wc));
-        wc.lpfnWndProc = FontWindowProc;
-        wc.lpszClassName = "KSFontTest";
-        RegisterClassA(&wc);
-        window = CreateWindowExA(0, "KSFontTest", "font", WS_POPUP, 0, 0, 320, 240, nullptr, nullptr, nullptr,
-                                 nullptr);
-        ShowWindow(window, SW_SHOWNORMAL);
-        KS_SetWindow(window);
-        ksGlobal.runWindowed = 1;
-        ksGlobal.use32Bit = 1;
-        verbose = 0;
-        ksChooseDeviceHook = ChooseFirstDevice;
-        KS_UseDirect3D();
-        KS_InitEngine(7000);
-        KS_SelectDriver();
-        ASSERT_EQ(1, KSGFX_SetMode(320, 240, 60));
-        KS_MakeViewport(&viewport, 0, 0, 319, 239, 8);
-        KS_SetViewport(&viewport);
+        ASSERT_TRUE(StartTestEngine(TestEngineOptions("KSFontTest", "font"), &window, &viewport));
         KS_AllocMaterials(132);
         KSGFX_AllocTextures(132);
         baseline = KS_MemoryBlockCount();
@@ -221,8 +191,7 @@ protected:
         KS_SetFont(nullptr);
         KSGFX_FreeTextures();
         KS_FreeMaterials();
-        KS_FreeEngineBuffers();
-        DestroyWindow(window);
+        StopTestEngine(window);
         MarlixClockEnable(0);
         EXPECT_EQ(0, system(("rm -rf '" + directory + "'").c_str()));
     }

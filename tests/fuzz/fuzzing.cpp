@@ -1,5 +1,7 @@
 #include "fuzzing.h"
 
+#include "engine_start.h"
+
 #include <marlix_platform.h>
 
 #include <stdio.h>
@@ -35,36 +37,17 @@ const char* FuzzFile(const uint8_t* data, size_t size, const char* extension) {
     return path;
 }
 
-static LRESULT CALLBACK FuzzWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static void FuzzChooseDevice(int* adapter, int* adapterCopy, int* deviceType) {
-    ksGlobal.deviceCount = 0;
-    KS_BuildDeviceList();
-    *adapter = *adapterCopy = *deviceType = 0;
-}
-
 void FuzzStartEngine(void) {
     static bool started;
     if (started) return;
     started = true;
-    MarlixSetHeadless(1);
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = FuzzWindowProc;
-    wc.lpszClassName = "KSFuzz";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, "KSFuzz", "fuzz", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr, nullptr, nullptr);
-    ShowWindow(window, SW_SHOWNORMAL);
-    KS_SetWindow(window);
-    ksGlobal.runWindowed = 1;
-    ksGlobal.use32Bit = 1;
-    ksChooseDeviceHook = FuzzChooseDevice;
-    KS_UseDirect3D();
-    KS_InitEngine(100);
-    KS_SelectDriver();
-    KSGFX_SetMode(64, 64, 60);
+    TestEngineOptions options("KSFuzz", "fuzz");
+    options.width = options.height = 64;
+    options.engineSize = 100;
+    options.virtualClock = false;
+    options.quiet = false;
+    HWND window;
+    StartTestEngine(options, &window, nullptr);
 }
 
 void FuzzCheckBlocks(int32_t blocks, const char* what) {

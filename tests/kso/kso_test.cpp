@@ -1,21 +1,10 @@
 // Shared set-up of the object file tests.
 #include "kso_test.h"
 
+#include "engine_start.h"
+
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-
-static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static void TestChooseDevice(int* adapter, int* adapterCopy, int* deviceType)
-{
-    ksGlobal.deviceCount = 0;
-    KS_BuildDeviceList();
-    *adapter = *adapterCopy = *deviceType = 0;
-}
 
 EngineState CaptureEngineState()
 {
@@ -38,26 +27,8 @@ void KsoTest::SetUp()
     char pattern[] = "/tmp/marlix-kso-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(pattern));
     directory = pattern;
-    MarlixSetHeadless(1);
-    MarlixClockEnable(1);
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = TestWindowProc;
-    wc.lpszClassName = "KSObjectTest";
-    RegisterClassA(&wc);
-    window = CreateWindowExA(0, "KSObjectTest", "object test", WS_POPUP, 0, 0, 320, 240, nullptr, nullptr,
-                             nullptr, nullptr);
-    ShowWindow(window, SW_SHOWNORMAL);
-    KS_SetWindow(window);
-    ksGlobal.runWindowed = 1;
-    ksGlobal.use32Bit = 1;
-    verbose = 0;
     ksRescaleLayers = 0;
-    ksChooseDeviceHook = TestChooseDevice;
-    KS_UseDirect3D();
-    KS_InitEngine(7000);
-    KS_SelectDriver();
-    ASSERT_EQ(1, KSGFX_SetMode(320, 240, 60));
+    ASSERT_TRUE(StartTestEngine(TestEngineOptions("KSObjectTest", "object test"), &window, nullptr));
     KS_SetMipmapSetting(1);
     KS_SetTextureDirectory((directory + "/").c_str());
     baselineBlocks = KS_MemoryBlockCount();
@@ -78,8 +49,7 @@ void KsoTest::TearDown()
     KS_FreeMaterials();
     EXPECT_EQ(baselineBlocks, KS_MemoryBlockCount()) << "engine blocks left behind";
     EXPECT_EQ(baselineObjects, MarlixD3D8LiveObjects()) << "Direct3D objects left behind";
-    KS_FreeEngineBuffers();
-    DestroyWindow(window);
+    StopTestEngine(window);
     ksRescaleLayers = 0;
     EXPECT_EQ(0, system(("rm -rf '" + directory + "'").c_str()));
 }

@@ -1,6 +1,8 @@
 // Shared set-up of the render tests.
 #include "render_fixture.h"
 
+#include "engine_start.h"
+
 #include <math.h>
 #include <png.h>
 #include <stdio.h>
@@ -109,30 +111,9 @@ static KSPackedNormal Pack(const KSVector& n) {
 
 // ---- The engine ----
 
-static LRESULT CALLBACK RenderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static void RenderChooseDevice(int* adapter, int* adapterCopy, int* deviceType) {
-    ksGlobal.deviceCount = 0;
-    KS_BuildDeviceList();
-    *adapter = 0;
-    *adapterCopy = 0;
-    *deviceType = 0;
-}
-
 void RenderTest::SetUp() {
     MarlixSetHeadless(1);
     MarlixClockEnable(1);
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSA wc;
-        memset(&wc, 0, sizeof(wc));
-        wc.lpfnWndProc = RenderWindowProc;
-        wc.lpszClassName = "KSRenderTest";
-        RegisterClassA(&wc);
-        registered = true;
-    }
     memset(&lights_, 0, sizeof(lights_));
 }
 
@@ -143,24 +124,15 @@ void RenderTest::TearDown() {
 
 void RenderTest::StartEngine(int profile, int width, int height) {
     StopEngine();
-    MarlixD3D8SetProfile(profile);
-    window_ = CreateWindowExA(0, "KSRenderTest", "render test", WS_POPUP, 0, 0, width, height, nullptr,
-                              nullptr, nullptr, nullptr);
-    ShowWindow(window_, SW_SHOWNORMAL);
-    KS_SetWindow(window_);
-    ksGlobal.runWindowed = 1;
-    ksGlobal.use32Bit = 1;
-    verbose = 0;
-    ksChooseDeviceHook = RenderChooseDevice;
-    KS_UseDirect3D();
-    KS_InitEngine(7000);
-    KS_SelectDriver();
+    TestEngineOptions options("KSRenderTest", "render test");
+    options.profile = profile;
+    options.width = width;
+    options.height = height;
+    window_ = InitTestEngine(options);
+    // The tables come before the mode: its check of the render methods then makes its textures there.
     KS_AllocMaterials(16);
     KSGFX_AllocTextures(16);
-    ASSERT_EQ(1, KSGFX_SetMode(width, height, 60));
-    KS_MakeViewport(&viewport_, 0, 0, ksGlobal.screenWidth - 1, ksGlobal.screenHeight - 1, 8);
-    KS_SetViewport(&viewport_);
-    KSGFX_SetDrawTarget(1);
+    ASSERT_TRUE(SetTestMode(width, height, &viewport_));
     running_ = true;
 
     camera_ = KS_CreateCamera();
@@ -193,10 +165,9 @@ void RenderTest::StopEngine() {
     camera_ = nullptr;
     KSGFX_FreeTextures();
     KS_FreeMaterials();
-    KS_FreeEngineBuffers();
+    StopTestEngine(window_);
     EXPECT_EQ(0, KS_MemoryLeakCount()) << "engine blocks leaked";
     EXPECT_EQ(0, MarlixD3D8LiveObjects()) << "Direct3D objects left";
-    DestroyWindow(window_);
     window_ = nullptr;
     running_ = false;
 }

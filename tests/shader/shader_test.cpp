@@ -1,21 +1,12 @@
 // Shared set-up of the shader tests.
 #include "shader_test.h"
 
+#include "engine_start.h"
+
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
-static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static void TestChooseDevice(int* adapter, int* adapterCopy, int* deviceType)
-{
-    ksGlobal.deviceCount = 0;
-    KS_BuildDeviceList();
-    *adapter = *adapterCopy = *deviceType = 0;
-}
+static KSViewport viewport;
 
 void ShaderTest::SetUp()
 {
@@ -23,31 +14,10 @@ void ShaderTest::SetUp()
     char pattern[] = "/tmp/marlix-shader-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(pattern));
     directory = pattern;
-    MarlixSetHeadless(1);
-    MarlixClockEnable(1);
-    MarlixD3D8SetProfile(MARLIX_PROFILE_DEFAULT);
     MarlixMessageBoxClear();
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = TestWindowProc;
-    wc.lpszClassName = "KSShaderTest";
-    RegisterClassA(&wc);
-    window = CreateWindowExA(0, "KSShaderTest", "shader test", WS_POPUP, 0, 0, 320, 240, nullptr, nullptr, nullptr,
-                             nullptr);
-    ShowWindow(window, SW_SHOWNORMAL);
-    KS_SetWindow(window);
-    ksGlobal.runWindowed = 1;
-    ksGlobal.use32Bit = 1;
-    verbose = 0;
-    ksChooseDeviceHook = TestChooseDevice;
-    KS_UseDirect3D();
-    KS_InitEngine(7000);
-    KS_SelectDriver();
-    ASSERT_EQ(1, KSGFX_SetMode(320, 240, 60));
-    static KSViewport viewport;
-    KS_MakeViewport(&viewport, 0, 0, ksGlobal.screenWidth - 1, ksGlobal.screenHeight - 1, 8);
-    KS_SetViewport(&viewport);
-    KSGFX_SetDrawTarget(1);
+    TestEngineOptions options("KSShaderTest", "shader test");
+    options.profile = MARLIX_PROFILE_DEFAULT;
+    ASSERT_TRUE(StartTestEngine(options, &window, &viewport));
     KS_SetTextureDirectory((directory + "/").c_str());
     baselineBlocks = KS_MemoryBlockCount();
     baselineObjects = MarlixD3D8LiveObjects();
@@ -72,8 +42,7 @@ void ShaderTest::TearDown()
     KS_FreeLights(&ksActiveLights);
     EXPECT_EQ(baselineBlocks, KS_MemoryBlockCount()) << "engine blocks left behind";
     EXPECT_EQ(baselineObjects, MarlixD3D8LiveObjects()) << "Direct3D objects left behind";
-    KS_FreeEngineBuffers();
-    DestroyWindow(window);
+    StopTestEngine(window);
     MarlixMessageBoxClear();
     ksShaderLightVector[0] = ksShaderLightVector[1] = ksShaderLightVector[2] = 0.0f;
     EXPECT_EQ(0, system(("rm -rf '" + directory + "'").c_str()));

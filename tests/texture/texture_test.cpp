@@ -1,20 +1,14 @@
 // Shared set-up of the texture tests and the image writers.
 #include "texture_test.h"
 
+#include "engine_start.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <jpeglib.h>
 
-static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static void TestChooseDevice(int* adapter, int* adapterCopy, int* deviceType) {
-    ksGlobal.deviceCount = 0;
-    KS_BuildDeviceList();
-    *adapter = *adapterCopy = *deviceType = 0;
-}
+static KSViewport viewport;
 
 void TextureTest::SetUp() {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // the device runs threads
@@ -25,30 +19,9 @@ void TextureTest::SetUp() {
 
 void TextureTest::StartEngine(int profile) {
     StopEngine();
-    MarlixSetHeadless(1);
-    MarlixClockEnable(1);
-    MarlixD3D8SetProfile(profile);
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = TestWindowProc;
-    wc.lpszClassName = "KSTextureTest";
-    RegisterClassA(&wc);
-    window = CreateWindowExA(0, "KSTextureTest", "texture test", WS_POPUP, 0, 0, 320, 240, nullptr, nullptr,
-                             nullptr, nullptr);
-    ShowWindow(window, SW_SHOWNORMAL);
-    KS_SetWindow(window);
-    ksGlobal.runWindowed = 1;
-    ksGlobal.use32Bit = 1;
-    verbose = 0;
-    ksChooseDeviceHook = TestChooseDevice;
-    KS_UseDirect3D();
-    KS_InitEngine(7000);
-    KS_SelectDriver();
-    ASSERT_EQ(1, KSGFX_SetMode(320, 240, 60));
-    static KSViewport viewport;
-    KS_MakeViewport(&viewport, 0, 0, ksGlobal.screenWidth - 1, ksGlobal.screenHeight - 1, 8);
-    KS_SetViewport(&viewport);
-    KSGFX_SetDrawTarget(1);
+    TestEngineOptions options("KSTextureTest", "texture test");
+    options.profile = profile;
+    ASSERT_TRUE(StartTestEngine(options, &window, &viewport));
     KS_SetMipmapSetting(0);
     KS_SetTextureDirectory((directory + "/").c_str());
     memset(ksPalette, 0, sizeof(ksPalette));
@@ -64,8 +37,7 @@ void TextureTest::StopEngine() {
     KSGFX_FreeTextures();
     EXPECT_EQ(baselineBlocks, KS_MemoryBlockCount()) << "engine blocks left behind";
     EXPECT_EQ(baselineObjects, MarlixD3D8LiveObjects()) << "Direct3D objects left behind";
-    KS_FreeEngineBuffers();
-    DestroyWindow(window);
+    StopTestEngine(window);
     MarlixD3D8SetProfile(MARLIX_PROFILE_DEFAULT);
 }
 

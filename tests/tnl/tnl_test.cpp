@@ -1,45 +1,18 @@
 // Shared set-up of the buffer tests.
 #include "tnl_test.h"
 
+#include "engine_start.h"
+
 #include <stdio.h>
 #include <string.h>
 
-static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static void TestChooseDevice(int* adapter, int* adapterCopy, int* deviceType) {
-    ksGlobal.deviceCount = 0;
-    KS_BuildDeviceList();
-    *adapter = *adapterCopy = *deviceType = 0;
-}
+static KSViewport viewport;
 
 void TnlTest::SetUp() {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // the device runs threads
-    MarlixSetHeadless(1);
-    MarlixClockEnable(1);
-    MarlixD3D8SetProfile(MARLIX_PROFILE_DEFAULT);
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof(wc));
-    wc.lpfnWndProc = TestWindowProc;
-    wc.lpszClassName = "KSTnlTest";
-    RegisterClassA(&wc);
-    window = CreateWindowExA(0, "KSTnlTest", "buffer test", WS_POPUP, 0, 0, 320, 240, nullptr, nullptr, nullptr,
-                             nullptr);
-    ShowWindow(window, SW_SHOWNORMAL);
-    KS_SetWindow(window);
-    ksGlobal.runWindowed = 1;
-    ksGlobal.use32Bit = 1;
-    verbose = 0;
-    ksChooseDeviceHook = TestChooseDevice;
-    KS_UseDirect3D();
-    KS_InitEngine(7000);
-    KS_SelectDriver();
-    ASSERT_EQ(1, KSGFX_SetMode(320, 240, 60));
-    static KSViewport viewport;
-    KS_MakeViewport(&viewport, 0, 0, ksGlobal.screenWidth - 1, ksGlobal.screenHeight - 1, 8);
-    KS_SetViewport(&viewport);
-    KSGFX_SetDrawTarget(1);
+    TestEngineOptions options("KSTnlTest", "buffer test");
+    options.profile = MARLIX_PROFILE_DEFAULT;
+    ASSERT_TRUE(StartTestEngine(options, &window, &viewport));
     baselineBlocks = KS_MemoryBlockCount();
     baselineObjects = MarlixD3D8LiveObjects();
     KSGFX_AllocTextures(132);
@@ -60,8 +33,7 @@ void TnlTest::TearDown() {
     KS_FreeLights(&ksActiveLights);
     EXPECT_EQ(baselineBlocks, KS_MemoryBlockCount()) << "engine blocks left behind";
     EXPECT_EQ(baselineObjects, MarlixD3D8LiveObjects()) << "Direct3D objects left behind";
-    KS_FreeEngineBuffers();
-    DestroyWindow(window);
+    StopTestEngine(window);
 }
 
 int32_t TnlTest::AddMaterial(const char* name, int32_t method, float r, float g, float b, float alpha,
