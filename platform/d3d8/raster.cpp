@@ -16,11 +16,14 @@
 namespace mxd3d {
 
 static const int kBandShift = 4;  // 16-row bands, alternating between the threads
+// Targets up to this many rows are drawn by one thread while the next segment is recorded: their
+// triangles are small, and two threads would mostly set up the same triangles twice.
+static const int kOneBandRows = 640;
 static std::atomic<bool> g_queued{true};
 
 // ---- queued work ----------------------------------------------------------------------------
-// A queued triangle: three vertices of the queue's vertex store, and the rows it covers, so that
-// a band thread passes over the triangles of the other band without reading their vertices.
+// A queued triangle: three vertices of the queue's vertex store (offsets), and the rows it covers,
+// so that a band thread passes over the triangles of the other band without reading their vertices.
 struct QTri {
   uint32_t v[3];
   int state;
@@ -36,12 +39,12 @@ struct Tri {
 };
 
 struct Line {
-  RVertex a, b;
+  uint32_t a, b;  // offsets in the vertex store
   int state;
 };
 
 struct Point {
-  RVertex v;
+  uint32_t v;
   int state;
 };
 
@@ -67,11 +70,12 @@ struct Segment {
   std::vector<Cmd> cmds;
   std::vector<PixelState> states;
   std::vector<QTri> tris;
-  std::vector<RVertex> verts;
+  std::vector<float> verts;  // packed vertices (StoredWords floats each)
   std::vector<Line> lines;
   std::vector<Point> points;
   std::vector<ClearCmd> clears;
   uint64_t lastSerial = 0;  // serial of states.back(), 0 when unknown
+  int bands = 2;            // band threads drawing it (1: the first draws every row)
   bool Empty() const { return cmds.empty(); }
   void Clear() {
     lastSerial = 0;
@@ -109,7 +113,7 @@ static void WorkerMain(Raster* r, int band) {
       if (r->quit) return;
       g = r->published[(size_t)(r->done[band] - r->base)];
     }
-    RunBand(g, band, 2);
+    if (band < g->bands) RunBand(g, band, g->bands);
     {
       std::lock_guard<std::mutex> lk(r->mu);
       r->done[band]++;
@@ -152,6 +156,9 @@ static void Publish(Raster* r) {
     g->Clear();
     return;
   }
+  g->bands = 1;
+  for (const PixelState& s : g->states)
+    if (s.clipY1 > kOneBandRows) g->bands = 2;
   if (!r->started) {
     r->workers[0] = std::thread(WorkerMain, r, 0);
     r->workers[1] = std::thread(WorkerMain, r, 1);
@@ -184,7 +191,7 @@ static void Publish(Raster* r) {
 static Segment* Current(Raster* r) {
   Segment* g = r->cur;
   // Small enough that the threads start drawing while the frame is still being recorded.
-  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 2048 || g->verts.size() > 8192)
+  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 2048 || g->verts.size() > 8192 * 24)
     Publish(r);
   return r->cur;
 }
@@ -234,13 +241,13 @@ static inline int64_t Snap(float v) {
 
 // The snapped positions (1/256 pixel) of a triangle and its signed doubled area; false when it
 // covers no pixel centre inside the clip rectangle.
-static bool SnapTriangle(const PixelState& s, const RVertex* const* v, int64_t* x, int64_t* y, int64_t& area,
+static bool SnapTriangle(const PixelState& s, const float* const* v, int64_t* x, int64_t* y, int64_t& area,
                          int64_t* box) {
   for (int i = 0; i < 3; ++i) {
     // Positions far outside any target (or not numbers) make no pixels and would overflow.
-    if (!(fabsf(v[i]->x) < 1e7f) || !(fabsf(v[i]->y) < 1e7f)) return false;
-    x[i] = Snap(v[i]->x);
-    y[i] = Snap(v[i]->y);
+    if (!(fabsf(v[i][RV_X]) < 1e7f) || !(fabsf(v[i][RV_Y]) < 1e7f)) return false;
+    x[i] = Snap(v[i][RV_X]);
+    y[i] = Snap(v[i][RV_Y]);
   }
   area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
   if (area == 0) return false;
@@ -261,9 +268,9 @@ static bool SnapTriangle(const PixelState& s, const RVertex* const* v, int64_t* 
 }
 
 // Edge functions and attribute planes of one triangle; false when it covers no pixel.
-static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex* v1, const RVertex* v2, Tri& t) {
+static bool SetupTriangle(const PixelState& s, const float* v0, const float* v1, const float* v2, Tri& t) {
   int64_t x[3], y[3], area, box[4];
-  const RVertex* v[3] = {v0, v1, v2};
+  const float* v[3] = {v0, v1, v2};
   if (!SnapTriangle(s, v, x, y, area, box)) return false;
   if (area < 0) {
     std::swap(x[1], x[2]);
@@ -298,15 +305,14 @@ static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex*
   float* p = t.planes;
   float a[3][AT_TEX + 3 * MAX_STAGES];
   for (int i = 0; i < 3; ++i) {
-    const RVertex* q = v[i];
-    const RVertex* c = s.flat ? v0 : q;  // flat shading: the colours of the first vertex
-    a[i][AT_Z] = q->z;
-    a[i][AT_RHW] = q->rhw;
-    for (int k = 0; k < 4; ++k) a[i][AT_DIFF + k] = c->diffuse[k];
-    for (int k = 0; k < 3; ++k) a[i][AT_SPEC + k] = c->specular[k];
-    a[i][AT_SPEC + 3] = q->specular[3];  // the fog factor is always interpolated
-    for (int st = 0; st < s.texStages; ++st)
-      for (int k = 0; k < 3; ++k) a[i][AT_TEX + 3 * st + k] = q->tex[st][k] * q->rhw;
+    const float* q = v[i];
+    const float* c = s.flat ? v0 : q;  // flat shading: the colours of the first vertex
+    a[i][AT_Z] = q[RV_Z];
+    a[i][AT_RHW] = q[RV_RHW];
+    for (int k = 0; k < 4; ++k) a[i][AT_DIFF + k] = c[RV_DIFF + k];
+    for (int k = 0; k < 3; ++k) a[i][AT_SPEC + k] = c[RV_SPEC + k];
+    a[i][AT_SPEC + 3] = q[RV_SPEC + 3];  // the fog factor is always interpolated
+    for (int k = 0; k < 3 * s.texStages; ++k) a[i][AT_TEX + k] = q[RV_TEX + k] * q[RV_RHW];
   }
   for (int k = 0; k < n; ++k) {
     float d1 = a[1][k] - a[0][k], d2 = a[2][k] - a[0][k];
@@ -319,48 +325,36 @@ static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex*
 
 // Queues a triangle of stored vertices unless it covers no pixel.
 static void AddTriangle(Segment* r, const PixelState& s, int si, uint32_t a, uint32_t b, uint32_t c) {
-  const RVertex* v[3] = {&r->verts[a], &r->verts[b], &r->verts[c]};
+  const float* v[3] = {&r->verts[a], &r->verts[b], &r->verts[c]};
   int64_t x[3], y[3], area, box[4];
   if (!SnapTriangle(s, v, x, y, area, box)) return;
   AddCmd(r, CMD_TRIS, (int)r->tris.size());
   r->tris.push_back(QTri{{a, b, c}, si, (int)box[1], (int)box[3]});
 }
 
-void RasterSubmit(Raster* rr, const PixelState& state, const RVertex* v, int vertexCount, const uint32_t* idx,
-                  int primCount, int prim) {
-  Segment* r = rr->cur;  // never published here: v may point into this segment
-  int si = AddState(r, state);
-  uint32_t base = (uint32_t)r->verts.size();
-  if (prim == 0) r->verts.insert(r->verts.end(), v, v + vertexCount);
-  for (int i = 0; i < primCount; ++i) {
-    if (prim == 0) {
-      uint32_t a = idx[3 * i], b = idx[3 * i + 1], c = idx[3 * i + 2];
-      if ((int)a >= vertexCount || (int)b >= vertexCount || (int)c >= vertexCount) continue;
-      AddTriangle(r, state, si, base + a, base + b, base + c);
-    } else if (prim == 1) {
-      uint32_t a = idx[2 * i], b = idx[2 * i + 1];
-      if ((int)a >= vertexCount || (int)b >= vertexCount) continue;
-      AddCmd(r, CMD_LINE, (int)r->lines.size());
-      r->lines.push_back(Line{v[a], v[b], si});
-    } else {
-      uint32_t a = idx[i];
-      if ((int)a >= vertexCount) continue;
-      AddCmd(r, CMD_POINT, (int)r->points.size());
-      r->points.push_back(Point{v[a], si});
-    }
-  }
-}
+std::vector<float>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
 
-std::vector<RVertex>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
-
-void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int triangles) {
+void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int count,
+                        int prim) {
   Segment* r = rr->cur;
   int si = AddState(r, state, serial);
-  uint32_t n = (uint32_t)r->verts.size();
-  for (int i = 0; i < triangles; ++i) {
-    const uint32_t* t = idx + 3 * i;
-    if (t[0] >= n || t[1] >= n || t[2] >= n) continue;
-    AddTriangle(r, state, si, t[0], t[1], t[2]);
+  // Offsets whose vertex does not lie wholly in the store are passed over.
+  size_t words = (size_t)StoredWords(state), n = r->verts.size();
+  auto stored = [&](uint32_t o) { return (size_t)o + words <= n; };
+  for (int i = 0; i < count; ++i) {
+    if (prim == 0) {
+      const uint32_t* t = idx + 3 * i;
+      if (stored(t[0]) && stored(t[1]) && stored(t[2])) AddTriangle(r, state, si, t[0], t[1], t[2]);
+    } else if (prim == 1) {
+      uint32_t a = idx[2 * i], b = idx[2 * i + 1];
+      if (!stored(a) || !stored(b)) continue;
+      AddCmd(r, CMD_LINE, (int)r->lines.size());
+      r->lines.push_back(Line{a, b, si});
+    } else {
+      if (!stored(idx[i])) continue;
+      AddCmd(r, CMD_POINT, (int)r->points.size());
+      r->points.push_back(Point{idx[i], si});
+    }
   }
 }
 
@@ -971,29 +965,31 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (batched) fast(s, pl, t.x0, t.y0, rows, batched);
 }
 
-static void VertexAttrs(const PixelState& s, const RVertex& v, float* a) {
-  a[AT_Z] = v.z;
-  a[AT_RHW] = v.rhw;
-  memcpy(a + AT_DIFF, v.diffuse, 16);
-  memcpy(a + AT_SPEC, v.specular, 16);
-  for (int i = 0; i < s.texStages; ++i)
-    for (int k = 0; k < 3; ++k) a[AT_TEX + 3 * i + k] = v.tex[i][k] * v.rhw;
+static void VertexAttrs(const PixelState& s, const float* v, float* a) {
+  a[AT_Z] = v[RV_Z];
+  a[AT_RHW] = v[RV_RHW];
+  memcpy(a + AT_DIFF, v + RV_DIFF, 16);
+  memcpy(a + AT_SPEC, v + RV_SPEC, 16);
+  for (int k = 0; k < 3 * s.texStages; ++k) a[AT_TEX + k] = v[RV_TEX + k] * v[RV_RHW];
 }
 
 static void DrawLine(const Segment* r, const Line& l, int band, int bands) {
   const PixelState& s = r->states[l.state];
   float A[AT_TEX + 3 * MAX_STAGES], B[AT_TEX + 3 * MAX_STAGES], a[AT_TEX + 3 * MAX_STAGES];
-  VertexAttrs(s, l.a, A);
-  VertexAttrs(s, l.b, B);
+  const float* va = &r->verts[l.a];
+  const float* vb = &r->verts[l.b];
+  VertexAttrs(s, va, A);
+  VertexAttrs(s, vb, B);
   if (s.flat) {
     memcpy(B + AT_DIFF, A + AT_DIFF, 16);
     memcpy(B + AT_SPEC, A + AT_SPEC, 12);
   }
   int n = AttrCount(s);
-  float dx = l.b.x - l.a.x, dy = l.b.y - l.a.y;
-  if (!(fabsf(l.a.x) < 1e6f && fabsf(l.a.y) < 1e6f && fabsf(l.b.x) < 1e6f && fabsf(l.b.y) < 1e6f)) return;
+  float ax = va[RV_X], ay = va[RV_Y], bx = vb[RV_X], by = vb[RV_Y];
+  float dx = bx - ax, dy = by - ay;
+  if (!(fabsf(ax) < 1e6f && fabsf(ay) < 1e6f && fabsf(bx) < 1e6f && fabsf(by) < 1e6f)) return;
   bool xMajor = fabsf(dx) >= fabsf(dy);
-  float major0 = xMajor ? l.a.x : l.a.y, major1 = xMajor ? l.b.x : l.b.y;
+  float major0 = xMajor ? ax : ay, major1 = xMajor ? bx : by;
   float len = major1 - major0;
   if (len == 0.0f) return;
   // Pixels whose centres lie on [start, end) along the major axis; the last one by LASTPIXEL.
@@ -1005,7 +1001,7 @@ static void DrawLine(const Segment* r, const Line& l, int band, int bands) {
     float t = ((float)i - major0) / len;
     if (t < 0.0f) t = 0.0f;
     if (t > 1.0f) t = 1.0f;
-    float minor = xMajor ? l.a.y + dy * t : l.a.x + dx * t;
+    float minor = xMajor ? ay + dy * t : ax + dx * t;
     int m = (int)floorf(minor + 0.5f);
     int x = xMajor ? i : m, y = xMajor ? m : i;
     if (x < s.clipX0 || x >= s.clipX1 || y < s.clipY0 || y >= s.clipY1 || !OwnsRow(y, band, bands)) continue;
@@ -1017,11 +1013,13 @@ static void DrawLine(const Segment* r, const Line& l, int band, int bands) {
 static void DrawPoint(const Segment* r, const Point& p, int band, int bands) {
   const PixelState& s = r->states[p.state];
   float a[AT_TEX + 3 * MAX_STAGES];
-  VertexAttrs(s, p.v, a);
-  if (!(fabsf(p.v.x) < 1e6f && fabsf(p.v.y) < 1e6f)) return;
+  const float* v = &r->verts[p.v];
+  VertexAttrs(s, v, a);
+  float px = v[RV_X], py = v[RV_Y];
+  if (!(fabsf(px) < 1e6f && fabsf(py) < 1e6f)) return;
   float size = s.pointSize > 1.0f ? (s.pointSize < 64.0f ? s.pointSize : 64.0f) : 1.0f;
-  int x0 = (int)ceilf(p.v.x - size * 0.5f), x1 = (int)ceilf(p.v.x + size * 0.5f) - 1;
-  int y0 = (int)ceilf(p.v.y - size * 0.5f), y1 = (int)ceilf(p.v.y + size * 0.5f) - 1;
+  int x0 = (int)ceilf(px - size * 0.5f), x1 = (int)ceilf(px + size * 0.5f) - 1;
+  int y0 = (int)ceilf(py - size * 0.5f), y1 = (int)ceilf(py + size * 0.5f) - 1;
   for (int y = y0; y <= y1; ++y) {
     if (y < s.clipY0 || y >= s.clipY1 || !OwnsRow(y, band, bands)) continue;
     for (int x = x0; x <= x1; ++x)
