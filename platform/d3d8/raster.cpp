@@ -99,7 +99,7 @@ struct Raster {
   std::vector<Segment*> spare;
   std::thread workers[2];
   std::mutex mu;
-  std::condition_variable work, finished;
+  std::condition_variable work[2], finished;  // work: one for each band thread
   bool quit = false;
   bool started = false;
 };
@@ -109,7 +109,7 @@ static void WorkerMain(Raster* r, int band) {
     Segment* g;
     {
       std::unique_lock<std::mutex> lk(r->mu);
-      r->work.wait(lk, [&] { return r->quit || r->done[band] < r->count; });
+      r->work[band].wait(lk, [&] { return r->quit || r->done[band] < r->count; });
       if (r->quit) return;
       g = r->published[(size_t)(r->done[band] - r->base)];
     }
@@ -136,7 +136,7 @@ void RasterDestroy(Raster* r) {
       std::lock_guard<std::mutex> lk(r->mu);
       r->quit = true;
     }
-    r->work.notify_all();
+    for (std::condition_variable& c : r->work) c.notify_all();
     for (std::thread& t : r->workers) t.join();
   }
   for (Segment* g : r->spare) delete g;
@@ -165,10 +165,16 @@ static void Publish(Raster* r) {
     r->started = true;
   }
   Segment* next = nullptr;
+  bool wakeSecond;
   {
     std::lock_guard<std::mutex> lk(r->mu);
+    // The second thread has nothing to draw in a one-band segment: when it waits for work it
+    // counts as done with it at once, and is not woken.
+    bool skip = g->bands == 1 && r->done[1] == r->count;
     r->published.push_back(g);
     r->count++;
+    if (skip) r->done[1]++;
+    wakeSecond = r->done[1] < r->count;
     // Segments both threads have finished can be filled again.
     uint64_t low = std::min(r->done[0], r->done[1]);
     while (r->base < low) {
@@ -181,7 +187,8 @@ static void Publish(Raster* r) {
       r->spare.pop_back();
     }
   }
-  r->work.notify_all();
+  r->work[0].notify_all();
+  if (wakeSecond) r->work[1].notify_all();
   if (!next) next = new Segment();
   next->Clear();
   r->cur = next;
