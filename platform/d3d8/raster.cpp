@@ -22,12 +22,14 @@ static const int kOneBandRows = 640;
 static std::atomic<bool> g_queued{true};
 
 // ---- queued work ----------------------------------------------------------------------------
-// A queued triangle: three vertices of the queue's vertex store (offsets), and the rows it covers,
-// so that a band thread passes over the triangles of the other band without reading their vertices.
+// A queued triangle: three vertices of the queue's vertex store (offsets), their snapped
+// positions (1/256 pixel) and the pixels it may cover, clipped; by the rows a band thread passes
+// over the triangles of the other band without reading their vertices.
 struct QTri {
   uint32_t v[3];
   int state;
-  int y0, y1;
+  int64_t x[3], y[3];
+  int x0, x1, y0, y1;
 };
 
 // A triangle set up for drawing (by each thread that draws rows of it, identically).
@@ -233,12 +235,6 @@ static void AddCmd(Segment* r, int kind, int first) {
   r->cmds.push_back(Cmd{kind, first, 1});
 }
 
-static inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
-  int64_t q = a / b;
-  if ((a % b != 0) && (a < 0)) --q;
-  return q;
-}
-
 // Nearest 1/256 of a pixel (|v| < 1e7, checked by the caller).
 static inline int64_t Snap(float v) {
   float f = v * 256.0f + 0.5f;
@@ -246,49 +242,51 @@ static inline int64_t Snap(float v) {
   return (float)i > f ? i - 1 : i;
 }
 
-// The snapped positions (1/256 pixel) of a triangle and its signed doubled area; false when it
-// covers no pixel centre inside the clip rectangle.
-static bool SnapTriangle(const PixelState& s, const float* const* v, int64_t* x, int64_t* y, int64_t& area,
-                         int64_t* box) {
+// Snaps the positions of a triangle to 1/256 pixel and bounds the pixels it may cover; false when
+// it covers no pixel centre inside the clip rectangle.
+static bool SnapTriangle(const PixelState& s, const float* const* v, QTri& q) {
+  int64_t* x = q.x;
+  int64_t* y = q.y;
   for (int i = 0; i < 3; ++i) {
     // Positions far outside any target (or not numbers) make no pixels and would overflow.
     if (!(fabsf(v[i][RV_X]) < 1e7f) || !(fabsf(v[i][RV_Y]) < 1e7f)) return false;
     x[i] = Snap(v[i][RV_X]);
     y[i] = Snap(v[i][RV_Y]);
   }
-  area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-  if (area == 0) return false;
+  if ((x[1] - x[0]) * (y[2] - y[0]) == (x[2] - x[0]) * (y[1] - y[0])) return false;  // no area
   int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
   int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
-  int64_t bx0 = -FloorDiv(-minx, 256), bx1 = FloorDiv(maxx, 256);
-  int64_t by0 = -FloorDiv(-miny, 256), by1 = FloorDiv(maxy, 256);
+  // The first and last pixel centres inside the bounds (arithmetic shifts round down).
+  int64_t bx0 = (minx + 255) >> 8, bx1 = maxx >> 8;
+  int64_t by0 = (miny + 255) >> 8, by1 = maxy >> 8;
   if (bx0 < s.clipX0) bx0 = s.clipX0;
   if (by0 < s.clipY0) by0 = s.clipY0;
   if (bx1 > s.clipX1 - 1) bx1 = s.clipX1 - 1;
   if (by1 > s.clipY1 - 1) by1 = s.clipY1 - 1;
   if (bx0 > bx1 || by0 > by1) return false;
-  box[0] = bx0;
-  box[1] = by0;
-  box[2] = bx1;
-  box[3] = by1;
+  q.x0 = (int)bx0;
+  q.x1 = (int)bx1;
+  q.y0 = (int)by0;
+  q.y1 = (int)by1;
   return true;
 }
 
-// Edge functions and attribute planes of one triangle; false when it covers no pixel.
-static bool SetupTriangle(const PixelState& s, const float* v0, const float* v1, const float* v2, Tri& t) {
-  int64_t x[3], y[3], area, box[4];
-  const float* v[3] = {v0, v1, v2};
-  if (!SnapTriangle(s, v, x, y, area, box)) return false;
+// Edge functions and attribute planes of a queued triangle.
+static void SetupTriangle(const PixelState& s, const QTri& q, const float* store, Tri& t) {
+  int64_t x[3] = {q.x[0], q.x[1], q.x[2]}, y[3] = {q.y[0], q.y[1], q.y[2]};
+  const float* v0 = store + q.v[0];
+  const float* v[3] = {v0, store + q.v[1], store + q.v[2]};
+  int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
   if (area < 0) {
     std::swap(x[1], x[2]);
     std::swap(y[1], y[2]);
     std::swap(v[1], v[2]);
     area = -area;
   }
-  t.minX = (int)box[0];
-  t.maxX = (int)box[2];
-  t.minY = (int)box[1];
-  t.maxY = (int)box[3];
+  t.minX = q.x0;
+  t.maxX = q.x1;
+  t.minY = q.y0;
+  t.maxY = q.y1;
   for (int e = 0; e < 3; ++e) {
     int a = e, b = (e + 1) % 3;
     int64_t dx = x[b] - x[a], dy = y[b] - y[a];
@@ -327,16 +325,19 @@ static bool SetupTriangle(const PixelState& s, const float* v0, const float* v1,
     p[3 * k + 1] = (d1 * ey2 - d2 * ey1) * inv;
     p[3 * k + 2] = (d2 * ex1 - d1 * ex2) * inv;
   }
-  return true;
 }
 
 // Queues a triangle of stored vertices unless it covers no pixel.
 static void AddTriangle(Segment* r, const PixelState& s, int si, uint32_t a, uint32_t b, uint32_t c) {
   const float* v[3] = {&r->verts[a], &r->verts[b], &r->verts[c]};
-  int64_t x[3], y[3], area, box[4];
-  if (!SnapTriangle(s, v, x, y, area, box)) return;
+  QTri q;
+  if (!SnapTriangle(s, v, q)) return;
+  q.v[0] = a;
+  q.v[1] = b;
+  q.v[2] = c;
+  q.state = si;
   AddCmd(r, CMD_TRIS, (int)r->tris.size());
-  r->tris.push_back(QTri{{a, b, c}, si, (int)box[1], (int)box[3]});
+  r->tris.push_back(q);
 }
 
 std::vector<float>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
@@ -905,7 +906,7 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (!BandTouches(q.y0, q.y1, band, bands)) return;
   const PixelState& s = r->states[q.state];
   Tri t;
-  if (!SetupTriangle(s, &r->verts[q.v[0]], &r->verts[q.v[1]], &r->verts[q.v[2]], t)) return;
+  SetupTriangle(s, q, r->verts.data(), t);
   const float* pl = t.planes;
   int n = AttrCount(s);
   const SpanPair& pair = spansFor[q.state];
