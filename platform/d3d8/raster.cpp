@@ -917,8 +917,11 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (fast && s.texStages &&
       (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
     fast = narrow ? pair.narrowPersp : pair.persp;
-  double invA[3];
-  for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
+  // A few columns are searched pixel by pixel; wider rows start from a floating-point estimate.
+  const bool scan = t.maxX - t.minX < 8;
+  double invA[3] = {0.0, 0.0, 0.0};
+  if (!scan)
+    for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
   // Rows for the span loop, handed over a batch at a time.
   enum { kBatch = 64 };
   int rows[3 * kBatch];
@@ -934,7 +937,11 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
     for (int e = 0; e < 3; ++e) {
       int64_t A = t.A[e], K = t.B[e] * y + t.C[e];
       // The bound from a floating-point estimate, made exact with the integer edge function.
-      if (A > 0) {
+      if (A > 0 && scan) {
+        while (lo <= hi && A * lo + K < 0) ++lo;  // the first X of the row with A X + K >= 0
+      } else if (A < 0 && scan) {
+        while (lo <= hi && A * hi + K < 0) --hi;  // the last
+      } else if (A > 0) {
         int64_t x = (int64_t)((double)-K * invA[e]);  // near the first X with A X + K >= 0
         while (A * x + K < 0) ++x;
         while (A * (x - 1) + K >= 0) --x;
