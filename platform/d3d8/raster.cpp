@@ -200,7 +200,7 @@ static void Publish(Raster* r) {
 static Segment* Current(Raster* r) {
   Segment* g = r->cur;
   // Small enough that the threads start drawing while the frame is still being recorded.
-  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 2048 || g->verts.size() > 8192 * 24)
+  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 2048 || g->verts.size() > 8192 * 12)
     Publish(r);
   return r->cur;
 }

@@ -568,8 +568,9 @@ static_assert(4 * PS_COORD_SETS <= 3 * MAX_STAGES, "a pixel shader's coordinates
 // Appends the leading words floats of v to the store; returns its offset there.
 static inline uint32_t Emit(std::vector<float>& out, const RVertex& v, size_t words) {
   size_t o = out.size();
-  out.resize(o + words);
-  memcpy(&out[o], &v, words * sizeof(float));
+  float f[sizeof(RVertex) / sizeof(float)];
+  memcpy(f, &v, words * sizeof(float));
+  out.insert(out.end(), f, f + words);
   return (uint32_t)o;
 }
 
