@@ -235,14 +235,6 @@ static void AddCmd(Segment* r, int kind, int first) {
   r->cmds.push_back(Cmd{kind, first, 1});
 }
 
-// floor(n / d) for d > 0, inv = 1 / d: from a floating-point estimate, made exact.
-static inline int64_t FloorDivBy(int64_t n, int64_t d, double inv) {
-  int64_t f = (int64_t)((double)n * inv);
-  while (f * d > n) --f;
-  while ((f + 1) * d <= n) ++f;
-  return f;
-}
-
 // Nearest 1/256 of a pixel (|v| < 1e7, checked by the caller).
 static inline int64_t Snap(float v) {
   float f = v * 256.0f + 0.5f;
@@ -925,24 +917,11 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (fast && s.texStages &&
       (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
     fast = narrow ? pair.narrowPersp : pair.persp;
-  // A few columns are searched pixel by pixel. Wider rows follow each edge from row to row, as
-  // f = floor(K / a) and m = K - f a with K = B Y + C, a = |A| (the inside ends where X = -f for
-  // A > 0, X = f for A < 0); a row down adds B = q a + r.
+  // A few columns are searched pixel by pixel; wider rows start from a floating-point estimate.
   const bool scan = t.maxX - t.minX < 8;
-  struct Walk {
-    int64_t a, f, m, q, r;
-    double inv;
-  } walk[3];
-  int walkY = t.minY - 1;  // the row the walks stand at, when they were begun
+  double invA[3] = {0.0, 0.0, 0.0};
   if (!scan)
-    for (int e = 0; e < 3; ++e) {
-      Walk& w = walk[e];
-      w.a = t.A[e] < 0 ? -t.A[e] : t.A[e];
-      if (!w.a) continue;
-      w.inv = 1.0 / (double)w.a;
-      w.q = FloorDivBy(t.B[e], w.a, w.inv);
-      w.r = t.B[e] - w.q * w.a;
-    }
+    for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
   // Rows for the span loop, handed over a batch at a time.
   enum { kBatch = 64 };
   int rows[3 * kBatch];
@@ -955,47 +934,28 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
       continue;
     }
     int64_t lo = t.minX, hi = t.maxX;
-    if (scan) {
-      for (int e = 0; e < 3 && lo <= hi; ++e) {
-        int64_t A = t.A[e], K = t.B[e] * y + t.C[e];
-        if (A > 0) {
-          while (lo <= hi && A * lo + K < 0) ++lo;  // the first X of the row with A X + K >= 0
-        } else if (A < 0) {
-          while (lo <= hi && A * hi + K < 0) --hi;  // the last
-        } else if (K < 0) {
-          lo = 1;
-          hi = 0;
-        }
+    for (int e = 0; e < 3; ++e) {
+      int64_t A = t.A[e], K = t.B[e] * y + t.C[e];
+      // The bound from a floating-point estimate, made exact with the integer edge function.
+      if (A > 0 && scan) {
+        while (lo <= hi && A * lo + K < 0) ++lo;  // the first X of the row with A X + K >= 0
+      } else if (A < 0 && scan) {
+        while (lo <= hi && A * hi + K < 0) --hi;  // the last
+      } else if (A > 0) {
+        int64_t x = (int64_t)((double)-K * invA[e]);  // near the first X with A X + K >= 0
+        while (A * x + K < 0) ++x;
+        while (A * (x - 1) + K >= 0) --x;
+        if (x > lo) lo = x;
+      } else if (A < 0) {
+        int64_t x = (int64_t)((double)K * -invA[e]);  // near the last X with A X + K >= 0
+        while (A * x + K < 0) --x;
+        while (A * (x + 1) + K >= 0) ++x;
+        if (x < hi) hi = x;
+      } else if (K < 0) {
+        lo = 1;
+        hi = 0;
       }
-    } else {
-      for (int e = 0; e < 3; ++e) {
-        Walk& w = walk[e];
-        if (!w.a) {
-          if (t.B[e] * y + t.C[e] < 0) {
-            lo = 1;
-            hi = 0;
-          }
-          continue;
-        }
-        if (walkY != y) {
-          int64_t K = t.B[e] * y + t.C[e];
-          w.f = FloorDivBy(K, w.a, w.inv);
-          w.m = K - w.f * w.a;
-        }
-        if (t.A[e] > 0) {
-          if (-w.f > lo) lo = -w.f;
-        } else if (w.f < hi) {
-          hi = w.f;
-        }
-        // On to the next row.
-        w.f += w.q;
-        w.m += w.r;
-        if (w.m >= w.a) {
-          ++w.f;
-          w.m -= w.a;
-        }
-      }
-      walkY = y + 1;
+      if (lo > hi) break;
     }
     if (lo > hi) continue;
     int x0 = (int)lo, x1 = (int)hi;
