@@ -277,18 +277,22 @@ struct RVertex {
   float tex[MAX_STAGES][3];
 };
 
+// The queue keeps screen-space vertices packed: the leading floats of RVertex up to the texture
+// coordinates the pixel state interpolates (StoredWords), named by the offset of their first float.
+enum { RV_X, RV_Y, RV_Z, RV_RHW, RV_DIFF, RV_SPEC = RV_DIFF + 4, RV_TEX = RV_SPEC + 4 };
+static inline int StoredWords(const PixelState& s) { return RV_TEX + 3 * s.texStages; }
+
 struct Raster;
 Raster* RasterCreate();
 void RasterDestroy(Raster* r);
-// Queues primitives for the pixel state. prim: 0 triangles, 1 lines, 2 points; indices hold
-// 3, 2 or 1 entries per primitive into v. Culling is done by the caller.
-void RasterSubmit(Raster* r, const PixelState& state, const RVertex* v, int vertexCount, const uint32_t* indices,
-                  int primCount, int prim);
-// The vertex store of the queue: vertex processing appends screen-space vertices here and then
-// queues triangles by their indices in it (valid until the next flush).
-std::vector<RVertex>& RasterVertexStore(Raster* r);
-// serial names the state: draws with the same nonzero serial share one copy of it in the queue.
-void RasterSubmitStored(Raster* r, const PixelState& state, uint64_t serial, const uint32_t* indices, int triangles);
+// The vertex store of the queue: vertex processing appends packed screen-space vertices here and
+// then queues primitives by their offsets in it (valid until the next flush).
+std::vector<float>& RasterVertexStore(Raster* r);
+// Queues primitives of stored vertices. prim: 0 triangles, 1 lines, 2 points; indices hold 3, 2
+// or 1 offsets per primitive. Culling is done by the caller. serial names the state: draws with
+// the same nonzero serial share one copy of it in the queue.
+void RasterSubmitStored(Raster* r, const PixelState& state, uint64_t serial, const uint32_t* indices, int count,
+                        int prim);
 // Queues a clear of rectangles (half open, already clipped to the target).
 void RasterClear(Raster* r, const PixelState& state, const RECT* rects, int count, DWORD flags, uint32_t color,
                  float z, DWORD stencil);

@@ -16,15 +16,20 @@
 namespace mxd3d {
 
 static const int kBandShift = 4;  // 16-row bands, alternating between the threads
+// Targets up to this many rows are drawn by one thread while the next segment is recorded: their
+// triangles are small, and two threads would mostly set up the same triangles twice.
+static const int kOneBandRows = 400;
 static std::atomic<bool> g_queued{true};
 
 // ---- queued work ----------------------------------------------------------------------------
-// A queued triangle: three vertices of the queue's vertex store, and the rows it covers, so that
-// a band thread passes over the triangles of the other band without reading their vertices.
+// A queued triangle: three vertices of the queue's vertex store (offsets), their snapped
+// positions (1/256 pixel) and the pixels it may cover, clipped; by the rows a band thread passes
+// over the triangles of the other band without reading their vertices.
 struct QTri {
   uint32_t v[3];
   int state;
-  int y0, y1;
+  int64_t x[3], y[3];
+  int x0, x1, y0, y1;
 };
 
 // A triangle set up for drawing (by each thread that draws rows of it, identically).
@@ -36,12 +41,12 @@ struct Tri {
 };
 
 struct Line {
-  RVertex a, b;
+  uint32_t a, b;  // offsets in the vertex store
   int state;
 };
 
 struct Point {
-  RVertex v;
+  uint32_t v;
   int state;
 };
 
@@ -67,11 +72,12 @@ struct Segment {
   std::vector<Cmd> cmds;
   std::vector<PixelState> states;
   std::vector<QTri> tris;
-  std::vector<RVertex> verts;
+  std::vector<float> verts;  // packed vertices (StoredWords floats each)
   std::vector<Line> lines;
   std::vector<Point> points;
   std::vector<ClearCmd> clears;
   uint64_t lastSerial = 0;  // serial of states.back(), 0 when unknown
+  int bands = 2;            // band threads drawing it (1: the first draws every row)
   bool Empty() const { return cmds.empty(); }
   void Clear() {
     lastSerial = 0;
@@ -95,7 +101,7 @@ struct Raster {
   std::vector<Segment*> spare;
   std::thread workers[2];
   std::mutex mu;
-  std::condition_variable work, finished;
+  std::condition_variable work[2], finished;  // work: one for each band thread
   bool quit = false;
   bool started = false;
 };
@@ -105,11 +111,11 @@ static void WorkerMain(Raster* r, int band) {
     Segment* g;
     {
       std::unique_lock<std::mutex> lk(r->mu);
-      r->work.wait(lk, [&] { return r->quit || r->done[band] < r->count; });
+      r->work[band].wait(lk, [&] { return r->quit || r->done[band] < r->count; });
       if (r->quit) return;
       g = r->published[(size_t)(r->done[band] - r->base)];
     }
-    RunBand(g, band, 2);
+    if (band < g->bands) RunBand(g, band, g->bands);
     {
       std::lock_guard<std::mutex> lk(r->mu);
       r->done[band]++;
@@ -132,7 +138,7 @@ void RasterDestroy(Raster* r) {
       std::lock_guard<std::mutex> lk(r->mu);
       r->quit = true;
     }
-    r->work.notify_all();
+    for (std::condition_variable& c : r->work) c.notify_all();
     for (std::thread& t : r->workers) t.join();
   }
   for (Segment* g : r->spare) delete g;
@@ -152,16 +158,25 @@ static void Publish(Raster* r) {
     g->Clear();
     return;
   }
+  g->bands = 1;
+  for (const PixelState& s : g->states)
+    if (s.clipY1 > kOneBandRows) g->bands = 2;
   if (!r->started) {
     r->workers[0] = std::thread(WorkerMain, r, 0);
     r->workers[1] = std::thread(WorkerMain, r, 1);
     r->started = true;
   }
   Segment* next = nullptr;
+  bool wakeSecond;
   {
     std::lock_guard<std::mutex> lk(r->mu);
+    // The second thread has nothing to draw in a one-band segment: when it waits for work it
+    // counts as done with it at once, and is not woken.
+    bool skip = g->bands == 1 && r->done[1] == r->count;
     r->published.push_back(g);
     r->count++;
+    if (skip) r->done[1]++;
+    wakeSecond = r->done[1] < r->count;
     // Segments both threads have finished can be filled again.
     uint64_t low = std::min(r->done[0], r->done[1]);
     while (r->base < low) {
@@ -174,7 +189,8 @@ static void Publish(Raster* r) {
       r->spare.pop_back();
     }
   }
-  r->work.notify_all();
+  r->work[0].notify_all();
+  if (wakeSecond) r->work[1].notify_all();
   if (!next) next = new Segment();
   next->Clear();
   r->cur = next;
@@ -184,7 +200,7 @@ static void Publish(Raster* r) {
 static Segment* Current(Raster* r) {
   Segment* g = r->cur;
   // Small enough that the threads start drawing while the frame is still being recorded.
-  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 2048 || g->verts.size() > 8192)
+  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 2048 || g->verts.size() > 8192 * 12)
     Publish(r);
   return r->cur;
 }
@@ -219,12 +235,6 @@ static void AddCmd(Segment* r, int kind, int first) {
   r->cmds.push_back(Cmd{kind, first, 1});
 }
 
-static inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
-  int64_t q = a / b;
-  if ((a % b != 0) && (a < 0)) --q;
-  return q;
-}
-
 // Nearest 1/256 of a pixel (|v| < 1e7, checked by the caller).
 static inline int64_t Snap(float v) {
   float f = v * 256.0f + 0.5f;
@@ -232,49 +242,51 @@ static inline int64_t Snap(float v) {
   return (float)i > f ? i - 1 : i;
 }
 
-// The snapped positions (1/256 pixel) of a triangle and its signed doubled area; false when it
-// covers no pixel centre inside the clip rectangle.
-static bool SnapTriangle(const PixelState& s, const RVertex* const* v, int64_t* x, int64_t* y, int64_t& area,
-                         int64_t* box) {
+// Snaps the positions of a triangle to 1/256 pixel and bounds the pixels it may cover; false when
+// it covers no pixel centre inside the clip rectangle.
+static bool SnapTriangle(const PixelState& s, const float* const* v, QTri& q) {
+  int64_t* x = q.x;
+  int64_t* y = q.y;
   for (int i = 0; i < 3; ++i) {
     // Positions far outside any target (or not numbers) make no pixels and would overflow.
-    if (!(fabsf(v[i]->x) < 1e7f) || !(fabsf(v[i]->y) < 1e7f)) return false;
-    x[i] = Snap(v[i]->x);
-    y[i] = Snap(v[i]->y);
+    if (!(fabsf(v[i][RV_X]) < 1e7f) || !(fabsf(v[i][RV_Y]) < 1e7f)) return false;
+    x[i] = Snap(v[i][RV_X]);
+    y[i] = Snap(v[i][RV_Y]);
   }
-  area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-  if (area == 0) return false;
+  if ((x[1] - x[0]) * (y[2] - y[0]) == (x[2] - x[0]) * (y[1] - y[0])) return false;  // no area
   int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
   int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
-  int64_t bx0 = -FloorDiv(-minx, 256), bx1 = FloorDiv(maxx, 256);
-  int64_t by0 = -FloorDiv(-miny, 256), by1 = FloorDiv(maxy, 256);
+  // The first and last pixel centres inside the bounds (arithmetic shifts round down).
+  int64_t bx0 = (minx + 255) >> 8, bx1 = maxx >> 8;
+  int64_t by0 = (miny + 255) >> 8, by1 = maxy >> 8;
   if (bx0 < s.clipX0) bx0 = s.clipX0;
   if (by0 < s.clipY0) by0 = s.clipY0;
   if (bx1 > s.clipX1 - 1) bx1 = s.clipX1 - 1;
   if (by1 > s.clipY1 - 1) by1 = s.clipY1 - 1;
   if (bx0 > bx1 || by0 > by1) return false;
-  box[0] = bx0;
-  box[1] = by0;
-  box[2] = bx1;
-  box[3] = by1;
+  q.x0 = (int)bx0;
+  q.x1 = (int)bx1;
+  q.y0 = (int)by0;
+  q.y1 = (int)by1;
   return true;
 }
 
-// Edge functions and attribute planes of one triangle; false when it covers no pixel.
-static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex* v1, const RVertex* v2, Tri& t) {
-  int64_t x[3], y[3], area, box[4];
-  const RVertex* v[3] = {v0, v1, v2};
-  if (!SnapTriangle(s, v, x, y, area, box)) return false;
+// Edge functions and attribute planes of a queued triangle.
+static void SetupTriangle(const PixelState& s, const QTri& q, const float* store, Tri& t) {
+  int64_t x[3] = {q.x[0], q.x[1], q.x[2]}, y[3] = {q.y[0], q.y[1], q.y[2]};
+  const float* v0 = store + q.v[0];
+  const float* v[3] = {v0, store + q.v[1], store + q.v[2]};
+  int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
   if (area < 0) {
     std::swap(x[1], x[2]);
     std::swap(y[1], y[2]);
     std::swap(v[1], v[2]);
     area = -area;
   }
-  t.minX = (int)box[0];
-  t.maxX = (int)box[2];
-  t.minY = (int)box[1];
-  t.maxY = (int)box[3];
+  t.minX = q.x0;
+  t.maxX = q.x1;
+  t.minY = q.y0;
+  t.maxY = q.y1;
   for (int e = 0; e < 3; ++e) {
     int a = e, b = (e + 1) % 3;
     int64_t dx = x[b] - x[a], dy = y[b] - y[a];
@@ -298,15 +310,14 @@ static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex*
   float* p = t.planes;
   float a[3][AT_TEX + 3 * MAX_STAGES];
   for (int i = 0; i < 3; ++i) {
-    const RVertex* q = v[i];
-    const RVertex* c = s.flat ? v0 : q;  // flat shading: the colours of the first vertex
-    a[i][AT_Z] = q->z;
-    a[i][AT_RHW] = q->rhw;
-    for (int k = 0; k < 4; ++k) a[i][AT_DIFF + k] = c->diffuse[k];
-    for (int k = 0; k < 3; ++k) a[i][AT_SPEC + k] = c->specular[k];
-    a[i][AT_SPEC + 3] = q->specular[3];  // the fog factor is always interpolated
-    for (int st = 0; st < s.texStages; ++st)
-      for (int k = 0; k < 3; ++k) a[i][AT_TEX + 3 * st + k] = q->tex[st][k] * q->rhw;
+    const float* q = v[i];
+    const float* c = s.flat ? v0 : q;  // flat shading: the colours of the first vertex
+    a[i][AT_Z] = q[RV_Z];
+    a[i][AT_RHW] = q[RV_RHW];
+    for (int k = 0; k < 4; ++k) a[i][AT_DIFF + k] = c[RV_DIFF + k];
+    for (int k = 0; k < 3; ++k) a[i][AT_SPEC + k] = c[RV_SPEC + k];
+    a[i][AT_SPEC + 3] = q[RV_SPEC + 3];  // the fog factor is always interpolated
+    for (int k = 0; k < 3 * s.texStages; ++k) a[i][AT_TEX + k] = q[RV_TEX + k] * q[RV_RHW];
   }
   for (int k = 0; k < n; ++k) {
     float d1 = a[1][k] - a[0][k], d2 = a[2][k] - a[0][k];
@@ -314,53 +325,44 @@ static bool SetupTriangle(const PixelState& s, const RVertex* v0, const RVertex*
     p[3 * k + 1] = (d1 * ey2 - d2 * ey1) * inv;
     p[3 * k + 2] = (d2 * ex1 - d1 * ex2) * inv;
   }
-  return true;
 }
 
 // Queues a triangle of stored vertices unless it covers no pixel.
 static void AddTriangle(Segment* r, const PixelState& s, int si, uint32_t a, uint32_t b, uint32_t c) {
-  const RVertex* v[3] = {&r->verts[a], &r->verts[b], &r->verts[c]};
-  int64_t x[3], y[3], area, box[4];
-  if (!SnapTriangle(s, v, x, y, area, box)) return;
+  const float* v[3] = {&r->verts[a], &r->verts[b], &r->verts[c]};
+  QTri q;
+  if (!SnapTriangle(s, v, q)) return;
+  q.v[0] = a;
+  q.v[1] = b;
+  q.v[2] = c;
+  q.state = si;
   AddCmd(r, CMD_TRIS, (int)r->tris.size());
-  r->tris.push_back(QTri{{a, b, c}, si, (int)box[1], (int)box[3]});
+  r->tris.push_back(q);
 }
 
-void RasterSubmit(Raster* rr, const PixelState& state, const RVertex* v, int vertexCount, const uint32_t* idx,
-                  int primCount, int prim) {
-  Segment* r = rr->cur;  // never published here: v may point into this segment
-  int si = AddState(r, state);
-  uint32_t base = (uint32_t)r->verts.size();
-  if (prim == 0) r->verts.insert(r->verts.end(), v, v + vertexCount);
-  for (int i = 0; i < primCount; ++i) {
-    if (prim == 0) {
-      uint32_t a = idx[3 * i], b = idx[3 * i + 1], c = idx[3 * i + 2];
-      if ((int)a >= vertexCount || (int)b >= vertexCount || (int)c >= vertexCount) continue;
-      AddTriangle(r, state, si, base + a, base + b, base + c);
-    } else if (prim == 1) {
-      uint32_t a = idx[2 * i], b = idx[2 * i + 1];
-      if ((int)a >= vertexCount || (int)b >= vertexCount) continue;
-      AddCmd(r, CMD_LINE, (int)r->lines.size());
-      r->lines.push_back(Line{v[a], v[b], si});
-    } else {
-      uint32_t a = idx[i];
-      if ((int)a >= vertexCount) continue;
-      AddCmd(r, CMD_POINT, (int)r->points.size());
-      r->points.push_back(Point{v[a], si});
-    }
-  }
-}
+std::vector<float>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
 
-std::vector<RVertex>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
-
-void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int triangles) {
+void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int count,
+                        int prim) {
   Segment* r = rr->cur;
   int si = AddState(r, state, serial);
-  uint32_t n = (uint32_t)r->verts.size();
-  for (int i = 0; i < triangles; ++i) {
-    const uint32_t* t = idx + 3 * i;
-    if (t[0] >= n || t[1] >= n || t[2] >= n) continue;
-    AddTriangle(r, state, si, t[0], t[1], t[2]);
+  // Offsets whose vertex does not lie wholly in the store are passed over.
+  size_t words = (size_t)StoredWords(state), n = r->verts.size();
+  auto stored = [&](uint32_t o) { return (size_t)o + words <= n; };
+  for (int i = 0; i < count; ++i) {
+    if (prim == 0) {
+      const uint32_t* t = idx + 3 * i;
+      if (stored(t[0]) && stored(t[1]) && stored(t[2])) AddTriangle(r, state, si, t[0], t[1], t[2]);
+    } else if (prim == 1) {
+      uint32_t a = idx[2 * i], b = idx[2 * i + 1];
+      if (!stored(a) || !stored(b)) continue;
+      AddCmd(r, CMD_LINE, (int)r->lines.size());
+      r->lines.push_back(Line{a, b, si});
+    } else {
+      if (!stored(idx[i])) continue;
+      AddCmd(r, CMD_POINT, (int)r->points.size());
+      r->points.push_back(Point{idx[i], si});
+    }
   }
 }
 
@@ -904,7 +906,7 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (!BandTouches(q.y0, q.y1, band, bands)) return;
   const PixelState& s = r->states[q.state];
   Tri t;
-  if (!SetupTriangle(s, &r->verts[q.v[0]], &r->verts[q.v[1]], &r->verts[q.v[2]], t)) return;
+  SetupTriangle(s, q, r->verts.data(), t);
   const float* pl = t.planes;
   int n = AttrCount(s);
   const SpanPair& pair = spansFor[q.state];
@@ -915,8 +917,11 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (fast && s.texStages &&
       (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
     fast = narrow ? pair.narrowPersp : pair.persp;
-  double invA[3];
-  for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
+  // A few columns are searched pixel by pixel; wider rows start from a floating-point estimate.
+  const bool scan = t.maxX - t.minX < 8;
+  double invA[3] = {0.0, 0.0, 0.0};
+  if (!scan)
+    for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
   // Rows for the span loop, handed over a batch at a time.
   enum { kBatch = 64 };
   int rows[3 * kBatch];
@@ -932,7 +937,11 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
     for (int e = 0; e < 3; ++e) {
       int64_t A = t.A[e], K = t.B[e] * y + t.C[e];
       // The bound from a floating-point estimate, made exact with the integer edge function.
-      if (A > 0) {
+      if (A > 0 && scan) {
+        while (lo <= hi && A * lo + K < 0) ++lo;  // the first X of the row with A X + K >= 0
+      } else if (A < 0 && scan) {
+        while (lo <= hi && A * hi + K < 0) --hi;  // the last
+      } else if (A > 0) {
         int64_t x = (int64_t)((double)-K * invA[e]);  // near the first X with A X + K >= 0
         while (A * x + K < 0) ++x;
         while (A * (x - 1) + K >= 0) --x;
@@ -971,29 +980,31 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (batched) fast(s, pl, t.x0, t.y0, rows, batched);
 }
 
-static void VertexAttrs(const PixelState& s, const RVertex& v, float* a) {
-  a[AT_Z] = v.z;
-  a[AT_RHW] = v.rhw;
-  memcpy(a + AT_DIFF, v.diffuse, 16);
-  memcpy(a + AT_SPEC, v.specular, 16);
-  for (int i = 0; i < s.texStages; ++i)
-    for (int k = 0; k < 3; ++k) a[AT_TEX + 3 * i + k] = v.tex[i][k] * v.rhw;
+static void VertexAttrs(const PixelState& s, const float* v, float* a) {
+  a[AT_Z] = v[RV_Z];
+  a[AT_RHW] = v[RV_RHW];
+  memcpy(a + AT_DIFF, v + RV_DIFF, 16);
+  memcpy(a + AT_SPEC, v + RV_SPEC, 16);
+  for (int k = 0; k < 3 * s.texStages; ++k) a[AT_TEX + k] = v[RV_TEX + k] * v[RV_RHW];
 }
 
 static void DrawLine(const Segment* r, const Line& l, int band, int bands) {
   const PixelState& s = r->states[l.state];
   float A[AT_TEX + 3 * MAX_STAGES], B[AT_TEX + 3 * MAX_STAGES], a[AT_TEX + 3 * MAX_STAGES];
-  VertexAttrs(s, l.a, A);
-  VertexAttrs(s, l.b, B);
+  const float* va = &r->verts[l.a];
+  const float* vb = &r->verts[l.b];
+  VertexAttrs(s, va, A);
+  VertexAttrs(s, vb, B);
   if (s.flat) {
     memcpy(B + AT_DIFF, A + AT_DIFF, 16);
     memcpy(B + AT_SPEC, A + AT_SPEC, 12);
   }
   int n = AttrCount(s);
-  float dx = l.b.x - l.a.x, dy = l.b.y - l.a.y;
-  if (!(fabsf(l.a.x) < 1e6f && fabsf(l.a.y) < 1e6f && fabsf(l.b.x) < 1e6f && fabsf(l.b.y) < 1e6f)) return;
+  float ax = va[RV_X], ay = va[RV_Y], bx = vb[RV_X], by = vb[RV_Y];
+  float dx = bx - ax, dy = by - ay;
+  if (!(fabsf(ax) < 1e6f && fabsf(ay) < 1e6f && fabsf(bx) < 1e6f && fabsf(by) < 1e6f)) return;
   bool xMajor = fabsf(dx) >= fabsf(dy);
-  float major0 = xMajor ? l.a.x : l.a.y, major1 = xMajor ? l.b.x : l.b.y;
+  float major0 = xMajor ? ax : ay, major1 = xMajor ? bx : by;
   float len = major1 - major0;
   if (len == 0.0f) return;
   // Pixels whose centres lie on [start, end) along the major axis; the last one by LASTPIXEL.
@@ -1005,7 +1016,7 @@ static void DrawLine(const Segment* r, const Line& l, int band, int bands) {
     float t = ((float)i - major0) / len;
     if (t < 0.0f) t = 0.0f;
     if (t > 1.0f) t = 1.0f;
-    float minor = xMajor ? l.a.y + dy * t : l.a.x + dx * t;
+    float minor = xMajor ? ay + dy * t : ax + dx * t;
     int m = (int)floorf(minor + 0.5f);
     int x = xMajor ? i : m, y = xMajor ? m : i;
     if (x < s.clipX0 || x >= s.clipX1 || y < s.clipY0 || y >= s.clipY1 || !OwnsRow(y, band, bands)) continue;
@@ -1017,11 +1028,13 @@ static void DrawLine(const Segment* r, const Line& l, int band, int bands) {
 static void DrawPoint(const Segment* r, const Point& p, int band, int bands) {
   const PixelState& s = r->states[p.state];
   float a[AT_TEX + 3 * MAX_STAGES];
-  VertexAttrs(s, p.v, a);
-  if (!(fabsf(p.v.x) < 1e6f && fabsf(p.v.y) < 1e6f)) return;
+  const float* v = &r->verts[p.v];
+  VertexAttrs(s, v, a);
+  float px = v[RV_X], py = v[RV_Y];
+  if (!(fabsf(px) < 1e6f && fabsf(py) < 1e6f)) return;
   float size = s.pointSize > 1.0f ? (s.pointSize < 64.0f ? s.pointSize : 64.0f) : 1.0f;
-  int x0 = (int)ceilf(p.v.x - size * 0.5f), x1 = (int)ceilf(p.v.x + size * 0.5f) - 1;
-  int y0 = (int)ceilf(p.v.y - size * 0.5f), y1 = (int)ceilf(p.v.y + size * 0.5f) - 1;
+  int x0 = (int)ceilf(px - size * 0.5f), x1 = (int)ceilf(px + size * 0.5f) - 1;
+  int y0 = (int)ceilf(py - size * 0.5f), y1 = (int)ceilf(py + size * 0.5f) - 1;
   for (int y = y0; y <= y1; ++y) {
     if (y < s.clipY0 || y >= s.clipY1 || !OwnsRow(y, band, bands)) continue;
     for (int x = x0; x <= x1; ++x)

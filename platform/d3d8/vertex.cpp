@@ -5,6 +5,7 @@
 #include "vshader.h"
 
 #include <math.h>
+#include <stddef.h>
 #include <string.h>
 
 namespace mxd3d {
@@ -543,8 +544,8 @@ struct VertexScratch {
 VertexScratch* NewVertexScratch() { return new VertexScratch(); }
 void DeleteVertexScratch(VertexScratch* v) { delete v; }
 
-static inline float Area2(const RVertex& a, const RVertex& b, const RVertex& c) {
-  return (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
+static inline float Area2(const float* a, const float* b, const float* c) {
+  return (b[RV_X] - a[RV_X]) * (c[RV_Y] - a[RV_Y]) - (c[RV_X] - a[RV_X]) * (b[RV_Y] - a[RV_Y]);
 }
 
 static bool Culled(float area, DWORD cull) {
@@ -558,9 +559,18 @@ static bool Sane(const RVertex& v) {
   return v.x > -1e6f && v.x < 1e6f && v.y > -1e6f && v.y < 1e6f && v.rhw == v.rhw;
 }
 
-static inline uint32_t Emit(std::vector<RVertex>& out, const RVertex& v) {
-  out.push_back(v);
-  return (uint32_t)(out.size() - 1);
+static_assert(offsetof(RVertex, diffuse) == 4 * RV_DIFF && offsetof(RVertex, specular) == 4 * RV_SPEC &&
+                  offsetof(RVertex, tex) == 4 * RV_TEX,
+              "the stored vertex is the leading floats of RVertex");
+static_assert(4 * PS_COORD_SETS <= 3 * MAX_STAGES, "a pixel shader's coordinates fit the stored vertex");
+
+// Appends the leading words floats of v to the store; returns its offset there.
+static inline uint32_t Emit(std::vector<float>& out, const RVertex& v, size_t words) {
+  size_t o = out.size();
+  float f[sizeof(RVertex) / sizeof(float)];
+  memcpy(f, &v, words * sizeof(float));
+  out.insert(out.end(), f, f + words);
+  return (uint32_t)o;
 }
 
 static void EmitTriangleFill(VertexScratch& b, uint32_t i0, uint32_t i1, uint32_t i2, int fill) {
@@ -668,7 +678,8 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   g_counters.primitives += primCount;
   // The pixel state first: building it may finish queued drawing, which empties the store.
   const PixelState& ps = CurrentPixelState();
-  std::vector<RVertex>& out = RasterVertexStore(raster);
+  std::vector<float>& out = RasterVertexStore(raster);
+  const size_t words = (size_t)StoredWords(ps);
   b.verts.resize(vertexCount);
   if (shader) {
     VsRun(*shader, streams, strides, vertexCount, st.vsConst, ShaderOutputs(s), b.verts.data());
@@ -708,7 +719,7 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     if (mapped[v] == 0xffffffffu) {
       PVert& p = b.verts[v];
       if (!rhw) Project(p, s.vp);
-      mapped[v] = Emit(out, p.r);
+      mapped[v] = Emit(out, p.r, words);
     }
     return mapped[v];
   };
@@ -722,7 +733,7 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     if (((ca | cb | cc) & 64)) return;
     if ((ca | cb | cc) == 0) {
       uint32_t i0 = screen(a), i1 = screen(bb), i2 = screen(c);
-      if (Culled(Area2(out[i0], out[i1], out[i2]), cull)) return;
+      if (Culled(Area2(&out[i0], &out[i1], &out[i2]), cull)) return;
       EmitTriangleFill(b, i0, i1, i2, fill);
       return;
     }
@@ -740,11 +751,11 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
         memcpy(poly[i].r.specular, b.verts[a].r.specular, 12);
       }
     }
-    uint32_t first = Emit(out, poly[0].r);
-    uint32_t prev = Emit(out, poly[1].r);
+    uint32_t first = Emit(out, poly[0].r, words);
+    uint32_t prev = Emit(out, poly[1].r, words);
     for (int i = 2; i < n; ++i) {
-      uint32_t cur = Emit(out, poly[i].r);
-      if (!Culled(Area2(out[first], out[prev], out[cur]), cull)) EmitTriangleFill(b, first, prev, cur, fill);
+      uint32_t cur = Emit(out, poly[i].r, words);
+      if (!Culled(Area2(&out[first], &out[prev], &out[cur]), cull)) EmitTriangleFill(b, first, prev, cur, fill);
       prev = cur;
     }
   };
@@ -770,8 +781,8 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     Lerp(pa, pc, t1, qc, stages);
     Project(qa, s.vp);
     Project(qc, s.vp);
-    b.lines.push_back(Emit(out, qa.r));
-    b.lines.push_back(Emit(out, qc.r));
+    b.lines.push_back(Emit(out, qa.r, words));
+    b.lines.push_back(Emit(out, qc.r, words));
   };
 
   uint32_t v0, v1, v2;
@@ -810,11 +821,11 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     default: break;
   }
   if (!b.tris.empty()) {
-    RasterSubmitStored(raster, ps, pixelSerial, b.tris.data(), (int)b.tris.size() / 3);
+    RasterSubmitStored(raster, ps, pixelSerial, b.tris.data(), (int)b.tris.size() / 3, 0);
     g_counters.trianglesDrawn += b.tris.size() / 3;
   }
-  if (!b.lines.empty()) RasterSubmit(raster, ps, out.data(), (int)out.size(), b.lines.data(), (int)b.lines.size() / 2, 1);
-  if (!b.points.empty()) RasterSubmit(raster, ps, out.data(), (int)out.size(), b.points.data(), (int)b.points.size(), 2);
+  if (!b.lines.empty()) RasterSubmitStored(raster, ps, pixelSerial, b.lines.data(), (int)b.lines.size() / 2, 1);
+  if (!b.points.empty()) RasterSubmitStored(raster, ps, pixelSerial, b.points.data(), (int)b.points.size(), 2);
   ++renderTarget->version;
   if (!RasterQueued()) Flush();
   return D3D_OK;

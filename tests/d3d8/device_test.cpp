@@ -811,11 +811,14 @@ TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
     t.dev->SetTexture(0, nullptr);
     tex->Release();
   };
-  // Untextured Gouraud triangles with a depth test, half of them blended.
-  auto gouraud = [](int threads, int fast, std::vector<uint32_t>& out) {
+  // Untextured Gouraud triangles with a depth test, half of them blended; stretched down a tall
+  // target (tall: 9 times the height), whose rows the two threads share in bands.
+  auto gouraud = [](int threads, int fast, std::vector<uint32_t>& out, int tall = 1) {
     MarlixD3D8SetThreads(threads);
     MarlixD3D8SetFastPaths(fast);
-    TestDevice t(96, 80, D3DFMT_D24S8);
+    const int h = 80 * tall;
+    const float sy = (float)tall;
+    TestDevice t(96, h, D3DFMT_D24S8);
     t.dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
     t.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xff203040u, 1.0f, 0);
     t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);  // unbound: opaque
@@ -825,19 +828,22 @@ TEST(D3D8Raster, ThreadsAndFastPathsGiveIdenticalPixels) {
       t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
       t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
       t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, i % 3 ? D3DTA_DIFFUSE : D3DTA_TEXTURE);
-      TLVertex tri[3] = {TL(x, y, 0x80ff0000u + (uint32_t)i * 3, 0, 0, 0.9f - 0.01f * (float)i),
-                         TL(x + 31.5f, y + 3.25f, 0xc000ff00u, 0, 0, 0.2f + 0.005f * (float)i),
-                         TL(x + 7.75f, y + 27.0f, 0x400000ffu, 0, 0, 0.5f)};
+      TLVertex tri[3] = {TL(x, y * sy, 0x80ff0000u + (uint32_t)i * 3, 0, 0, 0.9f - 0.01f * (float)i),
+                         TL(x + 31.5f, (y + 3.25f) * sy, 0xc000ff00u, 0, 0, 0.2f + 0.005f * (float)i),
+                         TL(x + 7.75f, (y + 27.0f) * sy, 0x400000ffu, 0, 0, 0.5f)};
       t.Draw(tri, 1);
     }
     out.clear();
-    for (int y = 0; y < 80; ++y)
+    for (int y = 0; y < h; ++y)
       for (int x = 0; x < 96; ++x) out.push_back(t.Raw(x, y));
   };
   std::vector<uint32_t> ga, gb;
   gouraud(1, 0, ga);
   gouraud(2, 1, gb);
   EXPECT_TRUE(ga == gb) << "untextured fast spans or threads changed pixels";
+  gouraud(1, 0, ga, 9);
+  gouraud(2, 1, gb, 9);
+  EXPECT_TRUE(ga == gb) << "threads sharing the rows of a tall target changed pixels";
   std::vector<uint32_t> a, b, c, d, e;
   render(1, 0, a, true);
   render(2, 0, b, true);
