@@ -5,6 +5,8 @@
 
 #include "d3d8_internal.h"
 
+#include <math.h>
+
 namespace mxd3d {
 
 // Attributes interpolated over a triangle, in this order.
@@ -55,6 +57,20 @@ static inline int FloorInt(float f) {
   if (!(f < 1e9f)) return 1000000000;
   int i = (int)f;
   return (f < (float)i) ? i - 1 : i;
+}
+
+// log2 of a pixel's texel footprint on the top level of stage sd: pu, pv and pq are the planes
+// (value, d/dx, d/dy) of u, v and their divisor, u and v the divided coordinates, iq one over the
+// divisor. The general pipeline, the span loops and the pixel shaders all pick levels by it.
+static inline float FootprintLog2(const StageDesc& sd, const float* pu, const float* pv, const float* pq, float u,
+                                  float v, float iq) {
+  float dudx = (pu[1] - u * pq[1]) * iq, dudy = (pu[2] - u * pq[2]) * iq;
+  float dvdx = (pv[1] - v * pq[1]) * iq, dvdy = (pv[2] - v * pq[2]) * iq;
+  float w = (float)sd.levels[0].width, h = (float)sd.levels[0].height;
+  float lx = (dudx * w) * (dudx * w) + (dvdx * h) * (dvdx * h);
+  float ly = (dudy * w) * (dudy * w) + (dvdy * h) * (dvdy * h);
+  float m = lx > ly ? lx : ly;
+  return m > 0.0f ? 0.5f * log2f(m) : -100.0f;
 }
 
 // Attribute k at offset (ox, oy) from a triangle's reference point, from its plane (value at the

@@ -470,14 +470,7 @@ inline float LoadLod(const StageDesc& sd, const float* a, const float* g, int n,
   float id = 1.0f / d;
   const float* pu = g + 3 * (AT_TEX + 4 * n);
   const float* pv = pu + 3;
-  const float* pd = g + 3 * den;
-  float dudx = (pu[1] - u * pd[1]) * id, dudy = (pu[2] - u * pd[2]) * id;
-  float dvdx = (pv[1] - v * pd[1]) * id, dvdy = (pv[2] - v * pd[2]) * id;
-  float w = (float)sd.levels[0].width, h = (float)sd.levels[0].height;
-  float lx = (dudx * w) * (dudx * w) + (dvdx * h) * (dvdx * h);
-  float ly = (dudy * w) * (dudy * w) + (dvdy * h) * (dvdy * h);
-  float m = lx > ly ? lx : ly;
-  return m > 0.0f ? 0.5f * log2f(m) : -100.0f;
+  return FootprintLog2(sd, pu, pv, g + 3 * den, u, v, id);
 }
 
 inline void Load(const StageDesc& sd, float u, float v, float lod, float* o) {

@@ -808,13 +808,7 @@ static C4 StageColor(const PixelState& s, const float* a, const float* g) {
     const StageDesc& sd = s.stages[i];
     if (g && sd.levels && (sd.levelCount > 1 || sd.minFilter != sd.magFilter)) {
       const float* pl = g + 3 * (AT_TEX + 3 * i);
-      float dudx = (pl[1] - uv[i][0] * pl[7]) * iq, dudy = (pl[2] - uv[i][0] * pl[8]) * iq;
-      float dvdx = (pl[4] - uv[i][1] * pl[7]) * iq, dvdy = (pl[5] - uv[i][1] * pl[8]) * iq;
-      float w = (float)sd.levels[0].width, h = (float)sd.levels[0].height;
-      float lx = (dudx * w) * (dudx * w) + (dvdx * h) * (dvdx * h);
-      float ly = (dudy * w) * (dudy * w) + (dvdy * h) * (dvdy * h);
-      float m = lx > ly ? lx : ly;
-      lod[i] = m > 0.0f ? 0.5f * log2f(m) : -100.0f;
+      lod[i] = FootprintLog2(sd, pl, pl + 3, pl + 6, uv[i][0], uv[i][1], iq);
     }
   }
   C4 c = Combine(s, in, uv, lod, nullptr);

@@ -141,17 +141,6 @@ static inline int PickLevel(const StageDesc& sd, float lod) {
   return level;
 }
 
-// log2 of the texel footprint at (u, v) with 1/q = iq, as the general pipeline computes it.
-static inline float Footprint(const StageDesc& sd, const float* tp, float u, float v, float iq) {
-  float dudx = (tp[1] - u * tp[7]) * iq, dudy = (tp[2] - u * tp[8]) * iq;
-  float dvdx = (tp[4] - v * tp[7]) * iq, dvdy = (tp[5] - v * tp[8]) * iq;
-  float w0 = (float)sd.levels[0].width, h0 = (float)sd.levels[0].height;
-  float lx = (dudx * w0) * (dudx * w0) + (dvdx * h0) * (dvdx * h0);
-  float ly = (dudy * w0) * (dudy * w0) + (dvdy * h0) * (dvdy * h0);
-  float m = lx > ly ? lx : ly;
-  return m > 0.0f ? 0.5f * log2f(m) : -100.0f;
-}
-
 namespace sse2 {
 constexpr int W = 4;
 typedef float VF __attribute__((vector_size(16)));
