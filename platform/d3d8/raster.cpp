@@ -15,7 +15,7 @@
 
 namespace mxd3d {
 
-static const int kBandShift = 4;  // 16-row bands, alternating between the threads
+static const int kBandShift = 6;  // 64-row bands, alternating between the threads
 // Targets up to this many rows are drawn by one thread while the next segment is recorded: their
 // triangles are small, and two threads would mostly set up the same triangles twice.
 static const int kOneBandRows = 400;
