@@ -5,8 +5,6 @@
 #include "fuzzing.h"
 
 #include <d3d8.h>
-#include <marlix_d3d8.h>
-#include <marlix_platform.h>
 
 #include <stdlib.h>
 #include <string.h>
@@ -27,19 +25,7 @@ const DWORD kFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX
 IDirect3DDevice8* Device() {
     static IDirect3DDevice8* dev;
     if (dev) return dev;
-    MarlixSetHeadless(1);
-    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS pp;
-    memset(&pp, 0, sizeof(pp));
-    pp.Windowed = TRUE;
-    pp.BackBufferWidth = pp.BackBufferHeight = 8;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev)))
-        abort();
+    dev = FuzzCreateDevice();
     dev->SetRenderState(D3DRS_LIGHTING, FALSE);
     dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);

@@ -5,7 +5,6 @@
 #include "fuzzing.h"
 
 #include <d3d8.h>
-#include <marlix_platform.h>
 
 #include <stdlib.h>
 #include <string.h>
@@ -20,16 +19,7 @@ const UINT kStride = 64, kVertices = 16;
 IDirect3DDevice8* Device() {
     static IDirect3DDevice8* dev;
     if (dev) return dev;
-    MarlixSetHeadless(1);
-    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS pp;
-    memset(&pp, 0, sizeof(pp));
-    pp.Windowed = TRUE;
-    pp.BackBufferWidth = pp.BackBufferHeight = 8;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev)))
-        abort();
+    dev = FuzzCreateDevice();
     dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     return dev;
@@ -80,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (FAILED(dev->SetVertexShader(handle))) abort();
     const float constants[4] = {0.5f, -2.0f, 3.0f, 1.0f};
     dev->SetVertexShaderConstant(0, constants, 1);
-    dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
     dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, kVertices / 3);
     IDirect3DVertexBuffer8* out = Buffer(dev, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, 28 * kVertices);
     dev->ProcessVertices(0, 0, kVertices, out, 0);

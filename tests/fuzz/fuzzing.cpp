@@ -37,6 +37,24 @@ const char* FuzzFile(const uint8_t* data, size_t size, const char* extension) {
     return path;
 }
 
+IDirect3DDevice8* FuzzCreateDevice(void) {
+    MarlixSetHeadless(1);
+    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS pp;
+    memset(&pp, 0, sizeof(pp));
+    pp.Windowed = TRUE;
+    pp.BackBufferWidth = pp.BackBufferHeight = 8;
+    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+    pp.EnableAutoDepthStencil = TRUE;
+    pp.AutoDepthStencilFormat = D3DFMT_D16;
+    IDirect3DDevice8* dev = nullptr;
+    if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev)))
+        abort();
+    return dev;
+}
+
 void FuzzStartEngine(void) {
     static bool started;
     if (started) return;

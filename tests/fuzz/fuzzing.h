@@ -15,6 +15,10 @@ const char* FuzzFile(const uint8_t* data, size_t size, const char* extension);
 // The engine on the software device in a small headless window, once per process.
 void FuzzStartEngine(void);
 
+// A software Direct3D 8 device on an 8x8 headless back buffer with a 16-bit depth buffer, for the
+// targets that drive the device directly; aborts when there is none.
+IDirect3DDevice8* FuzzCreateDevice(void);
+
 // A fatal error the parser raises by design for some inputs (`text`, exactly) jumps back to the
 // setjmp that follows FuzzArmFatal; any other fatal error is a finding and aborts:
 //     FuzzArmFatal("Read Failed (lib2buf)");
