@@ -117,6 +117,9 @@ std::vector<uint32_t> Scene(D3DFORMAT depth) {
     }
     TLVertex strip[4] = {floor[0], floor[1], floor[2], floor[3]};
     t.Draw(strip, 2, D3DPT_TRIANGLESTRIP);
+    // A band across the whole target whose coordinates pass through zero and through every
+    // power of two between, in both directions, so the steps along its rows change binade.
+    t.Quad(-2.0f, 40.0f + (float)n, 135.0f, 43.0f + (float)n, 0xc0f0e0d0u, -3.3f, 2.9f, 2.7f, -1.9f, 0.25f);
     for (int i = 0; i < 12; ++i) {
       float x = (float)((i * 41 + n * 17) % 120) - 3.0f, y = (float)((i * 29 + n * 11) % 90) - 3.0f;
       float z = 0.2f + 0.06f * (float)((i + n) % 13);
