@@ -139,6 +139,26 @@ std::vector<uint32_t> Scene(D3DFORMAT depth) {
   t.dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
   t.dev->SetRenderState(D3DRS_FOGENABLE, FALSE);
   t.dev->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
+  t.dev->SetTexture(0, nullptr);
+  t.dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  t.dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+  t.dev->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+  t.dev->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+  t.dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+  {
+    // Depth written across z = 0.5 in steps finer than a 32-bit depth unit's share of a float
+    // (where the quantised value passes 2^31), then a band at one depth drawn where it is nearer:
+    // the edge between them shows every stored value.
+    TLVertex ramp[4] = {TL(-1, 60, 0xff10a0f0u, 0, 0, 0.4998f), TL(134, 60, 0xff10a0f0u, 0, 0, 0.5002f),
+                        TL(-1, 70, 0xff10a0f0u, 0, 0, 0.4998f), TL(134, 70, 0xff10a0f0u, 0, 0, 0.5002f)};
+    t.Draw(ramp, 2, D3DPT_TRIANGLESTRIP);
+    t.dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+    t.Quad(-1, 60, 134, 70, 0xfff0a010u, 0, 0, 1, 1, 0.50004f);
+    t.dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+  }
   if (depth == D3DFMT_D24S8) {
     // The stencil bits beside the depth must have survived every depth write: a translucent
     // veil drawn where they still hold the cleared value.
