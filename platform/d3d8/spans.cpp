@@ -158,6 +158,8 @@ static inline void GatherPairs(const uint32_t* base, VI i, VU& first, VU& second
   }
 }
 static inline bool Any(VI m) { return _mm_movemask_epi8((__m128i)m) != 0; }
+// Texels at i, below end; four single loads whatever their spacing.
+static inline VU GatherNear(const uint32_t* base, VI i, int) { return Gather(base, i); }
 
 #include "span_kernel.inc"
 }  // namespace sse2
@@ -181,6 +183,18 @@ static inline VU Gather(const uint32_t* base, VI i) {
   return (VU)_mm256_i32gather_epi32((const int*)base, (__m256i)i, 4);
 }
 static inline bool Any(VI m) { return _mm256_movemask_epi8((__m256i)m) != 0; }
+// Texels at i, below end. A texture stretched over more pixels than it has texels (the
+// backdrop) gives indices within eight of the first lane's: one load and a shuffle instead of a
+// gather.
+static inline VU GatherNear(const uint32_t* base, VI i, int end) {
+  const int first = i[0];
+  const VI rel = i - first;
+  if (_mm256_movemask_epi8((__m256i)((VU)rel >= 8u)) == 0 && first <= end - W) {
+    __m256i run = _mm256_loadu_si256((const __m256i*)(base + first));
+    return (VU)_mm256_permutevar8x32_epi32(run, (__m256i)rel);
+  }
+  return Gather(base, i);
+}
 // The texels at i and i + 1 of every lane, loaded together as 64-bit pairs.
 static inline void GatherPairs(const uint32_t* base, VI i, VU& first, VU& second) {
   __m256i idx = (__m256i)i;

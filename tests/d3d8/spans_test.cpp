@@ -120,6 +120,10 @@ std::vector<uint32_t> Scene(D3DFORMAT depth) {
     // A band across the whole target whose coordinates pass through zero and through every
     // power of two between, in both directions, so the steps along its rows change binade.
     t.Quad(-2.0f, 40.0f + (float)n, 135.0f, 43.0f + (float)n, 0xc0f0e0d0u, -3.3f, 2.9f, 2.7f, -1.9f, 0.25f);
+    // The texture stretched over more pixels than it has texels, as a backdrop is: across its wrap
+    // at u = 0, and along its last row up to its last texel.
+    t.Quad(-1.0f, 80.0f, 134.0f, 84.0f, 0xe0ffffffu, -0.3f, 0.9f, 0.7f, 0.999f, 0.25f);
+    t.Quad(100.0f, 86.0f, 133.0f, 90.0f, 0xe0ffffffu, 0.8f, 0.95f, 0.999f, 0.999f, 0.25f);
     for (int i = 0; i < 12; ++i) {
       float x = (float)((i * 41 + n * 17) % 120) - 3.0f, y = (float)((i * 29 + n * 11) % 90) - 3.0f;
       float z = 0.2f + 0.06f * (float)((i + n) % 13);
