@@ -15,6 +15,13 @@ namespace mxd3d {
 // A colour or fog value held to 0..1; not-a-number (from a shader's arithmetic) counts as 0.
 static inline float Clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
 
+// The coordinate count of a texture transform's flags (D3DTTFF_COUNTn); a count above four means
+// the last of the four components a coordinate has.
+static inline int TexTransformCount(DWORD flags) {
+  int count = (int)(flags & 0xff);
+  return count < 4 ? count : 4;
+}
+
 // ---- formats (formats.cpp) ------------------------------------------------------------------
 enum FormatKind { FK_NONE, FK_COLOR, FK_PALETTE, FK_BUMP, FK_DXT, FK_DEPTH, FK_INDEX, FK_OTHER };
 

@@ -427,7 +427,7 @@ static void RunVertices(const VSetup& s, const uint8_t* base, UINT count, UINT s
         }
       }
       DWORD flags = s.ttff[st];
-      int count = (int)(flags & 0xff);
+      int count = TexTransformCount(flags);
       if (s.shaderCoords) {
         // All four components for the pixel shader: missing ones are (0, 0, 0, 1), or into the
         // texture transform with the first missing one as one, as for the stages.
@@ -951,7 +951,7 @@ void Device::BuildPixelState(PixelState& ps) {
     bool project = PixelShaderHonoursProjection(*shader);
     for (int i = 0; i < MAX_STAGES; ++i) {
       DWORD flags = st.tss[i][D3DTSS_TEXTURETRANSFORMFLAGS];
-      int count = (int)(flags & 0xff);
+      int count = TexTransformCount(flags);
       ps.shaderProject[i] = project && i < ps.stageCount && (flags & D3DTTFF_PROJECTED) && count >= 2 ? count - 1 : -1;
     }
     PixelShaderConstants(*shader, st.pixelConst, ps.shaderConst);
