@@ -229,6 +229,11 @@ constexpr int W = 4;
 typedef float VF __attribute__((vector_size(16)));
 typedef int32_t VI __attribute__((vector_size(16)));
 static inline VF Sqrt(VF v) { return (VF)_mm_sqrt_ps((__m128)v); }
+static inline VI Fetch(const uint8_t* p, size_t stride) {
+  int32_t w[W];
+  for (int k = 0; k < W; ++k) memcpy(&w[k], p + k * stride, 4);
+  return VI{w[0], w[1], w[2], w[3]};
+}
 
 #include "vertex_kernel.inc"
 }  // namespace sse2
@@ -245,6 +250,10 @@ constexpr int W = 8;
 typedef float VF __attribute__((vector_size(32)));
 typedef int32_t VI __attribute__((vector_size(32)));
 static inline VF Sqrt(VF v) { return (VF)_mm256_sqrt_ps((__m256)v); }
+static inline VI Fetch(const uint8_t* p, size_t stride) {
+  const __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32((int)stride));
+  return (VI)_mm256_i32gather_epi32((const int*)p, at, 1);
+}
 
 #include "vertex_kernel.inc"
 }  // namespace avx2
