@@ -265,18 +265,20 @@ static inline VI Fetch(const uint8_t* p, size_t stride) {
 
 static inline bool WideVertices() { return MarlixD3D8GetSpanPath() == MARLIX_SPANS_AVX2; }
 
-static void RunVertices(const VSetup& s, const uint8_t* base, UINT count, UINT stride, PVert* out) {
+// Transforms, lights and projects vertices; codes: their clip codes.
+static void RunVertices(const VSetup& s, const uint8_t* base, UINT count, UINT stride, PVert* out, int* codes) {
   if (WideVertices())
-    avx2::Vertices(s, base, count, stride, out);
+    avx2::Vertices(s, base, count, stride, out, codes);
   else
-    sse2::Vertices(s, base, count, stride, out);
+    sse2::Vertices(s, base, count, stride, out, codes);
 }
 
-static void ScreenVertices(const D3DVIEWPORT8& vp, bool rhw, PVert* p, UINT count, int* codes) {
+// Projects the vertices a vertex shader made; codes: their clip codes.
+static void ScreenVertices(const D3DVIEWPORT8& vp, PVert* p, UINT count, int* codes) {
   if (WideVertices())
-    avx2::Screen(vp, rhw, p, count, codes);
+    avx2::Screen(vp, p, count, codes);
   else
-    sse2::Screen(vp, rhw, p, count, codes);
+    sse2::Screen(vp, p, count, codes);
 }
 
 // ---- clipping -------------------------------------------------------------------------------
@@ -474,12 +476,12 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   b.codes.resize(vertexCount);
   if (shader) {
     VsRun(*shader, streams, strides, vertexCount, st.vsConst, ShaderOutputs(s), b.verts.data());
+    ScreenVertices(s.vp, b.verts.data(), vertexCount, b.codes.data());
   } else {
-    RunVertices(s, vertices, vertexCount, stride, b.verts.data());
+    RunVertices(s, vertices, vertexCount, stride, b.verts.data(), b.codes.data());
     if (s.lighting) g_counters.verticesLit += vertexCount;
   }
   g_counters.verticesIn += vertexCount;
-  ScreenVertices(s.vp, s.L.rhw, b.verts.data(), vertexCount, b.codes.data());
   // Every vertex inside the view volume goes to the store, numbered from first on in the order of
   // the vertices; pieces of clipped triangles follow. Primitives name stored vertices by number.
   const size_t first = out.size();
@@ -867,13 +869,13 @@ HRESULT WINAPI Device::ProcessVertices(UINT srcStart, UINT destIndex, UINT count
   SetupVertex(*this, s, 0);
   std::vector<PVert>& pv = vs->verts;  // the draws' work array, free between calls
   pv.resize(count);
+  vs->codes.resize(count);
   if (shader && !shader->function.empty()) {
     VsRun(*shader, streams, strides, count, st.vsConst, ShaderOutputs(s), pv.data());
+    ScreenVertices(s.vp, pv.data(), count, vs->codes.data());
   } else {
-    RunVertices(s, streams[0], count, strides[0], pv.data());
+    RunVertices(s, streams[0], count, strides[0], pv.data(), vs->codes.data());
   }
-  vs->codes.resize(count);
-  ScreenVertices(s.vp, false, pv.data(), count, vs->codes.data());
   for (UINT i = 0; i < count; ++i) {
     uint8_t* o = dst->buf.data.data() + ((size_t)destIndex + i) * out.size;
     const RVertex& r = pv[i].r;
