@@ -528,8 +528,9 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     if (ca & cb & cc) return;
     if (((ca | cb | cc) & 64)) return;
     if ((ca | cb | cc) == 0) {
-      uint32_t t[3] = {number[a], number[bb], number[c]};
-      b.tris.insert(b.tris.end(), t, t + 3);
+      b.tris.push_back(number[a]);
+      b.tris.push_back(number[bb]);
+      b.tris.push_back(number[c]);
       return;
     }
     PVert poly[16], scratch[16];
@@ -550,8 +551,9 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     uint32_t prev = emit(poly[1].r);
     for (int i = 2; i < n; ++i) {
       uint32_t cur = emit(poly[i].r);
-      uint32_t t[3] = {v0, prev, cur};
-      b.tris.insert(b.tris.end(), t, t + 3);
+      b.tris.push_back(v0);
+      b.tris.push_back(prev);
+      b.tris.push_back(cur);
       prev = cur;
     }
   };
