@@ -455,9 +455,11 @@ std::vector<FullVertex> Scattered(int n) {
     f.specular = (h >> 7) ^ 0xa54ff53au;
     for (int c = 0; c < 4; ++c) f.t[c] = 0.1f * (float)(i + c) + 0.5f;
   }
-  v[5].x = 1.0f;  // on the point light
-  v[5].y = 0.5f;
-  v[5].z = 3.0f;
+  if (n > 5) {  // one on the point light
+    v[5].x = 1.0f;
+    v[5].y = 0.5f;
+    v[5].z = 3.0f;
+  }
   return v;
 }
 
