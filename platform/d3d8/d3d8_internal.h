@@ -15,6 +15,13 @@ namespace mxd3d {
 // A colour or fog value held to 0..1; not-a-number (from a shader's arithmetic) counts as 0.
 static inline float Clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
 
+// The coordinate count of a texture transform's flags (D3DTTFF_COUNTn); a count above four means
+// the last of the four components a coordinate has.
+static inline int TexTransformCount(DWORD flags) {
+  int count = (int)(flags & 0xff);
+  return count < 4 ? count : 4;
+}
+
 // ---- formats (formats.cpp) ------------------------------------------------------------------
 enum FormatKind { FK_NONE, FK_COLOR, FK_PALETTE, FK_BUMP, FK_DXT, FK_DEPTH, FK_INDEX, FK_OTHER };
 
@@ -288,9 +295,12 @@ void RasterDestroy(Raster* r);
 // The vertex store of the queue: vertex processing appends packed screen-space vertices here and
 // then queues primitives by their offsets in it (valid until the next flush).
 std::vector<float>& RasterVertexStore(Raster* r);
-// Queues primitives of stored vertices. prim: 0 triangles, 1 lines, 2 points; indices hold 3, 2
-// or 1 offsets per primitive. Culling is done by the caller. serial names the state: draws with
-// the same nonzero serial share one copy of it in the queue.
+// Queues triangles of the vertices stored from offset first on, which tris names by number (three
+// a triangle; vertex n starts at first + n * StoredWords). Culling is done by the caller. serial
+// names the state: draws with the same nonzero serial share one copy of it in the queue.
+void RasterSubmitTriangles(Raster* r, const PixelState& state, uint64_t serial, size_t first, const uint32_t* tris,
+                           int count);
+// Queues lines (prim 1, two offsets in the store each) or points (prim 2, one offset each).
 void RasterSubmitStored(Raster* r, const PixelState& state, uint64_t serial, const uint32_t* indices, int count,
                         int prim);
 // Queues a clear of rectangles (half open, already clipped to the target).

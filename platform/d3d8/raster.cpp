@@ -104,6 +104,8 @@ struct Raster {
   std::condition_variable work[2], finished;  // work: one for each band thread
   bool quit = false;
   bool started = false;
+  std::vector<int64_t> snapX, snapY;  // the recording thread's snapped positions of a draw
+  std::vector<uint8_t> snapOk;
 };
 
 static void WorkerMain(Raster* r, int band) {
@@ -242,17 +244,20 @@ static inline int64_t Snap(float v) {
   return (float)i > f ? i - 1 : i;
 }
 
-// Snaps the positions of a triangle to 1/256 pixel and bounds the pixels it may cover; false when
-// it covers no pixel centre inside the clip rectangle.
-static bool SnapTriangle(const PixelState& s, const float* const* v, QTri& q) {
-  int64_t* x = q.x;
-  int64_t* y = q.y;
-  for (int i = 0; i < 3; ++i) {
-    // Positions far outside any target (or not numbers) make no pixels and would overflow.
-    if (!(fabsf(v[i][RV_X]) < 1e7f) || !(fabsf(v[i][RV_Y]) < 1e7f)) return false;
-    x[i] = Snap(v[i][RV_X]);
-    y[i] = Snap(v[i][RV_Y]);
-  }
+// Snaps a stored vertex's position to 1/256 pixel; false for positions far outside any target (or
+// not numbers), which make no pixels and would overflow.
+static inline bool SnapVertex(const float* v, int64_t& x, int64_t& y) {
+  if (!(fabsf(v[RV_X]) < 1e7f) || !(fabsf(v[RV_Y]) < 1e7f)) return false;
+  x = Snap(v[RV_X]);
+  y = Snap(v[RV_Y]);
+  return true;
+}
+
+// Bounds the pixels a triangle of snapped positions may cover; false when it covers no pixel
+// centre inside the clip rectangle.
+static bool BoundTriangle(const PixelState& s, QTri& q) {
+  const int64_t* x = q.x;
+  const int64_t* y = q.y;
   if ((x[1] - x[0]) * (y[2] - y[0]) == (x[2] - x[0]) * (y[1] - y[0])) return false;  // no area
   int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
   int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
@@ -327,20 +332,39 @@ static void SetupTriangle(const PixelState& s, const QTri& q, const float* store
   }
 }
 
-// Queues a triangle of stored vertices unless it covers no pixel.
-static void AddTriangle(Segment* r, const PixelState& s, int si, uint32_t a, uint32_t b, uint32_t c) {
-  const float* v[3] = {&r->verts[a], &r->verts[b], &r->verts[c]};
-  QTri q;
-  if (!SnapTriangle(s, v, q)) return;
-  q.v[0] = a;
-  q.v[1] = b;
-  q.v[2] = c;
-  q.state = si;
-  AddCmd(r, CMD_TRIS, (int)r->tris.size());
-  r->tris.push_back(q);
-}
-
 std::vector<float>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
+
+void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial, size_t first, const uint32_t* tris,
+                           int count) {
+  Segment* r = rr->cur;
+  int si = AddState(r, state, serial);
+  // Each stored vertex is snapped once, whatever the number of triangles that share it; numbers
+  // past the store and vertices that do not snap leave their triangles out.
+  size_t words = (size_t)StoredWords(state), size = r->verts.size();
+  size_t n = size > first ? (size - first) / words : 0;
+  std::vector<int64_t>& sx = rr->snapX;
+  std::vector<int64_t>& sy = rr->snapY;
+  std::vector<uint8_t>& ok = rr->snapOk;
+  sx.resize(n);
+  sy.resize(n);
+  ok.resize(n);
+  const float* v = r->verts.data() + first;
+  for (size_t i = 0; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
+  for (int i = 0; i < count; ++i) {
+    const uint32_t* t = tris + 3 * i;
+    if (t[0] >= n || t[1] >= n || t[2] >= n || !(ok[t[0]] & ok[t[1]] & ok[t[2]])) continue;
+    QTri q;
+    for (int k = 0; k < 3; ++k) {
+      q.x[k] = sx[t[k]];
+      q.y[k] = sy[t[k]];
+    }
+    if (!BoundTriangle(state, q)) continue;
+    for (int k = 0; k < 3; ++k) q.v[k] = (uint32_t)(first + t[k] * words);
+    q.state = si;
+    AddCmd(r, CMD_TRIS, (int)r->tris.size());
+    r->tris.push_back(q);
+  }
+}
 
 void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int count,
                         int prim) {
@@ -350,10 +374,7 @@ void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, co
   size_t words = (size_t)StoredWords(state), n = r->verts.size();
   auto stored = [&](uint32_t o) { return (size_t)o + words <= n; };
   for (int i = 0; i < count; ++i) {
-    if (prim == 0) {
-      const uint32_t* t = idx + 3 * i;
-      if (stored(t[0]) && stored(t[1]) && stored(t[2])) AddTriangle(r, state, si, t[0], t[1], t[2]);
-    } else if (prim == 1) {
+    if (prim == 1) {
       uint32_t a = idx[2 * i], b = idx[2 * i + 1];
       if (!stored(a) || !stored(b)) continue;
       AddCmd(r, CMD_LINE, (int)r->lines.size());

@@ -4,6 +4,7 @@
 #include "device.h"
 #include "vshader.h"
 
+#include <immintrin.h>
 #include <math.h>
 #include <stddef.h>
 #include <string.h>
@@ -222,259 +223,65 @@ static void SetupVertex(Device& d, VSetup& s, int shaderSets) {
   s.vp = st.viewport;
 }
 
-static inline DWORD Rd32(const uint8_t* p) {
-  DWORD v;
-  memcpy(&v, p, 4);
-  return v;
+// The kernel, compiled for SSE2 (4 vertices at a time) and AVX2 (8), on the span loops' choice.
+namespace sse2 {
+constexpr int W = 4;
+typedef float VF __attribute__((vector_size(16)));
+typedef int32_t VI __attribute__((vector_size(16)));
+static inline VF Sqrt(VF v) { return (VF)_mm_sqrt_ps((__m128)v); }
+static inline VI Fetch(const uint8_t* p, size_t stride) {
+  int32_t w[W];
+  for (int k = 0; k < W; ++k) memcpy(&w[k], p + k * stride, 4);
+  return VI{w[0], w[1], w[2], w[3]};
 }
 
-// Lights one vertex in eye space (position p, normal n) into diffuse and specular.
-static void Light(const VSetup& s, const float p[3], const float n[3], const float* vdiff, const float* vspec,
-                  float outD[4], float outS[4]) {
-  const D3DMATERIAL8& m = s.mat;
-  auto pick = [&](int src, const D3DCOLORVALUE& mc) -> const float* {
-    if (s.colorVertex) {
-      if (src == D3DMCS_COLOR1 && vdiff) return vdiff;
-      if (src == D3DMCS_COLOR2 && vspec) return vspec;
-    }
-    return &mc.r;
-  };
-  const float* cd = pick(s.srcDiffuse, m.Diffuse);
-  const float* ca = pick(s.srcAmbient, m.Ambient);
-  const float* cs = pick(s.srcSpecular, m.Specular);
-  const float* ce = pick(s.srcEmissive, m.Emissive);
-  float amb[3] = {s.globalAmbient[0], s.globalAmbient[1], s.globalAmbient[2]};
-  float dif[3] = {0, 0, 0}, spe[3] = {0, 0, 0};
-  for (const EyeLight& l : s.lights) {
-    float L[3], atten = 1.0f;
-    if (l.type == D3DLIGHT_DIRECTIONAL) {
-      L[0] = l.dir[0];
-      L[1] = l.dir[1];
-      L[2] = l.dir[2];
-    } else {
-      L[0] = l.pos[0] - p[0];
-      L[1] = l.pos[1] - p[1];
-      L[2] = l.pos[2] - p[2];
-      float dist2 = L[0] * L[0] + L[1] * L[1] + L[2] * L[2];
-      float dist = sqrtf(dist2);
-      if (dist > l.range) continue;
-      float den = l.att0 + l.att1 * dist + l.att2 * dist2;
-      atten = den > 0.0f ? 1.0f / den : 1.0f;
-      float inv = dist > 0.0f ? 1.0f / dist : 0.0f;
-      L[0] *= inv;
-      L[1] *= inv;
-      L[2] *= inv;
-      if (l.type == D3DLIGHT_SPOT) {
-        // rho: cosine between the light's axis and the light-to-vertex direction.
-        float rho = L[0] * l.dir[0] + L[1] * l.dir[1] + L[2] * l.dir[2];
-        float spot;
-        if (rho > l.cosTheta) {
-          spot = 1.0f;
-        } else if (rho <= l.cosPhi) {
-          spot = 0.0f;
-        } else {
-          float t = (rho - l.cosPhi) / (l.cosTheta - l.cosPhi);
-          spot = l.falloff == 1.0f ? t : powf(t, l.falloff);
-        }
-        atten *= spot;
-      }
-    }
-    if (atten <= 0.0f) continue;
-    amb[0] += l.ambient[0] * atten;
-    amb[1] += l.ambient[1] * atten;
-    amb[2] += l.ambient[2] * atten;
-    float ndl = n[0] * L[0] + n[1] * L[1] + n[2] * L[2];
-    if (ndl > 0.0f) {
-      float k = ndl * atten;
-      dif[0] += l.diffuse[0] * k;
-      dif[1] += l.diffuse[1] * k;
-      dif[2] += l.diffuse[2] * k;
-      if (s.specularOn) {
-        float H[3];
-        if (s.localViewer) {
-          float len = sqrtf(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-          float inv = len > 0.0f ? 1.0f / len : 0.0f;
-          H[0] = L[0] - p[0] * inv;
-          H[1] = L[1] - p[1] * inv;
-          H[2] = L[2] - p[2] * inv;
-        } else {
-          H[0] = L[0];
-          H[1] = L[1];
-          H[2] = L[2] + 1.0f;
-        }
-        float hl = sqrtf(H[0] * H[0] + H[1] * H[1] + H[2] * H[2]);
-        float ndh = hl > 0.0f ? (n[0] * H[0] + n[1] * H[1] + n[2] * H[2]) / hl : 0.0f;
-        if (ndh > 0.0f) {
-          float sp = (m.Power > 0.0f ? powf(ndh, m.Power) : 1.0f) * atten;
-          spe[0] += l.specular[0] * sp;
-          spe[1] += l.specular[1] * sp;
-          spe[2] += l.specular[2] * sp;
-        }
-      }
-    }
-  }
-  for (int c = 0; c < 3; ++c) {
-    outD[c] = Clamp01(ce[c] + ca[c] * amb[c] + cd[c] * dif[c]);
-    outS[c] = Clamp01(cs[c] * spe[c]);
-  }
-  outD[3] = Clamp01(cd[3]);
+#include "vertex_kernel.inc"
+}  // namespace sse2
+
+// clang takes the target through an attribute on every function of the block, GCC through a pragma.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace avx2 {
+constexpr int W = 8;
+typedef float VF __attribute__((vector_size(32)));
+typedef int32_t VI __attribute__((vector_size(32)));
+static inline VF Sqrt(VF v) { return (VF)_mm256_sqrt_ps((__m256)v); }
+static inline VI Fetch(const uint8_t* p, size_t stride) {
+  const __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32((int)stride));
+  return (VI)_mm256_i32gather_epi32((const int*)p, at, 1);
 }
 
-static float FogFactor(const VSetup& s, float d) {
-  switch (s.fogMode) {
-    case D3DFOG_LINEAR: {
-      float range = s.fogEnd - s.fogStart;
-      return range != 0.0f ? Clamp01((s.fogEnd - d) / range) : (d < s.fogEnd ? 1.0f : 0.0f);
-    }
-    case D3DFOG_EXP: return Clamp01(expf(-d * s.fogDensity));
-    case D3DFOG_EXP2: return Clamp01(expf(-(d * s.fogDensity) * (d * s.fogDensity)));
-    default: return 1.0f;
-  }
+#include "vertex_kernel.inc"
+}  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+static inline bool WideVertices() { return MarlixD3D8GetSpanPath() == MARLIX_SPANS_AVX2; }
+
+// Transforms, lights and projects vertices; codes: their clip codes.
+static void RunVertices(const VSetup& s, const uint8_t* base, UINT count, UINT stride, PVert* out, int* codes) {
+  if (WideVertices())
+    avx2::Vertices(s, base, count, stride, out, codes);
+  else
+    sse2::Vertices(s, base, count, stride, out, codes);
 }
 
-static void RunVertices(const VSetup& s, const uint8_t* base, UINT count, UINT stride, PVert* out) {
-  const FvfLayout& L = s.L;
-  const float(*W)[4] = s.wvp.m;
-  for (UINT i = 0; i < count; ++i) {
-    const uint8_t* v = base + (size_t)i * stride;
-    PVert& o = out[i];
-    float pos[4];
-    memcpy(pos, v, L.rhw ? 16 : 12);
-    float vd[4] = {1, 1, 1, 1}, vs[4] = {0, 0, 0, 1};
-    if (L.diffuse >= 0) ColorOf(Rd32(v + L.diffuse), vd);
-    if (L.specular >= 0) ColorOf(Rd32(v + L.specular), vs);
-    float eye[3] = {0, 0, 0}, nrm[3] = {0, 0, 0};
-    if (L.rhw) {
-      o.r.x = pos[0];
-      o.r.y = pos[1];
-      o.r.z = pos[2];
-      o.r.rhw = pos[3];
-      o.clip[0] = o.clip[1] = o.clip[2] = 0.0f;
-      o.clip[3] = 1.0f;
-      memcpy(o.r.diffuse, vd, 16);
-      memcpy(o.r.specular, vs, 16);
-    } else {
-      float x = pos[0], y = pos[1], z = pos[2];
-      o.clip[0] = x * W[0][0] + y * W[1][0] + z * W[2][0] + W[3][0];
-      o.clip[1] = x * W[0][1] + y * W[1][1] + z * W[2][1] + W[3][1];
-      o.clip[2] = x * W[0][2] + y * W[1][2] + z * W[2][2] + W[3][2];
-      o.clip[3] = x * W[0][3] + y * W[1][3] + z * W[2][3] + W[3][3];
-      if (s.needEye) {
-        const float(*E)[4] = s.wv.m;
-        eye[0] = x * E[0][0] + y * E[1][0] + z * E[2][0] + E[3][0];
-        eye[1] = x * E[0][1] + y * E[1][1] + z * E[2][1] + E[3][1];
-        eye[2] = x * E[0][2] + y * E[1][2] + z * E[2][2] + E[3][2];
-        if (L.normal >= 0) {
-          float n[3];
-          memcpy(n, v + L.normal, 12);
-          nrm[0] = n[0] * s.nm[0][0] + n[1] * s.nm[1][0] + n[2] * s.nm[2][0];
-          nrm[1] = n[0] * s.nm[0][1] + n[1] * s.nm[1][1] + n[2] * s.nm[2][1];
-          nrm[2] = n[0] * s.nm[0][2] + n[1] * s.nm[1][2] + n[2] * s.nm[2][2];
-          if (s.normalize) {
-            float len = sqrtf(nrm[0] * nrm[0] + nrm[1] * nrm[1] + nrm[2] * nrm[2]);
-            if (len > 0.0f) {
-              len = 1.0f / len;
-              nrm[0] *= len;
-              nrm[1] *= len;
-              nrm[2] *= len;
-            }
-          }
-        }
-      }
-      if (s.lighting) {
-        Light(s, eye, nrm, L.diffuse >= 0 ? vd : nullptr, L.specular >= 0 ? vs : nullptr, o.r.diffuse, o.r.specular);
-        o.r.specular[3] = vs[3];
-      } else {
-        memcpy(o.r.diffuse, vd, 16);
-        memcpy(o.r.specular, vs, 16);
-      }
-      if (s.fogVertex && s.fogMode != D3DFOG_NONE) {
-        float d = s.rangeFog ? sqrtf(eye[0] * eye[0] + eye[1] * eye[1] + eye[2] * eye[2]) : eye[2];
-        o.r.specular[3] = FogFactor(s, d);
-      }
-    }
-    // Texture coordinates per stage: the chosen set or a generated vector, then the texture
-    // transform, then the coordinates the sampler divides (s/q, t/q).
-    for (int st = 0; st < s.stageCount; ++st) {
-      float in[4] = {0, 0, 0, 0};
-      int dim = 2;
-      int gen = L.rhw ? 0 : s.texGen[st];
-      if (gen == 1) {
-        memcpy(in, nrm, 12);
-        dim = 3;
-      } else if (gen == 2) {
-        memcpy(in, eye, 12);
-        dim = 3;
-      } else if (gen == 3) {
-        float e[3] = {0, 0, -1};
-        if (s.localViewer) {
-          float len = sqrtf(eye[0] * eye[0] + eye[1] * eye[1] + eye[2] * eye[2]);
-          float inv = len > 0.0f ? 1.0f / len : 0.0f;
-          e[0] = -eye[0] * inv;
-          e[1] = -eye[1] * inv;
-          e[2] = -eye[2] * inv;
-        }
-        float en = e[0] * nrm[0] + e[1] * nrm[1] + e[2] * nrm[2];
-        for (int c = 0; c < 3; ++c) in[c] = 2.0f * en * nrm[c] - e[c];
-        dim = 3;
-      } else {
-        int set = s.texSet[st];
-        if (set < L.texCount) {
-          dim = L.texDim[set];
-          memcpy(in, v + L.tex[set], 4 * dim);
-        } else {
-          dim = 2;
-        }
-      }
-      DWORD flags = s.ttff[st];
-      int count = (int)(flags & 0xff);
-      if (s.shaderCoords) {
-        // All four components for the pixel shader: missing ones are (0, 0, 0, 1), or into the
-        // texture transform with the first missing one as one, as for the stages.
-        float* t = &o.r.tex[0][0] + 4 * st;
-        if (count && !L.rhw) {
-          if (dim < 4) in[dim] = 1.0f;
-          const D3DMATRIX& M = s.texMat[st];
-          for (int c = 0; c < 4; ++c)
-            t[c] = in[0] * M.m[0][c] + in[1] * M.m[1][c] + in[2] * M.m[2][c] + in[3] * M.m[3][c];
-        } else {
-          if (dim < 4) in[3] = 1.0f;
-          memcpy(t, in, sizeof(in));
-        }
-        continue;
-      }
-      float* t = o.r.tex[st];
-      if (count && !L.rhw) {
-        if (dim < 4) in[dim] = 1.0f;  // the first missing coordinate is one
-        const D3DMATRIX& M = s.texMat[st];
-        float outv[4];
-        for (int c = 0; c < 4; ++c)
-          outv[c] = in[0] * M.m[0][c] + in[1] * M.m[1][c] + in[2] * M.m[2][c] + in[3] * M.m[3][c];
-        t[0] = outv[0];
-        t[1] = count >= 2 ? outv[1] : 0.0f;
-        t[2] = (flags & D3DTTFF_PROJECTED) && count >= 2 ? outv[count - 1] : 1.0f;
-      } else {
-        t[0] = in[0];
-        t[1] = dim >= 2 ? in[1] : 0.0f;
-        t[2] = (flags & D3DTTFF_PROJECTED) && count >= 2 && count <= dim ? in[count - 1] : 1.0f;
-      }
-    }
-  }
+// Projects the vertices a vertex shader made; codes: their clip codes.
+static void ScreenVertices(const D3DVIEWPORT8& vp, PVert* p, UINT count, int* codes) {
+  if (WideVertices())
+    avx2::Screen(vp, p, count, codes);
+  else
+    sse2::Screen(vp, p, count, codes);
 }
 
 // ---- clipping -------------------------------------------------------------------------------
-static inline int ClipCode(const float c[4]) {
-  int code = 0;
-  float w = c[3];
-  if (c[0] < -w) code |= 1;
-  if (c[0] > w) code |= 2;
-  if (c[1] < -w) code |= 4;
-  if (c[1] > w) code |= 8;
-  if (c[2] < 0.0f) code |= 16;
-  if (c[2] > w) code |= 32;
-  return code;
-}
-
 static inline float PlaneDist(const float c[4], int plane) {
   switch (plane) {
     case 0: return c[0] + c[3];
@@ -548,44 +355,29 @@ static inline float Area2(const float* a, const float* b, const float* c) {
   return (b[RV_X] - a[RV_X]) * (c[RV_Y] - a[RV_Y]) - (c[RV_X] - a[RV_X]) * (b[RV_Y] - a[RV_Y]);
 }
 
-static bool Culled(float area, DWORD cull) {
-  if (!(area == area) || area == 0.0f) return true;
-  if (cull == D3DCULL_CW) return area > 0.0f;  // clockwise on screen (y down) has positive area
-  if (cull == D3DCULL_CCW) return area < 0.0f;
-  return false;
-}
-
-static bool Sane(const RVertex& v) {
-  return v.x > -1e6f && v.x < 1e6f && v.y > -1e6f && v.y < 1e6f && v.rhw == v.rhw;
+// Drops back faces (by the cull mode) and triangles without area or with a position that is not
+// a number; t holds three vertex numbers of the store (words floats each from v) per triangle.
+// Returns how many triangles are kept, moved to the front in their order.
+static size_t CullTriangles(const float* v, size_t words, uint32_t* t, size_t count, DWORD cull) {
+  const bool cw = cull == D3DCULL_CW, ccw = cull == D3DCULL_CCW;
+  size_t kept = 0;
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t a = t[3 * i], b = t[3 * i + 1], c = t[3 * i + 2];
+    float area = Area2(v + a * words, v + b * words, v + c * words);
+    // Clockwise on screen (y down) has positive area.
+    bool keep = (area == area) & (area != 0.0f) & !(cw & (area > 0.0f)) & !(ccw & (area < 0.0f));
+    t[3 * kept] = a;
+    t[3 * kept + 1] = b;
+    t[3 * kept + 2] = c;
+    kept += keep;
+  }
+  return kept;
 }
 
 static_assert(offsetof(RVertex, diffuse) == 4 * RV_DIFF && offsetof(RVertex, specular) == 4 * RV_SPEC &&
                   offsetof(RVertex, tex) == 4 * RV_TEX,
               "the stored vertex is the leading floats of RVertex");
 static_assert(4 * PS_COORD_SETS <= 3 * MAX_STAGES, "a pixel shader's coordinates fit the stored vertex");
-
-// Appends the leading words floats of v to the store; returns its offset there.
-static inline uint32_t Emit(std::vector<float>& out, const RVertex& v, size_t words) {
-  size_t o = out.size();
-  float f[sizeof(RVertex) / sizeof(float)];
-  memcpy(f, &v, words * sizeof(float));
-  out.insert(out.end(), f, f + words);
-  return (uint32_t)o;
-}
-
-static void EmitTriangleFill(VertexScratch& b, uint32_t i0, uint32_t i1, uint32_t i2, int fill) {
-  if (fill == D3DFILL_WIREFRAME) {
-    uint32_t e[6] = {i0, i1, i1, i2, i2, i0};
-    b.lines.insert(b.lines.end(), e, e + 6);
-  } else if (fill == D3DFILL_POINT) {
-    uint32_t e[3] = {i0, i1, i2};
-    b.points.insert(b.points.end(), e, e + 3);
-  } else {
-    b.tris.push_back(i0);
-    b.tris.push_back(i1);
-    b.tris.push_back(i2);
-  }
-}
 
 // The vertex format that drives fixed-function processing: the current one, or the one a
 // shader's declaration stands for; a programmable shader takes untransformed positions.
@@ -681,27 +473,38 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   std::vector<float>& out = RasterVertexStore(raster);
   const size_t words = (size_t)StoredWords(ps);
   b.verts.resize(vertexCount);
+  b.codes.resize(vertexCount);
   if (shader) {
     VsRun(*shader, streams, strides, vertexCount, st.vsConst, ShaderOutputs(s), b.verts.data());
+    ScreenVertices(s.vp, b.verts.data(), vertexCount, b.codes.data());
   } else {
-    RunVertices(s, vertices, vertexCount, stride, b.verts.data());
+    RunVertices(s, vertices, vertexCount, stride, b.verts.data(), b.codes.data());
     if (s.lighting) g_counters.verticesLit += vertexCount;
   }
   g_counters.verticesIn += vertexCount;
+  // Every vertex inside the view volume goes to the store, numbered from first on in the order of
+  // the vertices; pieces of clipped triangles follow. Primitives name stored vertices by number.
+  const size_t first = out.size();
+  std::vector<uint32_t>& number = b.mapped;
+  number.resize(vertexCount);
+  uint32_t stored = 0;
+  for (UINT i = 0; i < vertexCount; ++i) stored += b.codes[i] == 0;
+  out.resize(first + (size_t)stored * words);
+  float* dst = out.data() + first;
+  stored = 0;
+  for (UINT i = 0; i < vertexCount; ++i) {
+    number[i] = b.codes[i] == 0 ? stored : 0xffffffffu;
+    if (b.codes[i] == 0) memcpy(dst + (size_t)(stored++) * words, &b.verts[i].r, words * sizeof(float));
+  }
+  auto emit = [&](const RVertex& v) {
+    uint32_t n = (uint32_t)((out.size() - first) / words);
+    const float* f = &v.x;
+    out.insert(out.end(), f, f + words);
+    return n;
+  };
   b.tris.clear();
   b.lines.clear();
   b.points.clear();
-  b.codes.resize(vertexCount);
-  b.mapped.assign(vertexCount, 0xffffffffu);
-  std::vector<uint32_t>& mapped = b.mapped;
-  bool rhw = s.L.rhw;
-  for (UINT i = 0; i < vertexCount; ++i) {
-    if (rhw) {
-      b.codes[i] = Sane(b.verts[i].r) && b.verts[i].r.rhw > 0.0f ? 0 : 64;
-    } else {
-      b.codes[i] = ClipCode(b.verts[i].clip);
-    }
-  }
   auto vertexIndex = [&](UINT n, uint32_t& out) -> bool {
     int64_t v;
     if (!indices) {
@@ -715,26 +518,19 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     out = (uint32_t)v;
     return true;
   };
-  auto screen = [&](uint32_t v) -> uint32_t {
-    if (mapped[v] == 0xffffffffu) {
-      PVert& p = b.verts[v];
-      if (!rhw) Project(p, s.vp);
-      mapped[v] = Emit(out, p.r, words);
-    }
-    return mapped[v];
-  };
   DWORD cull = st.rs[D3DRS_CULLMODE];
   int fill = (int)st.rs[D3DRS_FILLMODE];
   bool flat = st.rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
   int stages = s.attrStages;
+  // Triangles go to b.tris in order, culled together afterwards.
   auto triangle = [&](uint32_t a, uint32_t bb, uint32_t c) {
     int ca = b.codes[a], cb = b.codes[bb], cc = b.codes[c];
     if (ca & cb & cc) return;
     if (((ca | cb | cc) & 64)) return;
     if ((ca | cb | cc) == 0) {
-      uint32_t i0 = screen(a), i1 = screen(bb), i2 = screen(c);
-      if (Culled(Area2(&out[i0], &out[i1], &out[i2]), cull)) return;
-      EmitTriangleFill(b, i0, i1, i2, fill);
+      b.tris.push_back(number[a]);
+      b.tris.push_back(number[bb]);
+      b.tris.push_back(number[c]);
       return;
     }
     PVert poly[16], scratch[16];
@@ -751,11 +547,13 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
         memcpy(poly[i].r.specular, b.verts[a].r.specular, 12);
       }
     }
-    uint32_t first = Emit(out, poly[0].r, words);
-    uint32_t prev = Emit(out, poly[1].r, words);
+    uint32_t v0 = emit(poly[0].r);
+    uint32_t prev = emit(poly[1].r);
     for (int i = 2; i < n; ++i) {
-      uint32_t cur = Emit(out, poly[i].r, words);
-      if (!Culled(Area2(&out[first], &out[prev], &out[cur]), cull)) EmitTriangleFill(b, first, prev, cur, fill);
+      uint32_t cur = emit(poly[i].r);
+      b.tris.push_back(v0);
+      b.tris.push_back(prev);
+      b.tris.push_back(cur);
       prev = cur;
     }
   };
@@ -763,8 +561,8 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     int ca = b.codes[a], cc = b.codes[c];
     if ((ca & cc) || ((ca | cc) & 64)) return;
     if ((ca | cc) == 0) {
-      b.lines.push_back(screen(a));
-      b.lines.push_back(screen(c));
+      b.lines.push_back(number[a]);
+      b.lines.push_back(number[c]);
       return;
     }
     PVert pa = b.verts[a], pc = b.verts[c];
@@ -781,15 +579,15 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     Lerp(pa, pc, t1, qc, stages);
     Project(qa, s.vp);
     Project(qc, s.vp);
-    b.lines.push_back(Emit(out, qa.r, words));
-    b.lines.push_back(Emit(out, qc.r, words));
+    b.lines.push_back(emit(qa.r));
+    b.lines.push_back(emit(qc.r));
   };
 
   uint32_t v0, v1, v2;
   switch (type) {
     case D3DPT_POINTLIST:
       for (UINT i = 0; i < primCount; ++i)
-        if (vertexIndex(i, v0) && b.codes[v0] == 0) b.points.push_back(screen(v0));
+        if (vertexIndex(i, v0) && b.codes[v0] == 0) b.points.push_back(number[v0]);
       break;
     case D3DPT_LINELIST:
       for (UINT i = 0; i < primCount; ++i)
@@ -821,9 +619,24 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     default: break;
   }
   if (!b.tris.empty()) {
-    RasterSubmitStored(raster, ps, pixelSerial, b.tris.data(), (int)b.tris.size() / 3, 0);
-    g_counters.trianglesDrawn += b.tris.size() / 3;
+    size_t kept = CullTriangles(out.data() + first, words, b.tris.data(), b.tris.size() / 3, cull);
+    b.tris.resize(3 * kept);
+    if (fill == D3DFILL_WIREFRAME) {
+      for (size_t i = 0; i < kept; ++i) {
+        const uint32_t* t = &b.tris[3 * i];
+        uint32_t e[6] = {t[0], t[1], t[1], t[2], t[2], t[0]};
+        b.lines.insert(b.lines.end(), e, e + 6);
+      }
+    } else if (fill == D3DFILL_POINT) {
+      b.points.insert(b.points.end(), b.tris.begin(), b.tris.end());
+    } else if (kept) {
+      RasterSubmitTriangles(raster, ps, pixelSerial, first, b.tris.data(), (int)kept);
+      g_counters.trianglesDrawn += kept;
+    }
   }
+  // Lines and points name their vertices by offset in the store.
+  for (uint32_t& v : b.lines) v = (uint32_t)(first + v * words);
+  for (uint32_t& v : b.points) v = (uint32_t)(first + v * words);
   if (!b.lines.empty()) RasterSubmitStored(raster, ps, pixelSerial, b.lines.data(), (int)b.lines.size() / 2, 1);
   if (!b.points.empty()) RasterSubmitStored(raster, ps, pixelSerial, b.points.data(), (int)b.points.size(), 2);
   ++renderTarget->version;
@@ -951,7 +764,7 @@ void Device::BuildPixelState(PixelState& ps) {
     bool project = PixelShaderHonoursProjection(*shader);
     for (int i = 0; i < MAX_STAGES; ++i) {
       DWORD flags = st.tss[i][D3DTSS_TEXTURETRANSFORMFLAGS];
-      int count = (int)(flags & 0xff);
+      int count = TexTransformCount(flags);
       ps.shaderProject[i] = project && i < ps.stageCount && (flags & D3DTTFF_PROJECTED) && count >= 2 ? count - 1 : -1;
     }
     PixelShaderConstants(*shader, st.pixelConst, ps.shaderConst);
@@ -1058,13 +871,14 @@ HRESULT WINAPI Device::ProcessVertices(UINT srcStart, UINT destIndex, UINT count
   SetupVertex(*this, s, 0);
   std::vector<PVert>& pv = vs->verts;  // the draws' work array, free between calls
   pv.resize(count);
+  vs->codes.resize(count);
   if (shader && !shader->function.empty()) {
     VsRun(*shader, streams, strides, count, st.vsConst, ShaderOutputs(s), pv.data());
+    ScreenVertices(s.vp, pv.data(), count, vs->codes.data());
   } else {
-    RunVertices(s, streams[0], count, strides[0], pv.data());
+    RunVertices(s, streams[0], count, strides[0], pv.data(), vs->codes.data());
   }
   for (UINT i = 0; i < count; ++i) {
-    Project(pv[i], s.vp);
     uint8_t* o = dst->buf.data.data() + ((size_t)destIndex + i) * out.size;
     const RVertex& r = pv[i].r;
     float p[4] = {r.x, r.y, r.z, r.rhw};

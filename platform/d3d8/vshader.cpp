@@ -662,7 +662,7 @@ static void Emit(const VertexShader& s, const VsOutputs& o, int n, PVert* out) {
       const float* reg = R[OUT_T0 + set];
       t[0] = at(reg, 0, i);
       t[1] = at(reg, 1, i);
-      int count = (int)(o.ttff[st] & 0xff);
+      int count = TexTransformCount(o.ttff[st]);
       t[2] = (o.ttff[st] & D3DTTFF_PROJECTED) && count >= 2 ? at(reg, count - 1, i) : 1.0f;
     }
   }

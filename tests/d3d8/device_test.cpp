@@ -3,6 +3,8 @@
 #include "d3d8_test_util.h"
 
 #include <math.h>
+
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -415,6 +417,289 @@ TEST(D3D8Vertex, TextureCoordinateGenerationAndTransforms) {
   EXPECT_EQ(0x00ff00u, t.Rgb(1, 1));
   t.dev->SetTexture(0, nullptr);
   tex->Release();
+}
+
+// ---- batches of vertices --------------------------------------------------------------------
+namespace {
+
+// Every input the fixed function reads: position, normal, both colours, a four-float set.
+struct FullVertex {
+  float x, y, z, nx, ny, nz;
+  DWORD diffuse, specular;
+  float t[4];
+};
+const DWORD kFullFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1 |
+                       D3DFVF_TEXCOORDSIZE4(0);
+// What ProcessVertices writes: screen position, both colours, two sets (s/q, t/q).
+struct ScreenVertex {
+  float x, y, z, rhw;
+  DWORD diffuse, specular;
+  float t0[2], t1[2];
+};
+const DWORD kScreenFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2;
+
+// Scattered vertices in front of the camera (some behind the point light's range, one exactly on
+// it), normals of every length and direction, colours from a hash.
+std::vector<FullVertex> Scattered(int n) {
+  std::vector<FullVertex> v((size_t)n);
+  for (int i = 0; i < n; ++i) {
+    FullVertex& f = v[(size_t)i];
+    f.x = 3.0f * sinf(0.7f * (float)i);
+    f.y = 2.0f * cosf(1.3f * (float)i);
+    f.z = 1.0f + 0.25f * (float)i;
+    f.nx = sinf(2.1f * (float)i);
+    f.ny = cosf(0.9f * (float)i) * 1.7f;
+    f.nz = -0.5f - 0.1f * (float)(i % 7);
+    uint32_t h = (uint32_t)i * 2654435761u;
+    f.diffuse = h ^ 0x3c6ef372u;
+    f.specular = (h >> 7) ^ 0xa54ff53au;
+    for (int c = 0; c < 4; ++c) f.t[c] = 0.1f * (float)(i + c) + 0.5f;
+  }
+  if (n > 5) {  // one on the point light
+    v[5].x = 1.0f;
+    v[5].y = 0.5f;
+    v[5].z = 3.0f;
+  }
+  return v;
+}
+
+// Runs source vertices [first, first + count) through ProcessVertices into the same places of dst.
+void ProcessRange(TestDevice& t, IDirect3DVertexBuffer8* dst, UINT first, UINT count) {
+  EXPECT_EQ(D3D_OK, t.dev->ProcessVertices(first, first, count, dst, 0));
+}
+
+std::vector<uint8_t> Contents(IDirect3DVertexBuffer8* b, size_t bytes) {
+  BYTE* p = nullptr;
+  b->Lock(0, 0, &p, 0);
+  std::vector<uint8_t> r(p, p + bytes);
+  b->Unlock();
+  return r;
+}
+
+// The lights, material and states of one of four set-ups that between them take every branch of
+// the fixed-function vertex path.
+void LightingSetup(TestDevice& t, int which) {
+  IDirect3DDevice8* d = t.dev;
+  D3DMATRIX world;
+  memset(&world, 0, sizeof(world));
+  world._11 = 1.5f;
+  world._12 = 0.25f;
+  world._21 = -0.2f;
+  world._22 = 0.8f;
+  world._33 = 1.2f;
+  world._41 = 0.1f;
+  world._43 = 0.5f;
+  world._44 = 1.0f;
+  D3DMATRIX proj;
+  memset(&proj, 0, sizeof(proj));
+  proj._11 = proj._22 = 1.0f;
+  proj._33 = 1.0f;
+  proj._34 = 1.0f;
+  proj._43 = -0.5f;
+  d->SetTransform(D3DTS_WORLD, &world);
+  d->SetTransform(D3DTS_PROJECTION, &proj);
+  d->SetRenderState(D3DRS_LIGHTING, which != 3);
+  d->SetRenderState(D3DRS_AMBIENT, 0x00203040u);
+  d->SetRenderState(D3DRS_SPECULARENABLE, which != 2);
+  d->SetRenderState(D3DRS_LOCALVIEWER, which == 0);
+  d->SetRenderState(D3DRS_NORMALIZENORMALS, which == 1);
+  d->SetRenderState(D3DRS_COLORVERTEX, which != 2);
+  d->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, which == 0 ? D3DMCS_COLOR1 : D3DMCS_MATERIAL);
+  d->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, which == 0 ? D3DMCS_COLOR2 : D3DMCS_MATERIAL);
+  d->SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, which == 1 ? D3DMCS_COLOR2 : D3DMCS_MATERIAL);
+  d->SetRenderState(D3DRS_EMISSIVEMATERIALSOURCE, which == 1 ? D3DMCS_COLOR1 : D3DMCS_MATERIAL);
+  D3DMATERIAL8 m;
+  memset(&m, 0, sizeof(m));
+  m.Diffuse = D3DCOLORVALUE{0.8f, 0.6f, 0.4f, 0.9f};
+  m.Ambient = D3DCOLORVALUE{0.3f, 0.5f, 0.2f, 1};
+  m.Specular = D3DCOLORVALUE{0.7f, 0.7f, 0.9f, 1};
+  m.Emissive = D3DCOLORVALUE{0.05f, 0.0f, 0.1f, 0};
+  m.Power = which == 1 ? 0.0f : 12.0f;
+  d->SetMaterial(&m);
+  D3DLIGHT8 dir = Light(D3DLIGHT_DIRECTIONAL);
+  dir.Diffuse = D3DCOLORVALUE{0.6f, 0.5f, 0.3f, 1};
+  dir.Specular = D3DCOLORVALUE{0.5f, 0.5f, 0.5f, 1};
+  dir.Ambient = D3DCOLORVALUE{0.1f, 0.05f, 0.0f, 1};
+  dir.Direction = D3DVECTOR{0.3f, -0.4f, 1.0f};
+  D3DLIGHT8 point = Light(D3DLIGHT_POINT);
+  point.Diffuse = D3DCOLORVALUE{0.4f, 0.8f, 0.6f, 1};
+  point.Specular = D3DCOLORVALUE{0.9f, 0.3f, 0.3f, 1};
+  point.Ambient = D3DCOLORVALUE{0.0f, 0.1f, 0.1f, 1};
+  point.Position = D3DVECTOR{1.0f, 0.5f, 3.0f};
+  point.Range = 6.0f;
+  point.Attenuation0 = 0.5f;
+  point.Attenuation1 = 0.2f;
+  point.Attenuation2 = 0.05f;
+  D3DLIGHT8 spot = Light(D3DLIGHT_SPOT);
+  spot.Diffuse = D3DCOLORVALUE{0.9f, 0.9f, 0.2f, 1};
+  spot.Specular = D3DCOLORVALUE{0.4f, 0.6f, 0.8f, 1};
+  spot.Position = D3DVECTOR{0, 0, -1};
+  spot.Direction = D3DVECTOR{0.1f, 0, 1};
+  spot.Theta = 0.4f;
+  spot.Phi = 1.2f;
+  spot.Falloff = which == 2 ? 1.0f : 0.7f;
+  d->SetLight(0, &dir);
+  d->SetLight(1, &point);
+  d->SetLight(2, &spot);
+  for (DWORD i = 0; i < 3; ++i) d->LightEnable(i, TRUE);
+  // Vertex fog of every mode, by depth or by distance.
+  static const DWORD kFog[4] = {D3DFOG_LINEAR, D3DFOG_EXP, D3DFOG_EXP2, D3DFOG_LINEAR};
+  d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+  d->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_NONE);
+  d->SetRenderState(D3DRS_FOGVERTEXMODE, kFog[which]);
+  d->SetRenderState(D3DRS_RANGEFOGENABLE, which == 0);
+  d->SetRenderState(D3DRS_FOGSTART, FloatBits(2.0f));
+  d->SetRenderState(D3DRS_FOGEND, FloatBits(9.0f));
+  d->SetRenderState(D3DRS_FOGDENSITY, FloatBits(0.15f));
+  // Stage 0: the vertex's set through a projected transform; stage 1: a generated vector.
+  D3DMATRIX tm;
+  memset(&tm, 0, sizeof(tm));
+  tm._11 = 0.5f;
+  tm._21 = 0.25f;
+  tm._22 = 0.75f;
+  tm._33 = 1.0f;
+  tm._41 = 0.125f;
+  tm._44 = 1.0f;
+  d->SetTransform(D3DTS_TEXTURE0, &tm);
+  d->SetTransform(D3DTS_TEXTURE1, &tm);
+  static const DWORD kGen[4] = {D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR, D3DTSS_TCI_CAMERASPACENORMAL,
+                                D3DTSS_TCI_CAMERASPACEPOSITION, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR};
+  d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT4 | D3DTTFF_PROJECTED);
+  d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  d->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, kGen[which] | 1);
+  d->SetTextureStageState(1, D3DTSS_TEXTURETRANSFORMFLAGS,
+                          which == 1 ? D3DTTFF_DISABLE : D3DTTFF_COUNT3 | D3DTTFF_PROJECTED);
+}
+
+}  // namespace
+
+// Vertices are processed several at a time: whatever batch a vertex falls in, and whichever
+// instruction set processes it, it comes out as it does alone.
+TEST(D3D8Vertex, BatchesGiveEveryVertexWhatItGetsAlone) {
+  TestDevice t(8, 8);
+  const int n = 37;  // a multiple of neither four nor eight
+  std::vector<FullVertex> in = Scattered(n);
+  IDirect3DVertexBuffer8* src = nullptr;
+  IDirect3DVertexBuffer8* dst = nullptr;
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexBuffer(n * sizeof(FullVertex), 0, kFullFvf, D3DPOOL_MANAGED, &src));
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexBuffer(n * sizeof(ScreenVertex), 0, kScreenFvf, D3DPOOL_MANAGED, &dst));
+  BYTE* p = nullptr;
+  src->Lock(0, 0, &p, 0);
+  memcpy(p, in.data(), n * sizeof(FullVertex));
+  src->Unlock();
+  t.dev->SetVertexShader(kFullFvf);
+  t.dev->SetStreamSource(0, src, sizeof(FullVertex));
+  const size_t bytes = n * sizeof(ScreenVertex);
+  int saved = MarlixD3D8GetSpanPath();
+  for (int which = 0; which < 4; ++which) {
+    LightingSetup(t, which);
+    ASSERT_EQ(MARLIX_SPANS_SSE2, MarlixD3D8SetSpanPath(MARLIX_SPANS_SSE2));
+    ProcessRange(t, dst, 0, n);
+    std::vector<uint8_t> whole = Contents(dst, bytes);
+    // Not all alike: the lights and fog reach the vertices differently.
+    std::vector<ScreenVertex> sv((size_t)n);
+    memcpy(sv.data(), whole.data(), bytes);
+    int varied = 0;
+    for (int i = 1; i < n; ++i) varied += sv[i].diffuse != sv[i - 1].diffuse && sv[i].specular != sv[i - 1].specular;
+    EXPECT_GT(varied, n / 2) << "set-up " << which;
+    for (int path : {MARLIX_SPANS_SSE2, MARLIX_SPANS_AVX2}) {
+      if (MarlixD3D8SetSpanPath(path) != path) continue;
+      ProcessRange(t, dst, 0, n);
+      EXPECT_EQ(whole, Contents(dst, bytes)) << "set-up " << which << ", path " << path << ": all at once";
+      for (int i = 0; i < n; ++i) ProcessRange(t, dst, (UINT)i, 1);
+      EXPECT_EQ(whole, Contents(dst, bytes)) << "set-up " << which << ", path " << path << ": one at a time";
+      for (int i = 0; i < n; i += 5) ProcessRange(t, dst, (UINT)i, (UINT)std::min(5, n - i));
+      EXPECT_EQ(whole, Contents(dst, bytes)) << "set-up " << which << ", path " << path << ": five at a time";
+    }
+  }
+  MarlixD3D8SetSpanPath(saved);
+  for (DWORD i = 0; i < 3; ++i) t.dev->LightEnable(i, FALSE);
+  t.dev->SetStreamSource(0, nullptr, 0);
+  t.dev->SetVertexShader(kTLFvf);
+  src->Release();
+  dst->Release();
+}
+
+// One draw of many triangles (crossing the near plane, facing away, overlapping under an additive
+// blend) leaves the pixels that one draw per triangle leaves, in every fill and cull mode.
+TEST(D3D8Vertex, OneDrawOfManyTrianglesMatchesOneDrawEach) {
+  const int w = 48, h = 40, tris = 45;
+  std::vector<FullVertex> v = Scattered(3 * tris);
+  for (size_t i = 0; i < v.size(); ++i) {
+    v[i].z = i % 11 == 0 ? -0.5f : 1.0f + 0.1f * (float)(i % 13);  // some behind the camera
+    v[i].x *= 0.6f;
+    v[i].y *= 0.7f;
+  }
+  int saved = MarlixD3D8GetSpanPath();
+  for (int path : {MARLIX_SPANS_SSE2, MARLIX_SPANS_AVX2}) {
+    if (MarlixD3D8SetSpanPath(path) != path) continue;
+    for (DWORD fill : {D3DFILL_SOLID, D3DFILL_WIREFRAME}) {
+      for (DWORD cull : {D3DCULL_NONE, D3DCULL_CCW, D3DCULL_CW}) {
+        std::vector<uint32_t> pixels[2];
+        for (int each = 0; each < 2; ++each) {
+          TestDevice t(w, h);
+          LightingSetup(t, 0);
+          t.dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+          t.dev->SetRenderState(D3DRS_FILLMODE, fill);
+          t.dev->SetRenderState(D3DRS_CULLMODE, cull);
+          t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+          t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+          t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+          t.dev->SetVertexShader(kFullFvf);
+          if (each) {
+            for (int i = 0; i < tris; ++i)
+              ASSERT_EQ(D3D_OK, t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &v[3 * (size_t)i], sizeof(FullVertex)));
+          } else {
+            ASSERT_EQ(D3D_OK, t.dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, tris, v.data(), sizeof(FullVertex)));
+          }
+          for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) pixels[each].push_back(t.Rgb(x, y));
+          t.dev->SetVertexShader(kTLFvf);
+        }
+        int lit = 0;
+        for (uint32_t c : pixels[0]) lit += c != 0;
+        EXPECT_GT(lit, fill == D3DFILL_SOLID ? w * h / 10 : 20) << "fill " << fill << ", cull " << cull;
+        EXPECT_EQ(pixels[0], pixels[1]) << "path " << path << ", fill " << fill << ", cull " << cull;
+      }
+    }
+  }
+  MarlixD3D8SetSpanPath(saved);
+}
+
+// Texture transform flags name at most four coordinates: a larger count divides by the fourth.
+TEST(D3D8Vertex, ProjectedCountsAboveFourDivideByTheFourthCoordinate) {
+  TestDevice t(4, 4);
+  FullVertex v = Scattered(1)[0];
+  const float set[4] = {1, 2, 3, 4};
+  memcpy(v.t, set, sizeof(set));
+  IDirect3DVertexBuffer8* src = nullptr;
+  IDirect3DVertexBuffer8* dst = nullptr;
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexBuffer(sizeof(FullVertex), 0, kFullFvf, D3DPOOL_MANAGED, &src));
+  ASSERT_EQ(D3D_OK, t.dev->CreateVertexBuffer(sizeof(ScreenVertex), 0, kScreenFvf, D3DPOOL_MANAGED, &dst));
+  BYTE* p = nullptr;
+  src->Lock(0, 0, &p, 0);
+  memcpy(p, &v, sizeof(v));
+  src->Unlock();
+  t.dev->SetVertexShader(kFullFvf);
+  t.dev->SetStreamSource(0, src, sizeof(FullVertex));
+  D3DMATRIX identity;
+  memset(&identity, 0, sizeof(identity));
+  identity._11 = identity._22 = identity._33 = identity._44 = 1.0f;
+  t.dev->SetTransform(D3DTS_TEXTURE0, &identity);
+  for (DWORD count : {4u, 5u, 0xffu}) {
+    t.dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, count | D3DTTFF_PROJECTED);
+    ASSERT_EQ(D3D_OK, t.dev->ProcessVertices(0, 0, 1, dst, 0));
+    ScreenVertex o;
+    dst->Lock(0, 0, &p, 0);
+    memcpy(&o, p, sizeof(o));
+    dst->Unlock();
+    EXPECT_EQ(0.25f, o.t0[0]) << "count " << count;
+    EXPECT_EQ(0.5f, o.t0[1]) << "count " << count;
+  }
+  t.dev->SetStreamSource(0, nullptr, 0);
+  t.dev->SetVertexShader(kTLFvf);
+  src->Release();
+  dst->Release();
 }
 
 // ---- profiles, validation, loss -------------------------------------------------------------

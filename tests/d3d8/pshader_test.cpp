@@ -258,6 +258,26 @@ TEST(D3D8PixelShader, TwoPhasesOfPs14) {
   grid->Release();
 }
 
+// Texture transform flags name at most four coordinates: a larger projected count divides tex
+// loads by w, as four does.
+TEST(D3D8PixelShader, ProjectedCountsAboveFourDivideByW) {
+  TestDevice t(4, 4);
+  IDirect3DTexture8* grid = Grid(t);
+  t.dev->SetTexture(0, grid);
+  t.dev->SetPixelShader(Shader(t, "ps.1.1\ntex t0\nmov r0, t0"));
+  // (0.5, 1.5) / 2 = (0.25, 0.75): texel (1, 3).
+  const float byW[2][4] = {{0.5f, 1.5f, 7, 2}, {3, 3, 3, 3}};
+  for (DWORD count : {4u, 5u, 0xffu}) {
+    t.dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, count | D3DTTFF_PROJECTED);
+    Full(t, byW, 2);
+    EXPECT_EQ(GridTexel(1, 3), t.Rgb(2, 2)) << "count " << count;
+  }
+  t.dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
+  t.dev->SetPixelShader(0);
+  t.dev->SetTexture(0, nullptr);
+  grid->Release();
+}
+
 TEST(D3D8PixelShader, TexkillDiscardsBeforeAnyWrite) {
   TestDevice t(8, 2);
   t.dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);

@@ -427,6 +427,21 @@ TEST(VertexShader, OutputsFeedTextureStagesAndVertexFog) {
   t.dev->DeleteVertexShader(hp);
 }
 
+// Texture transform flags name at most four coordinates: a larger projected count divides a
+// shader's output by its w, as four does.
+TEST(VertexShader, ProjectedCountsAboveFourDivideByW) {
+  Probe probe;
+  std::vector<DWORD> fn = Assemble("vs.1.1\nmov oPos, v0\nmov oT0, v1\nmov oT1, v0\n");
+  std::vector<In> in = {{{0, 0, 0.5f, 1}, {1, 2, 3, 4}}};
+  for (DWORD count : {4u, 5u, 0xffu}) {
+    probe.t.dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, count | D3DTTFF_PROJECTED);
+    std::vector<float> out = probe.Run(kTwoFloat4, fn.data(), in.data(), sizeof(In), 1);
+    ASSERT_EQ(16u, out.size());
+    EXPECT_EQ(0.25f, out[0]) << "count " << count;
+    EXPECT_EQ(0.5f, out[1]) << "count " << count;
+  }
+}
+
 // A colour a shader makes out of infinities (0 x 1/0) is not a number: it is written as 0, not
 // converted into whatever an out-of-range float becomes.
 TEST(VertexShader, ColoursThatAreNotANumberComeOutAsZero) {
