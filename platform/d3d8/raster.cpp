@@ -276,8 +276,9 @@ static bool BoundTriangle(const PixelState& s, QTri& q) {
   return true;
 }
 
-// Edge functions and attribute planes of a queued triangle.
-static void SetupTriangle(const PixelState& s, const QTri& q, const float* store, Tri& t) {
+// Edge functions and attribute planes of a queued triangle. For the span loops (spans) the planes
+// they never read are left out: 1/w, and the specular colour and fog factor of a state without them.
+static void SetupTriangle(const PixelState& s, const QTri& q, const float* store, Tri& t, bool spans) {
   int64_t x[3] = {q.x[0], q.x[1], q.x[2]}, y[3] = {q.y[0], q.y[1], q.y[2]};
   const float* v0 = store + q.v[0];
   const float* v[3] = {v0, store + q.v[1], store + q.v[2]};
@@ -313,6 +314,7 @@ static void SetupTriangle(const PixelState& s, const QTri& q, const float* store
   float inv = 1.0f / (float)((double)area / 65536.0);
   int n = AttrCount(s);
   float* p = t.planes;
+  const bool noSpecular = spans && !s.specular && !s.fog;
   float a[3][AT_TEX + 3 * MAX_STAGES];
   for (int i = 0; i < 3; ++i) {
     const float* q = v[i];
@@ -320,11 +322,16 @@ static void SetupTriangle(const PixelState& s, const QTri& q, const float* store
     a[i][AT_Z] = q[RV_Z];
     a[i][AT_RHW] = q[RV_RHW];
     for (int k = 0; k < 4; ++k) a[i][AT_DIFF + k] = c[RV_DIFF + k];
-    for (int k = 0; k < 3; ++k) a[i][AT_SPEC + k] = c[RV_SPEC + k];
-    a[i][AT_SPEC + 3] = q[RV_SPEC + 3];  // the fog factor is always interpolated
+    if (!noSpecular) {
+      for (int k = 0; k < 3; ++k) a[i][AT_SPEC + k] = c[RV_SPEC + k];
+      a[i][AT_SPEC + 3] = q[RV_SPEC + 3];  // the fog factor is always interpolated
+    }
     for (int k = 0; k < 3 * s.texStages; ++k) a[i][AT_TEX + k] = q[RV_TEX + k] * q[RV_RHW];
   }
   for (int k = 0; k < n; ++k) {
+    if (spans && k == AT_RHW) continue;
+    if (noSpecular && k == AT_SPEC) k = AT_TEX;
+    if (k == n) break;
     float d1 = a[1][k] - a[0][k], d2 = a[2][k] - a[0][k];
     p[3 * k] = a[0][k];
     p[3 * k + 1] = (d1 * ey2 - d2 * ey1) * inv;
@@ -920,13 +927,13 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
                          uint64_t& shaded) {
   if (!BandTouches(q.y0, q.y1, band, bands)) return;
   const PixelState& s = r->states[q.state];
+  const SpanPair& pair = spansFor[q.state];
+  const bool narrow = q.x1 - q.x0 < kNarrowSpan;
+  SpanFn fast = narrow ? pair.narrowAffine : pair.affine;
   Tri t;
-  SetupTriangle(s, q, r->verts.data(), t);
+  SetupTriangle(s, q, r->verts.data(), t, fast != nullptr);
   const float* pl = t.planes;
   int n = AttrCount(s);
-  const SpanPair& pair = spansFor[q.state];
-  const bool narrow = t.maxX - t.minX < kNarrowSpan;
-  SpanFn fast = narrow ? pair.narrowAffine : pair.affine;
   float a[AT_TEX + 3 * MAX_STAGES];
   // The fast loops need affine texture coordinates: Q constant over the triangle.
   if (fast && s.texStages &&
