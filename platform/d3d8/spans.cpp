@@ -143,11 +143,7 @@ static inline int PickLevel(const StageDesc& sd, float lod) {
 
 namespace sse2 {
 constexpr int W = 4;
-typedef float VF __attribute__((vector_size(16)));
-typedef int32_t VI __attribute__((vector_size(16)));
-typedef uint32_t VU __attribute__((vector_size(16)));
-typedef double VD __attribute__((vector_size(32)));
-typedef uint16_t VH __attribute__((vector_size(16)));
+MARLIX_LANE_TYPES
 
 static inline VU Gather(const uint32_t* base, VI i) { return VU{base[i[0]], base[i[1]], base[i[2]], base[i[3]]}; }
 // The texels at i and i + 1 of every lane.
@@ -164,20 +160,10 @@ static inline VU GatherNear(const uint32_t* base, VI i, int) { return Gather(bas
 #include "span_kernel.inc"
 }  // namespace sse2
 
-// clang takes the target through an attribute on every function of the block, GCC through a pragma.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+MARLIX_AVX2_BEGIN
 namespace avx2 {
 constexpr int W = 8;
-typedef float VF __attribute__((vector_size(32)));
-typedef int32_t VI __attribute__((vector_size(32)));
-typedef uint32_t VU __attribute__((vector_size(32)));
-typedef double VD __attribute__((vector_size(64)));
-typedef uint16_t VH __attribute__((vector_size(32)));
+MARLIX_LANE_TYPES
 
 static inline VU Gather(const uint32_t* base, VI i) {
   return (VU)_mm256_i32gather_epi32((const int*)base, (__m256i)i, 4);
@@ -208,11 +194,7 @@ static inline void GatherPairs(const uint32_t* base, VI i, VU& first, VU& second
 
 #include "span_kernel.inc"
 }  // namespace avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+MARLIX_AVX2_END
 
 static bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");

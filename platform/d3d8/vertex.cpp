@@ -226,8 +226,7 @@ static void SetupVertex(Device& d, VSetup& s, int shaderSets) {
 // The kernel, compiled for SSE2 (4 vertices at a time) and AVX2 (8), on the span loops' choice.
 namespace sse2 {
 constexpr int W = 4;
-typedef float VF __attribute__((vector_size(16)));
-typedef int32_t VI __attribute__((vector_size(16)));
+MARLIX_LANE_TYPES
 static inline VF Sqrt(VF v) { return (VF)_mm_sqrt_ps((__m128)v); }
 static inline VI Fetch(const uint8_t* p, size_t stride) {
   int32_t w[W];
@@ -238,17 +237,10 @@ static inline VI Fetch(const uint8_t* p, size_t stride) {
 #include "vertex_kernel.inc"
 }  // namespace sse2
 
-// clang takes the target through an attribute on every function of the block, GCC through a pragma.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+MARLIX_AVX2_BEGIN
 namespace avx2 {
 constexpr int W = 8;
-typedef float VF __attribute__((vector_size(32)));
-typedef int32_t VI __attribute__((vector_size(32)));
+MARLIX_LANE_TYPES
 static inline VF Sqrt(VF v) { return (VF)_mm256_sqrt_ps((__m256)v); }
 static inline VI Fetch(const uint8_t* p, size_t stride) {
   const __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32((int)stride));
@@ -257,11 +249,7 @@ static inline VI Fetch(const uint8_t* p, size_t stride) {
 
 #include "vertex_kernel.inc"
 }  // namespace avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+MARLIX_AVX2_END
 
 static inline bool WideVertices() { return MarlixD3D8GetSpanPath() == MARLIX_SPANS_AVX2; }
 
