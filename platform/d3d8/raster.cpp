@@ -328,15 +328,16 @@ static void SetupTriangle(const PixelState& s, const QTri& q, const float* store
     }
     for (int k = 0; k < 3 * s.texStages; ++k) a[i][AT_TEX + k] = q[RV_TEX + k] * q[RV_RHW];
   }
-  for (int k = 0; k < n; ++k) {
-    if (spans && k == AT_RHW) continue;
-    if (noSpecular && k == AT_SPEC) k = AT_TEX;
-    if (k == n) break;
+  auto plane = [&](int k) {
     float d1 = a[1][k] - a[0][k], d2 = a[2][k] - a[0][k];
     p[3 * k] = a[0][k];
     p[3 * k + 1] = (d1 * ey2 - d2 * ey1) * inv;
     p[3 * k + 2] = (d2 * ex1 - d1 * ex2) * inv;
-  }
+  };
+  plane(AT_Z);
+  if (!spans) plane(AT_RHW);
+  for (int k = AT_DIFF; k < (noSpecular ? AT_SPEC : AT_TEX); ++k) plane(k);
+  for (int k = AT_TEX; k < n; ++k) plane(k);
 }
 
 std::vector<float>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
