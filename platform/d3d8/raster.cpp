@@ -8,6 +8,7 @@
 
 #include <math.h>
 #include <string.h>
+#include <xmmintrin.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -31,6 +32,8 @@ struct QTri {
   int64_t x[3], y[3];
   int x0, x1, y0, y1;
 };
+
+typedef int32_t V4 __attribute__((vector_size(16)));
 
 // A triangle set up for drawing (by each thread that draws rows of it, identically).
 struct Tri {
@@ -924,6 +927,84 @@ static inline bool BandTouches(int y0, int y1, int band, int bands) {
   return ((y0 >> kBandShift) & 1) == band || ((y1 >> kBandShift) & 1) == band;
 }
 
+// The pixel centres of each row inside a triangle: the first and last X with every edge function
+// at least zero. When the bounds are at most eight columns wide and the edge functions stay below
+// 2^31 in magnitude over them (and the lanes past them), all eight columns of a row are tested at
+// once, in 32 bits. Other rows start from a floating-point estimate of each bound, made exact with
+// the integer edge functions.
+class RowCover {
+ public:
+  explicit RowCover(const Tri& t) : t_(t) {
+    eight_ = t.maxX - t.minX < 8;
+    int64_t base[3];
+    for (int e = 0; e < 3 && eight_; ++e) {
+      // The largest magnitude over the bounds is at a corner.
+      base[e] = t.A[e] * t.minX + t.B[e] * t.minY + t.C[e];
+      const int64_t A = t.A[e] < 0 ? -t.A[e] : t.A[e], B = t.B[e] < 0 ? -t.B[e] : t.B[e];
+      eight_ = (base[e] < 0 ? -base[e] : base[e]) + 7 * A + (t.maxY - t.minY) * B < ((int64_t)1 << 31);
+    }
+    for (int e = 0; e < 3; ++e) {
+      if (eight_) {
+        base_[e] = (int32_t)base[e];
+        stepY_[e] = (int32_t)t.B[e];
+        const int32_t a = (int32_t)t.A[e];
+        colA_[e][0] = V4{0, a, 2 * a, 3 * a};
+        colA_[e][1] = colA_[e][0] + 4 * a;
+      } else {
+        invA_[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
+      }
+    }
+    columns_ = eight_ ? (2 << (t.maxX - t.minX)) - 1 : 0;
+  }
+
+  // False when row y covers no pixel centre.
+  bool Row(int y, int& x0, int& x1) const {
+    if (eight_) {
+      V4 in0 = {-1, -1, -1, -1}, in1 = in0;
+      for (int e = 0; e < 3; ++e) {
+        const int32_t k = base_[e] + stepY_[e] * (y - t_.minY);
+        in0 &= colA_[e][0] + k >= 0;
+        in1 &= colA_[e][1] + k >= 0;
+      }
+      const unsigned bits = (unsigned)(_mm_movemask_ps((__m128)in0) | (_mm_movemask_ps((__m128)in1) << 4)) & columns_;
+      if (!bits) return false;
+      x0 = t_.minX + __builtin_ctz(bits);
+      x1 = t_.minX + 31 - __builtin_clz(bits);
+      return true;
+    }
+    int64_t lo = t_.minX, hi = t_.maxX;
+    for (int e = 0; e < 3; ++e) {
+      int64_t A = t_.A[e], K = t_.B[e] * y + t_.C[e];
+      if (A > 0) {
+        int64_t x = (int64_t)((double)-K * invA_[e]);  // near the first X with A X + K >= 0
+        while (A * x + K < 0) ++x;
+        while (A * (x - 1) + K >= 0) --x;
+        if (x > lo) lo = x;
+      } else if (A < 0) {
+        int64_t x = (int64_t)((double)K * -invA_[e]);  // near the last X with A X + K >= 0
+        while (A * x + K < 0) --x;
+        while (A * (x + 1) + K >= 0) ++x;
+        if (x < hi) hi = x;
+      } else if (K < 0) {
+        return false;
+      }
+      if (lo > hi) return false;
+    }
+    x0 = (int)lo;
+    x1 = (int)hi;
+    return true;
+  }
+
+ private:
+  const Tri& t_;
+  bool eight_;
+  unsigned columns_;     // the lanes inside the bounds
+  int32_t base_[3];      // edge functions at (minX, minY)
+  int32_t stepY_[3];     // and their change from row to row
+  V4 colA_[3][2];        // and from minX to the eight columns
+  double invA_[3] = {};
+};
+
 static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, const SpanPair* spansFor,
                          uint64_t& shaded) {
   if (!BandTouches(q.y0, q.y1, band, bands)) return;
@@ -940,11 +1021,7 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   if (fast && s.texStages &&
       (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
     fast = narrow ? pair.narrowPersp : pair.persp;
-  // A few columns are searched pixel by pixel; wider rows start from a floating-point estimate.
-  const bool scan = t.maxX - t.minX < 8;
-  double invA[3] = {0.0, 0.0, 0.0};
-  if (!scan)
-    for (int e = 0; e < 3; ++e) invA[e] = t.A[e] != 0 ? 1.0 / (double)t.A[e] : 0.0;
+  const RowCover cover(t);
   // Rows for the span loop, handed over a batch at a time.
   enum { kBatch = 64 };
   int rows[3 * kBatch];
@@ -956,32 +1033,8 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
       y = next - 1;
       continue;
     }
-    int64_t lo = t.minX, hi = t.maxX;
-    for (int e = 0; e < 3; ++e) {
-      int64_t A = t.A[e], K = t.B[e] * y + t.C[e];
-      // The bound from a floating-point estimate, made exact with the integer edge function.
-      if (A > 0 && scan) {
-        while (lo <= hi && A * lo + K < 0) ++lo;  // the first X of the row with A X + K >= 0
-      } else if (A < 0 && scan) {
-        while (lo <= hi && A * hi + K < 0) --hi;  // the last
-      } else if (A > 0) {
-        int64_t x = (int64_t)((double)-K * invA[e]);  // near the first X with A X + K >= 0
-        while (A * x + K < 0) ++x;
-        while (A * (x - 1) + K >= 0) --x;
-        if (x > lo) lo = x;
-      } else if (A < 0) {
-        int64_t x = (int64_t)((double)K * -invA[e]);  // near the last X with A X + K >= 0
-        while (A * x + K < 0) --x;
-        while (A * (x + 1) + K >= 0) ++x;
-        if (x < hi) hi = x;
-      } else if (K < 0) {
-        lo = 1;
-        hi = 0;
-      }
-      if (lo > hi) break;
-    }
-    if (lo > hi) continue;
-    int x0 = (int)lo, x1 = (int)hi;
+    int x0, x1;
+    if (!cover.Row(y, x0, x1)) continue;
     shaded += (uint64_t)(x1 - x0 + 1);
     if (fast) {
       rows[3 * batched] = y;

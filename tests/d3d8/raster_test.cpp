@@ -2,6 +2,8 @@
 // fill rules, shading, the stage combiner, blending, depth and alpha tests, texture sampling.
 #include "d3d8_test_util.h"
 
+#include <algorithm>
+#include <random>
 #include <set>
 #include <utility>
 #include <vector>
@@ -55,6 +57,67 @@ TEST(D3D8Raster, SharedEdgesAreDrawnOnceAndQuadsCoverWholePixels) {
       bool inside = x >= 1 && x < 10 && y >= 1 && y < 9;
       EXPECT_EQ(inside ? 0x404040u : 0u, t.Rgb(x, y)) << x << "," << y;
     }
+}
+
+// Coverage of a triangle by the fill rule, worked out per pixel centre from positions in 1/256
+// pixel: every edge, taken clockwise on screen, has the centre on its inner side, or on it when
+// the edge is a top or left one.
+static bool Inside(const int64_t* x, const int64_t* y, int px, int py) {
+  int64_t ax[3] = {x[0], x[1], x[2]}, ay[3] = {y[0], y[1], y[2]};
+  if ((ax[1] - ax[0]) * (ay[2] - ay[0]) - (ax[2] - ax[0]) * (ay[1] - ay[0]) < 0) {
+    std::swap(ax[1], ax[2]);
+    std::swap(ay[1], ay[2]);
+  }
+  for (int e = 0; e < 3; ++e) {
+    const int64_t dx = ax[(e + 1) % 3] - ax[e], dy = ay[(e + 1) % 3] - ay[e];
+    const int64_t side = dx * (256 * (int64_t)py - ay[e]) - dy * (256 * (int64_t)px - ax[e]);
+    const bool topLeft = dy < 0 || (dy == 0 && dx > 0);
+    if (side < 0 || (side == 0 && !topLeft)) return false;
+  }
+  return true;
+}
+
+TEST(D3D8Raster, NarrowWideAndLongTrianglesCoverTheCentresTheirEdgesEnclose) {
+  // Tiny triangles, narrow ones up to eight columns (tested a row at a time), wide ones, and
+  // triangles reaching far past the target that cover only its first columns (their edge
+  // functions over those columns exceed 32 bits), at random positions on the 1/256 grid and added
+  // into the target so that each pixel counts the triangles covering it.
+  const int width = 24, height = 600;
+  TestDevice t(width, height);
+  t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+  t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+  std::mt19937 rng(7);
+  auto coord = [&](int lo, int hi) { return (int64_t)std::uniform_int_distribution<int>(lo * 256, hi * 256)(rng); };
+  std::vector<int> want(width * height, 0);
+  std::vector<TLVertex> v;
+  for (int i = 0; i < 800; ++i) {
+    const int kind = i % 4;
+    const int64_t cx = coord(-4, width + 4), cy = coord(-4, height + 4);
+    const int size = kind == 0 ? 3 : kind == 1 ? 8 : 30;
+    int64_t x[3], y[3];
+    for (int k = 0; k < 3; ++k) {
+      x[k] = cx + coord(-size, size) / 2;
+      y[k] = cy + coord(-size, size) / 2;
+    }
+    if (kind == 3) {
+      x[0] = coord(-1200, -600);
+      y[0] = coord(-600, height + 600);
+      x[1] = coord(0, 6);
+      x[2] = coord(0, 6);
+    }
+    for (int k = 0; k < 3; ++k) v.push_back(TL((float)x[k] / 256.0f, (float)y[k] / 256.0f, 0x010101));
+    for (int py = 0; py < height; ++py)
+      for (int px = 0; px < width; ++px) want[py * width + px] += Inside(x, y, px, py);
+  }
+  t.Draw(v.data(), (int)v.size() / 3);
+  int wrong = 0;
+  for (int py = 0; py < height; ++py)
+    for (int px = 0; px < width; ++px)
+      if (t.Rgb(px, py) != 0x010101u * (uint32_t)want[py * width + px] && ++wrong <= 5)
+        ADD_FAILURE() << "pixel " << px << "," << py << ": " << std::hex << t.Rgb(px, py) << std::dec << ", "
+                      << want[py * width + px] << " triangles cover it";
+  EXPECT_EQ(0, wrong);
 }
 
 TEST(D3D8Raster, CullingFollowsScreenWinding) {
