@@ -39,6 +39,8 @@ typedef int32_t V4 __attribute__((vector_size(16)));
 struct Tri {
   int64_t A[3], B[3], C[3];  // E(X, Y) = A X + B Y + C >= 0 inside, pixel centres at integers
   int minX, maxX, minY, maxY;
+  int64_t x[3], y[3], area;  // snapped positions, clockwise on screen, and twice the area
+  const float* v[3];         // their vertices
   float x0, y0;  // reference point (vertex 0) for the attribute planes
   float planes[3 * (8 + 3 * MAX_STAGES + 2)];  // value at the reference, d/dx, d/dy
 };
@@ -279,25 +281,30 @@ static bool BoundTriangle(const PixelState& s, QTri& q) {
   return true;
 }
 
-// Edge functions and attribute planes of a queued triangle. For the span loops (spans) the planes
-// they never read are left out: 1/w, and the specular colour and fog factor of a state without them.
-static void SetupTriangle(const PixelState& s, const QTri& q, const float* store, Tri& t, bool spans) {
-  int64_t x[3] = {q.x[0], q.x[1], q.x[2]}, y[3] = {q.y[0], q.y[1], q.y[2]};
-  const float* v0 = store + q.v[0];
-  const float* v[3] = {v0, store + q.v[1], store + q.v[2]};
-  int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-  if (area < 0) {
+// Edge functions of a queued triangle, its vertices taken clockwise on screen.
+static void SetupEdges(const QTri& q, const float* store, Tri& t) {
+  int64_t* x = t.x;
+  int64_t* y = t.y;
+  for (int i = 0; i < 3; ++i) {
+    x[i] = q.x[i];
+    y[i] = q.y[i];
+    t.v[i] = store + q.v[i];
+  }
+  t.area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+  if (t.area < 0) {
     std::swap(x[1], x[2]);
     std::swap(y[1], y[2]);
-    std::swap(v[1], v[2]);
-    area = -area;
+    std::swap(t.v[1], t.v[2]);
+    t.area = -t.area;
   }
   t.minX = q.x0;
   t.maxX = q.x1;
   t.minY = q.y0;
   t.maxY = q.y1;
+  static const int kNext[3] = {1, 2, 0};
+#pragma GCC unroll 3
   for (int e = 0; e < 3; ++e) {
-    int a = e, b = (e + 1) % 3;
+    int a = e, b = kNext[e];
     int64_t dx = x[b] - x[a], dy = y[b] - y[a];
     t.A[e] = -dy * 256;
     t.B[e] = dx * 256;
@@ -305,7 +312,16 @@ static void SetupTriangle(const PixelState& s, const QTri& q, const float* store
     bool topLeft = dy < 0 || (dy == 0 && dx > 0);
     if (!topLeft) t.C[e] -= 1;
   }
-  // Attribute planes from the snapped positions.
+}
+
+// Attribute planes of a triangle from its snapped positions. For the span loops (spans) the planes
+// they never read are left out: 1/w, and the specular colour and fog factor of a state without them.
+static void SetupPlanes(const PixelState& s, Tri& t, bool spans) {
+  const int64_t* x = t.x;
+  const int64_t* y = t.y;
+  const float* const* v = t.v;
+  const float* v0 = v[0];
+  const int64_t area = t.area;
   float fx[3], fy[3];
   for (int i = 0; i < 3; ++i) {
     fx[i] = (float)x[i] / 256.0f;
@@ -937,12 +953,17 @@ class RowCover {
   explicit RowCover(const Tri& t) : t_(t) {
     eight_ = t.maxX - t.minX < 8;
     int64_t base[3];
-    for (int e = 0; e < 3 && eight_; ++e) {
+    if (eight_) {
       // The largest magnitude over the bounds is at a corner.
-      base[e] = t.A[e] * t.minX + t.B[e] * t.minY + t.C[e];
-      const int64_t A = t.A[e] < 0 ? -t.A[e] : t.A[e], B = t.B[e] < 0 ? -t.B[e] : t.B[e];
-      eight_ = (base[e] < 0 ? -base[e] : base[e]) + 7 * A + (t.maxY - t.minY) * B < ((int64_t)1 << 31);
+      int64_t most = 0;
+#pragma GCC unroll 3
+      for (int e = 0; e < 3; ++e) {
+        base[e] = t.A[e] * t.minX + t.B[e] * t.minY + t.C[e];
+        most |= std::abs(base[e]) + 7 * std::abs(t.A[e]) + (t.maxY - t.minY) * std::abs(t.B[e]);
+      }
+      eight_ = most < ((int64_t)1 << 31);
     }
+#pragma GCC unroll 3
     for (int e = 0; e < 3; ++e) {
       if (eight_) {
         base_[e] = (int32_t)base[e];
@@ -958,7 +979,7 @@ class RowCover {
   }
 
   // False when row y covers no pixel centre.
-  bool Row(int y, int& x0, int& x1) const {
+  inline __attribute__((always_inline)) bool Row(int y, int& x0, int& x1) const {
     if (eight_) {
       V4 in0 = {-1, -1, -1, -1}, in1 = in0;
       for (int e = 0; e < 3; ++e) {
@@ -1013,15 +1034,12 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   const bool narrow = q.x1 - q.x0 < kNarrowSpan;
   SpanFn fast = narrow ? pair.narrowAffine : pair.affine;
   Tri t;
-  SetupTriangle(s, q, r->verts.data(), t, fast != nullptr);
+  SetupEdges(q, r->verts.data(), t);
+  const RowCover cover(t);
   const float* pl = t.planes;
   int n = AttrCount(s);
   float a[AT_TEX + 3 * MAX_STAGES];
-  // The fast loops need affine texture coordinates: Q constant over the triangle.
-  if (fast && s.texStages &&
-      (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
-    fast = narrow ? pair.narrowPersp : pair.persp;
-  const RowCover cover(t);
+  bool planes = false;
   // Rows for the span loop, handed over a batch at a time.
   enum { kBatch = 64 };
   int rows[3 * kBatch];
@@ -1035,6 +1053,15 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
     }
     int x0, x1;
     if (!cover.Row(y, x0, x1)) continue;
+    if (!planes) {
+      // At the first row with a pixel: many small triangles cover no pixel centre at all.
+      SetupPlanes(s, t, fast != nullptr);
+      planes = true;
+      // The fast loops need affine texture coordinates: Q constant over the triangle.
+      if (fast && s.texStages &&
+          (pl[3 * (AT_TEX + 2) + 1] != 0.0f || pl[3 * (AT_TEX + 2) + 2] != 0.0f || pl[3 * (AT_TEX + 2)] == 0.0f))
+        fast = narrow ? pair.narrowPersp : pair.persp;
+    }
     shaded += (uint64_t)(x1 - x0 + 1);
     if (fast) {
       rows[3 * batched] = y;
