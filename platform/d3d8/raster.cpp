@@ -103,6 +103,7 @@ struct Raster {
   std::vector<Segment*> published;  // in order; published[i - base] is segment number i
   uint64_t base = 0, count = 0;     // numbers of the first kept and of the next segment
   uint64_t done[2] = {0, 0};        // segments each band thread has finished
+  uint64_t taken = 0;               // segments the first band thread has begun
   std::vector<Segment*> spare;
   std::thread workers[2];
   std::mutex mu;
@@ -111,6 +112,7 @@ struct Raster {
   bool started = false;
   std::vector<int64_t> snapX, snapY;  // the recording thread's snapped positions of a draw
   std::vector<uint8_t> snapOk;
+  std::vector<Segment*> joined;  // segments the recording thread helps to draw at a flush
 };
 
 static void WorkerMain(Raster* r, int band) {
@@ -121,6 +123,7 @@ static void WorkerMain(Raster* r, int band) {
       r->work[band].wait(lk, [&] { return r->quit || r->done[band] < r->count; });
       if (r->quit) return;
       g = r->published[(size_t)(r->done[band] - r->base)];
+      if (band == 0) r->taken = r->done[0] + 1;
     }
     if (band < g->bands) RunBand(g, band, g->bands);
     {
@@ -216,6 +219,24 @@ void RasterFlush(Raster* r) {
   Publish(r);
   if (!r->started) return;
   std::unique_lock<std::mutex> lk(r->mu);
+  // One-band segments the first thread has not begun, and the second has passed over, are split
+  // into two bands: this thread draws the second band of each, once the first thread has finished
+  // the segment before them (which covers every row).
+  const uint64_t from = r->taken;
+  std::vector<Segment*>& joined = r->joined;
+  joined.clear();
+  for (uint64_t i = from; i < r->count && i < r->done[1]; ++i) {
+    Segment* g = r->published[(size_t)(i - r->base)];
+    if (g->bands != 1) break;
+    g->bands = 2;
+    joined.push_back(g);
+  }
+  if (!joined.empty()) {
+    r->finished.wait(lk, [&] { return r->done[0] >= from; });
+    lk.unlock();
+    for (Segment* g : joined) RunBand(g, 1, 2);
+    lk.lock();
+  }
   r->finished.wait(lk, [&] { return r->done[0] == r->count && r->done[1] == r->count; });
   while (!r->published.empty()) {
     r->spare.push_back(r->published.front());

@@ -129,6 +129,30 @@ std::vector<uint32_t> EngineFrame() {
   return px;
 }
 
+// Many small translucent triangles over a small target, in draws of a few dozen: the queue holds
+// several segments of them at the flush, and each pixel's colour depends on the order they
+// were blended in.
+std::vector<uint32_t> ManySmallTriangles() {
+  TestDevice t(96, 150, D3DFMT_D16);
+  t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff000000u, 1.0f, 0);
+  t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  std::vector<TLVertex> v;
+  for (int i = 0; i < 12000; ++i) {
+    const float x = (float)((i * 37) % 100) - 2.0f, y = (float)((i * 53) % 154) - 2.0f;
+    const DWORD c = 0x80000000u | (DWORD)(i * 2654435761u & 0xffffffu);
+    v.push_back(TL(x, y, c));
+    v.push_back(TL(x + 3.25f + (float)(i % 5), y + 0.5f, c));
+    v.push_back(TL(x + 0.75f, y + 2.5f + (float)(i % 7), c));
+    if (v.size() == 3 * 40) {
+      t.Draw(v.data(), 40);
+      v.clear();
+    }
+  }
+  return Pixels(t);
+}
+
 }  // namespace
 
 TEST(D3D8Queue, QueuedFrameMatchesTheFrameDrawnCallByCall) {
@@ -174,4 +198,19 @@ TEST(D3D8Queue, ChangesBetweenDrawsReachOnlyLaterDraws) {
   EXPECT_EQ(0x0000ffu, t.Rgb(3, 2));
   EXPECT_EQ(0x808080u, t.Rgb(5, 2));
   EXPECT_EQ(0x00c000u, t.Rgb(7, 2)) << "only green written over the black clear";
+}
+
+TEST(D3D8Queue, SegmentsSharedAtTheFlushKeepTheirOrder) {
+  MarlixD3D8SetQueued(0);
+  MarlixD3D8SetThreads(1);
+  std::vector<uint32_t> direct = ManySmallTriangles();
+  MarlixD3D8SetQueued(1);
+  MarlixD3D8SetThreads(2);
+  for (int run = 0; run < 3; ++run) {
+    std::vector<uint32_t> queued = ManySmallTriangles();
+    ASSERT_EQ(direct.size(), queued.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < direct.size(); ++i) differ += direct[i] != queued[i];
+    EXPECT_EQ(0u, differ) << "run " << run;
+  }
 }
