@@ -1166,6 +1166,17 @@ static void DrawPoint(const Segment* r, const Point& p, int band, int bands) {
   }
 }
 
+// Writes n values of 2 or 4 bytes (the pattern) from p, 16 bytes at a time.
+static void FillRow(uint8_t* p, int n, int bytes, const uint8_t* pattern) {
+  typedef uint8_t V16 __attribute__((vector_size(16)));
+  V16 v;
+  for (int i = 0; i < 16; ++i) v[i] = pattern[i % bytes];
+  const size_t total = (size_t)n * (size_t)bytes;
+  size_t i = 0;
+  for (; i + 16 <= total; i += 16) memcpy(p + i, &v, 16);
+  for (; i < total; i += (size_t)bytes) memcpy(p + i, pattern, (size_t)bytes);
+}
+
 static void DoClear(const Segment* r, const ClearCmd& c, int band, int bands) {
   const PixelState& s = r->states[c.state];
   uint8_t px[4];
@@ -1179,14 +1190,10 @@ static void DoClear(const Segment* r, const ClearCmd& c, int band, int bands) {
     if (c.flags & D3DCLEAR_TARGET) {
       uint8_t* p = s.color + (size_t)y * s.colorPitch + (size_t)c.rect.left * cb;
       int n = (int)(c.rect.right - c.rect.left);
-      if (cb == 4) {
-        uint32_t v;
-        memcpy(&v, px, 4);
-        uint32_t* q = (uint32_t*)p;
-        for (int i = 0; i < n; ++i) q[i] = v;
-      } else {
+      if (cb == 3)
         for (int i = 0; i < n; ++i) memcpy(p + (size_t)i * cb, px, (size_t)cb);
-      }
+      else
+        FillRow(p, n, cb, px);
     }
     const FormatInfo* dfi = s.depth ? FindFormat(s.depthFormat) : nullptr;
     bool whole = dfi && (c.flags & D3DCLEAR_ZBUFFER) && (!dfi->stencilBits || (c.flags & D3DCLEAR_STENCIL));
@@ -1195,18 +1202,7 @@ static void DoClear(const Segment* r, const ClearCmd& c, int band, int bands) {
       uint8_t pat[4];
       WriteDepth(s.depthFormat, pat, zq, c.stencil);
       uint8_t* p = s.depth + (size_t)y * s.depthPitch + (size_t)c.rect.left * db;
-      int n = (int)(c.rect.right - c.rect.left);
-      if (db == 2) {
-        uint16_t v;
-        memcpy(&v, pat, 2);
-        uint16_t* q = (uint16_t*)p;
-        for (int i = 0; i < n; ++i) q[i] = v;
-      } else {
-        uint32_t v;
-        memcpy(&v, pat, 4);
-        uint32_t* q = (uint32_t*)p;
-        for (int i = 0; i < n; ++i) q[i] = v;
-      }
+      FillRow(p, (int)(c.rect.right - c.rect.left), db, pat);
     } else if (s.depth && (c.flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))) {
       uint8_t* p = s.depth + (size_t)y * s.depthPitch + (size_t)c.rect.left * db;
       for (int x = (int)c.rect.left; x < (int)c.rect.right; ++x, p += db) {
