@@ -1018,12 +1018,16 @@ class RowCover {
     for (int e = 0; e < 3; ++e) {
       int64_t A = t_.A[e], K = t_.B[e] * y + t_.C[e];
       if (A > 0) {
-        int64_t x = (int64_t)((double)-K * invA_[e]);  // near the first X with A X + K >= 0
+        const double v = (double)-K * invA_[e];  // near the first X with A X + K >= 0: its ceiling
+        int64_t x = (int64_t)v;
+        x += v > (double)x;
         while (A * x + K < 0) ++x;
         while (A * (x - 1) + K >= 0) --x;
         if (x > lo) lo = x;
       } else if (A < 0) {
-        int64_t x = (int64_t)((double)K * -invA_[e]);  // near the last X with A X + K >= 0
+        const double v = (double)K * -invA_[e];  // near the last X with A X + K >= 0: its floor
+        int64_t x = (int64_t)v;
+        x -= v < (double)x;
         while (A * x + K < 0) --x;
         while (A * (x + 1) + K >= 0) ++x;
         if (x < hi) hi = x;
