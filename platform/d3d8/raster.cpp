@@ -6,6 +6,7 @@
 #include "pixel.h"
 #include "pshader.h"
 
+#include <emmintrin.h>
 #include <math.h>
 #include <string.h>
 
@@ -237,6 +238,16 @@ static void AddCmd(Segment* r, int kind, int first) {
   r->cmds.push_back(Cmd{kind, first, 1});
 }
 
+// AddCmd for the count items from first on, at once.
+static void AddCmds(Segment* r, int kind, int first, int count) {
+  if (count <= 0) return;
+  if (!r->cmds.empty() && r->cmds.back().kind == kind && r->cmds.back().first + r->cmds.back().count == first) {
+    r->cmds.back().count += count;
+    return;
+  }
+  r->cmds.push_back(Cmd{kind, first, count});
+}
+
 // Nearest 1/256 of a pixel (|v| < 1e7, checked by the caller).
 static inline int64_t Snap(float v) {
   float f = v * 256.0f + 0.5f;
@@ -251,6 +262,39 @@ static inline bool SnapVertex(const float* v, int64_t& x, int64_t& y) {
   x = Snap(v[RV_X]);
   y = Snap(v[RV_Y]);
   return true;
+}
+
+// SnapVertex for the n stored vertices from v on (words floats each), four at a time where all
+// four lie within 8e6 pixels of the origin: their snapped values then fit 32 bits, and the
+// conversions give exactly those of Snap.
+static void SnapVertices(const float* v, size_t words, size_t n, int64_t* sx, int64_t* sy, uint8_t* ok) {
+  size_t i = 0;
+  const __m128 lim = _mm_set1_ps(8e6f), absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  const __m128 scale = _mm_set1_ps(256.0f), half = _mm_set1_ps(0.5f);
+  auto snap4 = [&](__m128 f, int64_t* out) {
+    f = _mm_add_ps(_mm_mul_ps(f, scale), half);
+    __m128i k = _mm_cvttps_epi32(f);
+    // Truncation rounds up below zero: one less where the integer lies above the value.
+    k = _mm_add_epi32(k, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(k), f)));
+    __m128i sign = _mm_srai_epi32(k, 31);
+    _mm_storeu_si128((__m128i*)out, _mm_unpacklo_epi32(k, sign));
+    _mm_storeu_si128((__m128i*)(out + 2), _mm_unpackhi_epi32(k, sign));
+  };
+  for (; i + 4 <= n; i += 4) {
+    const float* p = v + i * words;
+    __m128 x = _mm_setr_ps(p[RV_X], p[words + RV_X], p[2 * words + RV_X], p[3 * words + RV_X]);
+    __m128 y = _mm_setr_ps(p[RV_Y], p[words + RV_Y], p[2 * words + RV_Y], p[3 * words + RV_Y]);
+    // Not-a-number fails the comparison too.
+    __m128 in = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(x, absMask), lim), _mm_cmplt_ps(_mm_and_ps(y, absMask), lim));
+    if (_mm_movemask_ps(in) != 15) {
+      for (size_t k = i; k < i + 4; ++k) ok[k] = SnapVertex(v + k * words, sx[k], sy[k]);
+      continue;
+    }
+    snap4(x, sx + i);
+    snap4(y, sy + i);
+    memset(ok + i, 1, 4);
+  }
+  for (; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
 }
 
 // Bounds the pixels a triangle of snapped positions may cover; false when it covers no pixel
@@ -353,25 +397,42 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
   std::vector<int64_t>& sx = rr->snapX;
   std::vector<int64_t>& sy = rr->snapY;
   std::vector<uint8_t>& ok = rr->snapOk;
-  sx.resize(n);
-  sy.resize(n);
-  ok.resize(n);
-  const float* v = r->verts.data() + first;
-  for (size_t i = 0; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
+  if (sx.size() < n) {
+    sx.resize(n);
+    sy.resize(n);
+    ok.resize(n);
+  }
+  SnapVertices(r->verts.data() + first, words, n, sx.data(), sy.data(), ok.data());
+  if (count <= 0) return;
+  // The kept triangles are written in place at the end of the queue, which then drops the room
+  // the others were given; they all join one command.
+  const size_t base = r->tris.size();
+  r->tris.resize(base + (size_t)count);
+  QTri* out = r->tris.data() + base;
+  const int64_t* X = sx.data();
+  const int64_t* Y = sy.data();
+  const uint8_t* good = ok.data();
+  size_t kept = 0;
   for (int i = 0; i < count; ++i) {
     const uint32_t* t = tris + 3 * i;
-    if (t[0] >= n || t[1] >= n || t[2] >= n || !(ok[t[0]] & ok[t[1]] & ok[t[2]])) continue;
-    QTri q;
-    for (int k = 0; k < 3; ++k) {
-      q.x[k] = sx[t[k]];
-      q.y[k] = sy[t[k]];
-    }
+    const uint32_t a = t[0], b = t[1], c = t[2];
+    if (a >= n || b >= n || c >= n || !(good[a] & good[b] & good[c])) continue;
+    QTri& q = out[kept];
+    q.x[0] = X[a];
+    q.x[1] = X[b];
+    q.x[2] = X[c];
+    q.y[0] = Y[a];
+    q.y[1] = Y[b];
+    q.y[2] = Y[c];
     if (!BoundTriangle(state, q)) continue;
-    for (int k = 0; k < 3; ++k) q.v[k] = (uint32_t)(first + t[k] * words);
+    q.v[0] = (uint32_t)(first + a * words);
+    q.v[1] = (uint32_t)(first + b * words);
+    q.v[2] = (uint32_t)(first + c * words);
     q.state = si;
-    AddCmd(r, CMD_TRIS, (int)r->tris.size());
-    r->tris.push_back(q);
+    ++kept;
   }
+  r->tris.resize(base + kept);
+  AddCmds(r, CMD_TRIS, (int)base, (int)kept);
 }
 
 void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int count,
