@@ -404,20 +404,19 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
   }
   SnapVertices(r->verts.data() + first, words, n, sx.data(), sy.data(), ok.data());
   if (count <= 0) return;
-  // The kept triangles are written in place at the end of the queue, which then drops the room
-  // the others were given; they all join one command.
-  const size_t base = r->tris.size();
-  r->tris.resize(base + (size_t)count);
-  QTri* out = r->tris.data() + base;
+  // Room for every triangle first (growing as push_back does), so that appending is only a copy.
+  // The kept triangles all join one command.
+  std::vector<QTri>& tv = r->tris;
+  const size_t base = tv.size();
+  if (tv.capacity() < base + (size_t)count) tv.reserve(std::max(2 * tv.capacity(), base + (size_t)count));
   const int64_t* X = sx.data();
   const int64_t* Y = sy.data();
   const uint8_t* good = ok.data();
-  size_t kept = 0;
   for (int i = 0; i < count; ++i) {
     const uint32_t* t = tris + 3 * i;
     const uint32_t a = t[0], b = t[1], c = t[2];
     if (a >= n || b >= n || c >= n || !(good[a] & good[b] & good[c])) continue;
-    QTri& q = out[kept];
+    QTri q;
     q.x[0] = X[a];
     q.x[1] = X[b];
     q.x[2] = X[c];
@@ -429,9 +428,9 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     q.v[1] = (uint32_t)(first + b * words);
     q.v[2] = (uint32_t)(first + c * words);
     q.state = si;
-    ++kept;
+    tv.push_back(q);
   }
-  r->tris.resize(base + kept);
+  const size_t kept = tv.size() - base;
   AddCmds(r, CMD_TRIS, (int)base, (int)kept);
 }
 
