@@ -233,6 +233,15 @@ static inline VI Fetch(const uint8_t* p, size_t stride) {
   for (int k = 0; k < W; ++k) memcpy(&w[k], p + k * stride, 4);
   return VI{w[0], w[1], w[2], w[3]};
 }
+// Row k (W floats at out + k * stride) takes lane k of c[0], ..., c[W - 1].
+static inline void StoreRows(const VF* c, float* out, size_t stride) {
+  __m128 r0 = (__m128)c[0], r1 = (__m128)c[1], r2 = (__m128)c[2], r3 = (__m128)c[3];
+  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+  _mm_storeu_ps(out, r0);
+  _mm_storeu_ps(out + stride, r1);
+  _mm_storeu_ps(out + 2 * stride, r2);
+  _mm_storeu_ps(out + 3 * stride, r3);
+}
 
 #include "vertex_kernel.inc"
 }  // namespace sse2
@@ -245,6 +254,25 @@ static inline VF Sqrt(VF v) { return (VF)_mm256_sqrt_ps((__m256)v); }
 static inline VI Fetch(const uint8_t* p, size_t stride) {
   const __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32((int)stride));
   return (VI)_mm256_i32gather_epi32((const int*)p, at, 1);
+}
+// Row k (W floats at out + k * stride) takes lane k of c[0], ..., c[W - 1].
+static inline void StoreRows(const VF* c, float* out, size_t stride) {
+  __m256 t0 = _mm256_unpacklo_ps((__m256)c[0], (__m256)c[1]), t1 = _mm256_unpackhi_ps((__m256)c[0], (__m256)c[1]);
+  __m256 t2 = _mm256_unpacklo_ps((__m256)c[2], (__m256)c[3]), t3 = _mm256_unpackhi_ps((__m256)c[2], (__m256)c[3]);
+  __m256 t4 = _mm256_unpacklo_ps((__m256)c[4], (__m256)c[5]), t5 = _mm256_unpackhi_ps((__m256)c[4], (__m256)c[5]);
+  __m256 t6 = _mm256_unpacklo_ps((__m256)c[6], (__m256)c[7]), t7 = _mm256_unpackhi_ps((__m256)c[6], (__m256)c[7]);
+  __m256 s0 = _mm256_shuffle_ps(t0, t2, 0x44), s1 = _mm256_shuffle_ps(t0, t2, 0xee);
+  __m256 s2 = _mm256_shuffle_ps(t1, t3, 0x44), s3 = _mm256_shuffle_ps(t1, t3, 0xee);
+  __m256 s4 = _mm256_shuffle_ps(t4, t6, 0x44), s5 = _mm256_shuffle_ps(t4, t6, 0xee);
+  __m256 s6 = _mm256_shuffle_ps(t5, t7, 0x44), s7 = _mm256_shuffle_ps(t5, t7, 0xee);
+  _mm256_storeu_ps(out, _mm256_permute2f128_ps(s0, s4, 0x20));
+  _mm256_storeu_ps(out + stride, _mm256_permute2f128_ps(s1, s5, 0x20));
+  _mm256_storeu_ps(out + 2 * stride, _mm256_permute2f128_ps(s2, s6, 0x20));
+  _mm256_storeu_ps(out + 3 * stride, _mm256_permute2f128_ps(s3, s7, 0x20));
+  _mm256_storeu_ps(out + 4 * stride, _mm256_permute2f128_ps(s0, s4, 0x31));
+  _mm256_storeu_ps(out + 5 * stride, _mm256_permute2f128_ps(s1, s5, 0x31));
+  _mm256_storeu_ps(out + 6 * stride, _mm256_permute2f128_ps(s2, s6, 0x31));
+  _mm256_storeu_ps(out + 7 * stride, _mm256_permute2f128_ps(s3, s7, 0x31));
 }
 
 #include "vertex_kernel.inc"
@@ -343,6 +371,8 @@ static inline float Area2(const float* a, const float* b, const float* c) {
   return (b[RV_X] - a[RV_X]) * (c[RV_Y] - a[RV_Y]) - (c[RV_X] - a[RV_X]) * (b[RV_Y] - a[RV_Y]);
 }
 
+static_assert(sizeof(PVert) == 40 * sizeof(float) && offsetof(PVert, r) == 4 * sizeof(float),
+              "the vertex kernel writes a vertex as forty floats: clip position, then RVertex");
 static_assert(offsetof(RVertex, diffuse) == 4 * RV_DIFF && offsetof(RVertex, specular) == 4 * RV_SPEC &&
                   offsetof(RVertex, tex) == 4 * RV_TEX,
               "the stored vertex is the leading floats of RVertex");
@@ -595,10 +625,31 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
         for (UINT i = 0; i < primCount; ++i)
           if (idx(i, v0) && idx(i + 1, v1)) line(v0, v1);
         break;
-      case D3DPT_TRIANGLELIST:
-        for (UINT i = 0; i < primCount; ++i)
-          if (idx(3 * i, v0) & idx(3 * i + 1, v1) & idx(3 * i + 2, v2)) triangle(v0, v1, v2);
+      case D3DPT_TRIANGLELIST: {
+        // The triangle above, with what it reads and writes held here.
+        const bool keepPositive = !cullCw, keepNegative = !cullCcw;
+        uint32_t* t = tv.data();
+        size_t k = tri;
+        for (UINT i = 0; i < primCount; ++i) {
+          if (!(idx(3 * i, v0) & idx(3 * i + 1, v1) & idx(3 * i + 2, v2))) continue;
+          uint32_t na = num[v0], nb = num[v1], nc = num[v2];
+          if (!((na | nb | nc) & 0x80000000u)) {
+            t[3 * k] = na;
+            t[3 * k + 1] = nb;
+            t[3 * k + 2] = nc;
+            float area = Area2(&pv[v0].r.x, &pv[v1].r.x, &pv[v2].r.x);
+            // As keeps(): neither a number nor zero passes either comparison.
+            k += ((area > 0.0f) & keepPositive) | ((area < 0.0f) & keepNegative);
+            continue;
+          }
+          tri = k;
+          triangle(v0, v1, v2);
+          k = tri;
+          t = tv.data();
+        }
+        tri = k;
         break;
+      }
       case D3DPT_TRIANGLESTRIP:
         for (UINT i = 0; i < primCount; ++i) {
           if (!(idx(i, v0) & idx(i + 1, v1) & idx(i + 2, v2))) continue;
