@@ -297,14 +297,16 @@ static void SnapVertices(const float* v, size_t words, size_t n, int64_t* sx, in
   for (; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
 }
 
-// Bounds the pixels a triangle of snapped positions may cover; false when it covers no pixel
-// centre inside the clip rectangle.
-static bool BoundTriangle(const PixelState& s, QTri& q) {
-  const int64_t* x = q.x;
-  const int64_t* y = q.y;
-  if ((x[1] - x[0]) * (y[2] - y[0]) == (x[2] - x[0]) * (y[1] - y[0])) return false;  // no area
-  int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
-  int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
+// Bounds the pixels a triangle of snapped positions may cover (b: first and last column, first
+// and last row); false when it covers no pixel centre inside the clip rectangle.
+static inline bool BoundTriangle(const PixelState& s, int64_t x0, int64_t x1, int64_t x2, int64_t y0, int64_t y1,
+                                 int64_t y2, int b[4]) {
+  // No area: compared in unsigned arithmetic, which wraps where the products do not fit.
+  const uint64_t ex1 = (uint64_t)x1 - (uint64_t)x0, ey2 = (uint64_t)y2 - (uint64_t)y0;
+  const uint64_t ex2 = (uint64_t)x2 - (uint64_t)x0, ey1 = (uint64_t)y1 - (uint64_t)y0;
+  if (ex1 * ey2 == ex2 * ey1) return false;
+  int64_t minx = std::min(x0, std::min(x1, x2)), maxx = std::max(x0, std::max(x1, x2));
+  int64_t miny = std::min(y0, std::min(y1, y2)), maxy = std::max(y0, std::max(y1, y2));
   // The first and last pixel centres inside the bounds (arithmetic shifts round down).
   int64_t bx0 = (minx + 255) >> 8, bx1 = maxx >> 8;
   int64_t by0 = (miny + 255) >> 8, by1 = maxy >> 8;
@@ -313,10 +315,10 @@ static bool BoundTriangle(const PixelState& s, QTri& q) {
   if (bx1 > s.clipX1 - 1) bx1 = s.clipX1 - 1;
   if (by1 > s.clipY1 - 1) by1 = s.clipY1 - 1;
   if (bx0 > bx1 || by0 > by1) return false;
-  q.x0 = (int)bx0;
-  q.x1 = (int)bx1;
-  q.y0 = (int)by0;
-  q.y1 = (int)by1;
+  b[0] = (int)bx0;
+  b[1] = (int)bx1;
+  b[2] = (int)by0;
+  b[3] = (int)by1;
   return true;
 }
 
@@ -416,19 +418,26 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     const uint32_t* t = tris + 3 * i;
     const uint32_t a = t[0], b = t[1], c = t[2];
     if (a >= n || b >= n || c >= n || !(good[a] & good[b] & good[c])) continue;
-    QTri q;
-    q.x[0] = X[a];
-    q.x[1] = X[b];
-    q.x[2] = X[c];
-    q.y[0] = Y[a];
-    q.y[1] = Y[b];
-    q.y[2] = Y[c];
-    if (!BoundTriangle(state, q)) continue;
+    const int64_t x0 = X[a], x1 = X[b], x2 = X[c], y0 = Y[a], y1 = Y[b], y2 = Y[c];
+    int bound[4];
+    if (!BoundTriangle(state, x0, x1, x2, y0, y1, y2, bound)) continue;
+    // Written in place, field by field: a triangle built aside and copied in whole is read back
+    // in wider pieces than it was written, which stalls.
+    QTri& q = tv.emplace_back();
     q.v[0] = (uint32_t)(first + a * words);
     q.v[1] = (uint32_t)(first + b * words);
     q.v[2] = (uint32_t)(first + c * words);
     q.state = si;
-    tv.push_back(q);
+    q.x[0] = x0;
+    q.x[1] = x1;
+    q.x[2] = x2;
+    q.y[0] = y0;
+    q.y[1] = y1;
+    q.y[2] = y2;
+    q.x0 = bound[0];
+    q.x1 = bound[1];
+    q.y0 = bound[2];
+    q.y1 = bound[3];
   }
   const size_t kept = tv.size() - base;
   AddCmds(r, CMD_TRIS, (int)base, (int)kept);

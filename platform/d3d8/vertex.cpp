@@ -471,8 +471,11 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   const PixelState& ps = CurrentPixelState();
   std::vector<float>& out = RasterVertexStore(raster);
   const size_t words = (size_t)StoredWords(ps);
-  b.verts.resize(vertexCount);
-  b.codes.resize(vertexCount);
+  // The work arrays only grow: they are not filled anew for every draw.
+  if (b.verts.size() < vertexCount) {
+    b.verts.resize(vertexCount);
+    b.codes.resize(vertexCount);
+  }
   if (shader) {
     VsRun(*shader, streams, strides, vertexCount, st.vsConst, ShaderOutputs(s), b.verts.data());
     ScreenVertices(s.vp, b.verts.data(), vertexCount, b.codes.data());
@@ -487,7 +490,7 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   const int* codes = b.codes.data();
   const PVert* pv = b.verts.data();
   std::vector<uint32_t>& number = b.mapped;
-  number.resize(vertexCount);
+  if (number.size() < vertexCount) number.resize(vertexCount);
   uint32_t stored = 0;
   for (UINT i = 0; i < vertexCount; ++i) stored += codes[i] == 0;
   // Copied in whole groups of four floats (the vertex has room for them): the last group may
