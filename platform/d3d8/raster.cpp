@@ -297,9 +297,14 @@ static void SnapVertices(const float* v, size_t words, size_t n, int64_t* sx, in
   for (; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
 }
 
+// A state's clip rectangle (half open).
+struct ClipRect {
+  int x0, y0, x1, y1;
+};
+
 // Bounds the pixels a triangle of snapped positions may cover (b: first and last column, first
 // and last row); false when it covers no pixel centre inside the clip rectangle.
-static inline bool BoundTriangle(const PixelState& s, int64_t x0, int64_t x1, int64_t x2, int64_t y0, int64_t y1,
+static inline bool BoundTriangle(const ClipRect& s, int64_t x0, int64_t x1, int64_t x2, int64_t y0, int64_t y1,
                                  int64_t y2, int b[4]) {
   // No area: compared in unsigned arithmetic, which wraps where the products do not fit.
   const uint64_t ex1 = (uint64_t)x1 - (uint64_t)x0, ey2 = (uint64_t)y2 - (uint64_t)y0;
@@ -310,10 +315,10 @@ static inline bool BoundTriangle(const PixelState& s, int64_t x0, int64_t x1, in
   // The first and last pixel centres inside the bounds (arithmetic shifts round down).
   int64_t bx0 = (minx + 255) >> 8, bx1 = maxx >> 8;
   int64_t by0 = (miny + 255) >> 8, by1 = maxy >> 8;
-  if (bx0 < s.clipX0) bx0 = s.clipX0;
-  if (by0 < s.clipY0) by0 = s.clipY0;
-  if (bx1 > s.clipX1 - 1) bx1 = s.clipX1 - 1;
-  if (by1 > s.clipY1 - 1) by1 = s.clipY1 - 1;
+  if (bx0 < s.x0) bx0 = s.x0;
+  if (by0 < s.y0) by0 = s.y0;
+  if (bx1 > s.x1 - 1) bx1 = s.x1 - 1;
+  if (by1 > s.y1 - 1) by1 = s.y1 - 1;
   if (bx0 > bx1 || by0 > by1) return false;
   b[0] = (int)bx0;
   b[1] = (int)bx1;
@@ -414,13 +419,15 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
   const int64_t* X = sx.data();
   const int64_t* Y = sy.data();
   const uint8_t* good = ok.data();
+  // Held here: the triangles written could otherwise be taken to change the state's integers.
+  const ClipRect clip = {state.clipX0, state.clipY0, state.clipX1, state.clipY1};
   for (int i = 0; i < count; ++i) {
     const uint32_t* t = tris + 3 * i;
     const uint32_t a = t[0], b = t[1], c = t[2];
     if (a >= n || b >= n || c >= n || !(good[a] & good[b] & good[c])) continue;
     const int64_t x0 = X[a], x1 = X[b], x2 = X[c], y0 = Y[a], y1 = Y[b], y2 = Y[c];
     int bound[4];
-    if (!BoundTriangle(state, x0, x1, x2, y0, y1, y2, bound)) continue;
+    if (!BoundTriangle(clip, x0, x1, x2, y0, y1, y2, bound)) continue;
     // Written in place, field by field: a triangle built aside and copied in whole is read back
     // in wider pieces than it was written, which stalls.
     QTri& q = tv.emplace_back();
