@@ -6,6 +6,7 @@
 #include "pixel.h"
 #include "pshader.h"
 
+#include <emmintrin.h>
 #include <math.h>
 #include <string.h>
 #include <xmmintrin.h>
@@ -263,6 +264,16 @@ static void AddCmd(Segment* r, int kind, int first) {
   r->cmds.push_back(Cmd{kind, first, 1});
 }
 
+// AddCmd for the count items from first on, at once.
+static void AddCmds(Segment* r, int kind, int first, int count) {
+  if (count <= 0) return;
+  if (!r->cmds.empty() && r->cmds.back().kind == kind && r->cmds.back().first + r->cmds.back().count == first) {
+    r->cmds.back().count += count;
+    return;
+  }
+  r->cmds.push_back(Cmd{kind, first, count});
+}
+
 // Nearest 1/256 of a pixel (|v| < 1e7, checked by the caller).
 static inline int64_t Snap(float v) {
   float f = v * 256.0f + 0.5f;
@@ -279,26 +290,66 @@ static inline bool SnapVertex(const float* v, int64_t& x, int64_t& y) {
   return true;
 }
 
-// Bounds the pixels a triangle of snapped positions may cover; false when it covers no pixel
-// centre inside the clip rectangle.
-static bool BoundTriangle(const PixelState& s, QTri& q) {
-  const int64_t* x = q.x;
-  const int64_t* y = q.y;
-  if ((x[1] - x[0]) * (y[2] - y[0]) == (x[2] - x[0]) * (y[1] - y[0])) return false;  // no area
-  int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
-  int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
+// SnapVertex for the n stored vertices from v on (words floats each), four at a time where all
+// four lie within 8e6 pixels of the origin: their snapped values then fit 32 bits, and the
+// conversions give exactly those of Snap.
+static void SnapVertices(const float* v, size_t words, size_t n, int64_t* sx, int64_t* sy, uint8_t* ok) {
+  size_t i = 0;
+  const __m128 lim = _mm_set1_ps(8e6f), absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  const __m128 scale = _mm_set1_ps(256.0f), half = _mm_set1_ps(0.5f);
+  auto snap4 = [&](__m128 f, int64_t* out) {
+    f = _mm_add_ps(_mm_mul_ps(f, scale), half);
+    __m128i k = _mm_cvttps_epi32(f);
+    // Truncation rounds up below zero: one less where the integer lies above the value.
+    k = _mm_add_epi32(k, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(k), f)));
+    __m128i sign = _mm_srai_epi32(k, 31);
+    _mm_storeu_si128((__m128i*)out, _mm_unpacklo_epi32(k, sign));
+    _mm_storeu_si128((__m128i*)(out + 2), _mm_unpackhi_epi32(k, sign));
+  };
+  for (; i + 4 <= n; i += 4) {
+    const float* p = v + i * words;
+    __m128 x = _mm_setr_ps(p[RV_X], p[words + RV_X], p[2 * words + RV_X], p[3 * words + RV_X]);
+    __m128 y = _mm_setr_ps(p[RV_Y], p[words + RV_Y], p[2 * words + RV_Y], p[3 * words + RV_Y]);
+    // Not-a-number fails the comparison too.
+    __m128 in = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(x, absMask), lim), _mm_cmplt_ps(_mm_and_ps(y, absMask), lim));
+    if (_mm_movemask_ps(in) != 15) {
+      for (size_t k = i; k < i + 4; ++k) ok[k] = SnapVertex(v + k * words, sx[k], sy[k]);
+      continue;
+    }
+    snap4(x, sx + i);
+    snap4(y, sy + i);
+    memset(ok + i, 1, 4);
+  }
+  for (; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
+}
+
+// A state's clip rectangle (half open).
+struct ClipRect {
+  int x0, y0, x1, y1;
+};
+
+// Bounds the pixels a triangle of snapped positions may cover (b: first and last column, first
+// and last row); false when it covers no pixel centre inside the clip rectangle.
+static inline bool BoundTriangle(const ClipRect& s, int64_t x0, int64_t x1, int64_t x2, int64_t y0, int64_t y1,
+                                 int64_t y2, int b[4]) {
+  // No area: compared in unsigned arithmetic, which wraps where the products do not fit.
+  const uint64_t ex1 = (uint64_t)x1 - (uint64_t)x0, ey2 = (uint64_t)y2 - (uint64_t)y0;
+  const uint64_t ex2 = (uint64_t)x2 - (uint64_t)x0, ey1 = (uint64_t)y1 - (uint64_t)y0;
+  if (ex1 * ey2 == ex2 * ey1) return false;
+  int64_t minx = std::min(x0, std::min(x1, x2)), maxx = std::max(x0, std::max(x1, x2));
+  int64_t miny = std::min(y0, std::min(y1, y2)), maxy = std::max(y0, std::max(y1, y2));
   // The first and last pixel centres inside the bounds (arithmetic shifts round down).
   int64_t bx0 = (minx + 255) >> 8, bx1 = maxx >> 8;
   int64_t by0 = (miny + 255) >> 8, by1 = maxy >> 8;
-  if (bx0 < s.clipX0) bx0 = s.clipX0;
-  if (by0 < s.clipY0) by0 = s.clipY0;
-  if (bx1 > s.clipX1 - 1) bx1 = s.clipX1 - 1;
-  if (by1 > s.clipY1 - 1) by1 = s.clipY1 - 1;
+  if (bx0 < s.x0) bx0 = s.x0;
+  if (by0 < s.y0) by0 = s.y0;
+  if (bx1 > s.x1 - 1) bx1 = s.x1 - 1;
+  if (by1 > s.y1 - 1) by1 = s.y1 - 1;
   if (bx0 > bx1 || by0 > by1) return false;
-  q.x0 = (int)bx0;
-  q.x1 = (int)bx1;
-  q.y0 = (int)by0;
-  q.y1 = (int)by1;
+  b[0] = (int)bx0;
+  b[1] = (int)bx1;
+  b[2] = (int)by0;
+  b[3] = (int)by1;
   return true;
 }
 
@@ -393,25 +444,50 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
   std::vector<int64_t>& sx = rr->snapX;
   std::vector<int64_t>& sy = rr->snapY;
   std::vector<uint8_t>& ok = rr->snapOk;
-  sx.resize(n);
-  sy.resize(n);
-  ok.resize(n);
-  const float* v = r->verts.data() + first;
-  for (size_t i = 0; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
+  if (sx.size() < n) {
+    sx.resize(n);
+    sy.resize(n);
+    ok.resize(n);
+  }
+  SnapVertices(r->verts.data() + first, words, n, sx.data(), sy.data(), ok.data());
+  if (count <= 0) return;
+  // Room for every triangle first (growing as push_back does), so that appending is only a copy.
+  // The kept triangles all join one command.
+  std::vector<QTri>& tv = r->tris;
+  const size_t base = tv.size();
+  if (tv.capacity() < base + (size_t)count) tv.reserve(std::max(2 * tv.capacity(), base + (size_t)count));
+  const int64_t* X = sx.data();
+  const int64_t* Y = sy.data();
+  const uint8_t* good = ok.data();
+  // Held here: the triangles written could otherwise be taken to change the state's integers.
+  const ClipRect clip = {state.clipX0, state.clipY0, state.clipX1, state.clipY1};
   for (int i = 0; i < count; ++i) {
     const uint32_t* t = tris + 3 * i;
-    if (t[0] >= n || t[1] >= n || t[2] >= n || !(ok[t[0]] & ok[t[1]] & ok[t[2]])) continue;
-    QTri q;
-    for (int k = 0; k < 3; ++k) {
-      q.x[k] = sx[t[k]];
-      q.y[k] = sy[t[k]];
-    }
-    if (!BoundTriangle(state, q)) continue;
-    for (int k = 0; k < 3; ++k) q.v[k] = (uint32_t)(first + t[k] * words);
+    const uint32_t a = t[0], b = t[1], c = t[2];
+    if (a >= n || b >= n || c >= n || !(good[a] & good[b] & good[c])) continue;
+    const int64_t x0 = X[a], x1 = X[b], x2 = X[c], y0 = Y[a], y1 = Y[b], y2 = Y[c];
+    int bound[4];
+    if (!BoundTriangle(clip, x0, x1, x2, y0, y1, y2, bound)) continue;
+    // Written in place, field by field: a triangle built aside and copied in whole is read back
+    // in wider pieces than it was written, which stalls.
+    QTri& q = tv.emplace_back();
+    q.v[0] = (uint32_t)(first + a * words);
+    q.v[1] = (uint32_t)(first + b * words);
+    q.v[2] = (uint32_t)(first + c * words);
     q.state = si;
-    AddCmd(r, CMD_TRIS, (int)r->tris.size());
-    r->tris.push_back(q);
+    q.x[0] = x0;
+    q.x[1] = x1;
+    q.x[2] = x2;
+    q.y[0] = y0;
+    q.y[1] = y1;
+    q.y[2] = y2;
+    q.x0 = bound[0];
+    q.x1 = bound[1];
+    q.y0 = bound[2];
+    q.y1 = bound[3];
   }
+  const size_t kept = tv.size() - base;
+  AddCmds(r, CMD_TRIS, (int)base, (int)kept);
 }
 
 void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int count,

@@ -9,6 +9,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <algorithm>
+
 namespace mxd3d {
 
 static float F(DWORD v) {
@@ -233,6 +235,25 @@ static inline VI Fetch(const uint8_t* p, size_t stride) {
   for (int k = 0; k < W; ++k) memcpy(&w[k], p + k * stride, 4);
   return VI{w[0], w[1], w[2], w[3]};
 }
+// c[j] takes float j of the rows at p, p + stride, ... (W floats each, as bits).
+static inline void LoadRows(const uint8_t* p, size_t stride, VF* c) {
+  __m128 r0 = _mm_loadu_ps((const float*)p), r1 = _mm_loadu_ps((const float*)(p + stride));
+  __m128 r2 = _mm_loadu_ps((const float*)(p + 2 * stride)), r3 = _mm_loadu_ps((const float*)(p + 3 * stride));
+  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+  c[0] = (VF)r0;
+  c[1] = (VF)r1;
+  c[2] = (VF)r2;
+  c[3] = (VF)r3;
+}
+// Row k (W floats at out + k * stride) takes lane k of c[0], ..., c[W - 1].
+static inline void StoreRows(const VF* c, float* out, size_t stride) {
+  __m128 r0 = (__m128)c[0], r1 = (__m128)c[1], r2 = (__m128)c[2], r3 = (__m128)c[3];
+  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+  _mm_storeu_ps(out, r0);
+  _mm_storeu_ps(out + stride, r1);
+  _mm_storeu_ps(out + 2 * stride, r2);
+  _mm_storeu_ps(out + 3 * stride, r3);
+}
 
 #include "vertex_kernel.inc"
 }  // namespace sse2
@@ -246,6 +267,41 @@ static inline VI Fetch(const uint8_t* p, size_t stride) {
   const __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32((int)stride));
   return (VI)_mm256_i32gather_epi32((const int*)p, at, 1);
 }
+// The eight rows r0..r7 transposed: o[j] takes float j of every row.
+#define MARLIX_TRANSPOSE8(r0, r1, r2, r3, r4, r5, r6, r7, o)                                                         \
+  do {                                                                                                              \
+    __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpackhi_ps(r0, r1);                                        \
+    __m256 t2 = _mm256_unpacklo_ps(r2, r3), t3 = _mm256_unpackhi_ps(r2, r3);                                        \
+    __m256 t4 = _mm256_unpacklo_ps(r4, r5), t5 = _mm256_unpackhi_ps(r4, r5);                                        \
+    __m256 t6 = _mm256_unpacklo_ps(r6, r7), t7 = _mm256_unpackhi_ps(r6, r7);                                        \
+    __m256 s0 = _mm256_shuffle_ps(t0, t2, 0x44), s1 = _mm256_shuffle_ps(t0, t2, 0xee);                             \
+    __m256 s2 = _mm256_shuffle_ps(t1, t3, 0x44), s3 = _mm256_shuffle_ps(t1, t3, 0xee);                             \
+    __m256 s4 = _mm256_shuffle_ps(t4, t6, 0x44), s5 = _mm256_shuffle_ps(t4, t6, 0xee);                             \
+    __m256 s6 = _mm256_shuffle_ps(t5, t7, 0x44), s7 = _mm256_shuffle_ps(t5, t7, 0xee);                             \
+    o(0, _mm256_permute2f128_ps(s0, s4, 0x20));                                                                     \
+    o(1, _mm256_permute2f128_ps(s1, s5, 0x20));                                                                     \
+    o(2, _mm256_permute2f128_ps(s2, s6, 0x20));                                                                     \
+    o(3, _mm256_permute2f128_ps(s3, s7, 0x20));                                                                     \
+    o(4, _mm256_permute2f128_ps(s0, s4, 0x31));                                                                     \
+    o(5, _mm256_permute2f128_ps(s1, s5, 0x31));                                                                     \
+    o(6, _mm256_permute2f128_ps(s2, s6, 0x31));                                                                     \
+    o(7, _mm256_permute2f128_ps(s3, s7, 0x31));                                                                     \
+  } while (0)
+// c[j] takes float j of the rows at p, p + stride, ... (W floats each, as bits).
+static inline void LoadRows(const uint8_t* p, size_t stride, VF* c) {
+  auto row = [&](int k) { return _mm256_loadu_ps((const float*)(p + k * stride)); };
+#define MARLIX_TO_LANES(j, v) c[j] = (VF)(v)
+  MARLIX_TRANSPOSE8(row(0), row(1), row(2), row(3), row(4), row(5), row(6), row(7), MARLIX_TO_LANES);
+#undef MARLIX_TO_LANES
+}
+// Row k (W floats at out + k * stride) takes lane k of c[0], ..., c[W - 1].
+static inline void StoreRows(const VF* c, float* out, size_t stride) {
+#define MARLIX_TO_ROWS(k, v) _mm256_storeu_ps(out + (k) * stride, v)
+  MARLIX_TRANSPOSE8((__m256)c[0], (__m256)c[1], (__m256)c[2], (__m256)c[3], (__m256)c[4], (__m256)c[5], (__m256)c[6],
+                    (__m256)c[7], MARLIX_TO_ROWS);
+#undef MARLIX_TO_ROWS
+}
+#undef MARLIX_TRANSPOSE8
 
 #include "vertex_kernel.inc"
 }  // namespace avx2
@@ -343,25 +399,8 @@ static inline float Area2(const float* a, const float* b, const float* c) {
   return (b[RV_X] - a[RV_X]) * (c[RV_Y] - a[RV_Y]) - (c[RV_X] - a[RV_X]) * (b[RV_Y] - a[RV_Y]);
 }
 
-// Drops back faces (by the cull mode) and triangles without area or with a position that is not
-// a number; t holds three vertex numbers of the store (words floats each from v) per triangle.
-// Returns how many triangles are kept, moved to the front in their order.
-static size_t CullTriangles(const float* v, size_t words, uint32_t* t, size_t count, DWORD cull) {
-  const bool cw = cull == D3DCULL_CW, ccw = cull == D3DCULL_CCW;
-  size_t kept = 0;
-  for (size_t i = 0; i < count; ++i) {
-    uint32_t a = t[3 * i], b = t[3 * i + 1], c = t[3 * i + 2];
-    float area = Area2(v + a * words, v + b * words, v + c * words);
-    // Clockwise on screen (y down) has positive area.
-    bool keep = (area == area) & (area != 0.0f) & !(cw & (area > 0.0f)) & !(ccw & (area < 0.0f));
-    t[3 * kept] = a;
-    t[3 * kept + 1] = b;
-    t[3 * kept + 2] = c;
-    kept += keep;
-  }
-  return kept;
-}
-
+static_assert(sizeof(PVert) == 40 * sizeof(float) && offsetof(PVert, r) == 4 * sizeof(float),
+              "the vertex kernel writes a vertex as forty floats: clip position, then RVertex");
 static_assert(offsetof(RVertex, diffuse) == 4 * RV_DIFF && offsetof(RVertex, specular) == 4 * RV_SPEC &&
                   offsetof(RVertex, tex) == 4 * RV_TEX,
               "the stored vertex is the leading floats of RVertex");
@@ -460,8 +499,11 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   const PixelState& ps = CurrentPixelState();
   std::vector<float>& out = RasterVertexStore(raster);
   const size_t words = (size_t)StoredWords(ps);
-  b.verts.resize(vertexCount);
-  b.codes.resize(vertexCount);
+  // The work arrays only grow: they are not filled anew for every draw.
+  if (b.verts.size() < vertexCount) {
+    b.verts.resize(vertexCount);
+    b.codes.resize(vertexCount);
+  }
   if (shader) {
     VsRun(*shader, streams, strides, vertexCount, st.vsConst, ShaderOutputs(s), b.verts.data());
     ScreenVertices(s.vp, b.verts.data(), vertexCount, b.codes.data());
@@ -473,54 +515,57 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   // Every vertex inside the view volume goes to the store, numbered from first on in the order of
   // the vertices; pieces of clipped triangles follow. Primitives name stored vertices by number.
   const size_t first = out.size();
+  const int* codes = b.codes.data();
+  const PVert* pv = b.verts.data();
   std::vector<uint32_t>& number = b.mapped;
-  number.resize(vertexCount);
+  if (number.size() < vertexCount) number.resize(vertexCount);
   uint32_t stored = 0;
-  for (UINT i = 0; i < vertexCount; ++i) stored += b.codes[i] == 0;
-  out.resize(first + (size_t)stored * words);
-  float* dst = out.data() + first;
-  stored = 0;
-  for (UINT i = 0; i < vertexCount; ++i) {
-    number[i] = b.codes[i] == 0 ? stored : 0xffffffffu;
-    if (b.codes[i] == 0) memcpy(dst + (size_t)(stored++) * words, &b.verts[i].r, words * sizeof(float));
+  for (UINT i = 0; i < vertexCount; ++i) stored += codes[i] == 0;
+  // Copied in whole groups of four floats (the vertex has room for them): the last group may
+  // reach past the vertex, into the next one (written after it) or into room the store gives up
+  // afterwards.
+  const size_t groups = (words + 3) / 4;
+  out.resize(first + (size_t)stored * words + (4 * groups - words));
+  {
+    float* dst = out.data() + first;
+    uint32_t k = 0;
+    for (UINT i = 0; i < vertexCount; ++i) {
+      if (codes[i]) {
+        number[i] = 0xffffffffu;
+        continue;
+      }
+      const float* src = &pv[i].r.x;
+      float* d = dst + (size_t)k * words;
+      for (size_t g = 0; g < groups; ++g) memcpy(d + 4 * g, src + 4 * g, 16);
+      number[i] = k++;
+    }
   }
+  out.resize(first + (size_t)stored * words);
   auto emit = [&](const RVertex& v) {
     uint32_t n = (uint32_t)((out.size() - first) / words);
     const float* f = &v.x;
     out.insert(out.end(), f, f + words);
     return n;
   };
-  b.tris.clear();
   b.lines.clear();
   b.points.clear();
-  auto vertexIndex = [&](UINT n, uint32_t& out) -> bool {
-    int64_t v;
-    if (!indices) {
-      v = n;
-    } else if (index32) {
-      v = (int64_t)((const uint32_t*)indices)[n] + indexBias;
-    } else {
-      v = (int64_t)((const uint16_t*)indices)[n] + indexBias;
-    }
-    if (v < 0 || v >= (int64_t)vertexCount) return false;
-    out = (uint32_t)v;
-    return true;
-  };
   DWORD cull = st.rs[D3DRS_CULLMODE];
   int fill = (int)st.rs[D3DRS_FILLMODE];
   bool flat = st.rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
   int stages = s.attrStages;
-  // Triangles go to b.tris in order, culled together afterwards.
-  auto triangle = [&](uint32_t a, uint32_t bb, uint32_t c) {
-    int ca = b.codes[a], cb = b.codes[bb], cc = b.codes[c];
-    if (ca & cb & cc) return;
-    if (((ca | cb | cc) & 64)) return;
-    if ((ca | cb | cc) == 0) {
-      b.tris.push_back(number[a]);
-      b.tris.push_back(number[bb]);
-      b.tris.push_back(number[c]);
-      return;
-    }
+  // Triangles go to b.tris in order (tri numbers of it used), culled as they come: back faces by
+  // the cull mode, and those without area or with a position that is not a number. b.tris only
+  // grows, so it is not filled anew for every draw.
+  const bool cullCw = cull == D3DCULL_CW, cullCcw = cull == D3DCULL_CCW;
+  auto keeps = [&](const float* p, const float* q, const float* r) {
+    float area = Area2(p, q, r);
+    // Clockwise on screen (y down) has positive area.
+    return (area == area) & (area != 0.0f) & !(cullCw & (area > 0.0f)) & !(cullCcw & (area < 0.0f));
+  };
+  std::vector<uint32_t>& tv = b.tris;
+  size_t tri = 0;
+  if (type >= D3DPT_TRIANGLELIST && tv.size() < 3 * (size_t)primCount) tv.resize(3 * (size_t)primCount);
+  auto clipped = [&](uint32_t a, uint32_t bb, uint32_t c, int ca, int cb, int cc) {
     PVert poly[16], scratch[16];
     poly[0] = b.verts[a];
     poly[1] = b.verts[bb];
@@ -535,18 +580,41 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
         memcpy(poly[i].r.specular, b.verts[a].r.specular, 12);
       }
     }
+    // Room for these and one triangle for every primitive still to come.
+    if (tv.size() < 3 * (tri + (size_t)n + primCount)) tv.resize(2 * tv.size() + 3 * ((size_t)n + primCount));
     uint32_t v0 = emit(poly[0].r);
     uint32_t prev = emit(poly[1].r);
     for (int i = 2; i < n; ++i) {
       uint32_t cur = emit(poly[i].r);
-      b.tris.push_back(v0);
-      b.tris.push_back(prev);
-      b.tris.push_back(cur);
+      if (keeps(&poly[0].r.x, &poly[i - 1].r.x, &poly[i].r.x)) {
+        tv[3 * tri] = v0;
+        tv[3 * tri + 1] = prev;
+        tv[3 * tri + 2] = cur;
+        ++tri;
+      }
       prev = cur;
     }
   };
+  const uint32_t* num = number.data();
+  auto triangle = [&](uint32_t a, uint32_t bb, uint32_t c) __attribute__((always_inline)) {
+    uint32_t na = num[a], nb = num[bb], nc = num[c];
+    // Numbers of stored vertices are below 2^31: all three are stored, inside the view volume.
+    // Written whether kept or not (there is room for one triangle a primitive), then counted.
+    if (!((na | nb | nc) & 0x80000000u)) {
+      uint32_t* t = tv.data() + 3 * tri;
+      t[0] = na;
+      t[1] = nb;
+      t[2] = nc;
+      tri += keeps(&pv[a].r.x, &pv[bb].r.x, &pv[c].r.x);
+      return;
+    }
+    int ca = codes[a], cb = codes[bb], cc = codes[c];
+    if (ca & cb & cc) return;
+    if (((ca | cb | cc) & 64)) return;
+    clipped(a, bb, c, ca, cb, cc);
+  };
   auto line = [&](uint32_t a, uint32_t c) {
-    int ca = b.codes[a], cc = b.codes[c];
+    int ca = codes[a], cc = codes[c];
     if ((ca & cc) || ((ca | cc) & 64)) return;
     if ((ca | cc) == 0) {
       b.lines.push_back(number[a]);
@@ -571,55 +639,100 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
     b.lines.push_back(emit(qc.r));
   };
 
-  uint32_t v0, v1, v2;
-  switch (type) {
-    case D3DPT_POINTLIST:
-      for (UINT i = 0; i < primCount; ++i)
-        if (vertexIndex(i, v0) && b.codes[v0] == 0) b.points.push_back(number[v0]);
-      break;
-    case D3DPT_LINELIST:
-      for (UINT i = 0; i < primCount; ++i)
-        if (vertexIndex(2 * i, v0) && vertexIndex(2 * i + 1, v1)) line(v0, v1);
-      break;
-    case D3DPT_LINESTRIP:
-      for (UINT i = 0; i < primCount; ++i)
-        if (vertexIndex(i, v0) && vertexIndex(i + 1, v1)) line(v0, v1);
-      break;
-    case D3DPT_TRIANGLELIST:
-      for (UINT i = 0; i < primCount; ++i)
-        if (vertexIndex(3 * i, v0) && vertexIndex(3 * i + 1, v1) && vertexIndex(3 * i + 2, v2)) triangle(v0, v1, v2);
-      break;
-    case D3DPT_TRIANGLESTRIP:
-      for (UINT i = 0; i < primCount; ++i) {
-        if (!vertexIndex(i, v0) || !vertexIndex(i + 1, v1) || !vertexIndex(i + 2, v2)) continue;
-        // Odd triangles are reversed so every triangle keeps the strip's winding.
-        if (i & 1)
-          triangle(v0, v2, v1);
-        else
+  // Primitive assembly, once for each kind of index: idx(n, v) gives the vertex of index n, false
+  // when it is not one of the vertices given.
+  auto assemble = [&](auto idx) {
+    uint32_t v0, v1, v2;
+    switch (type) {
+      case D3DPT_POINTLIST:
+        for (UINT i = 0; i < primCount; ++i)
+          if (idx(i, v0) && codes[v0] == 0) b.points.push_back(number[v0]);
+        break;
+      case D3DPT_LINELIST:
+        for (UINT i = 0; i < primCount; ++i)
+          if (idx(2 * i, v0) && idx(2 * i + 1, v1)) line(v0, v1);
+        break;
+      case D3DPT_LINESTRIP:
+        for (UINT i = 0; i < primCount; ++i)
+          if (idx(i, v0) && idx(i + 1, v1)) line(v0, v1);
+        break;
+      case D3DPT_TRIANGLELIST: {
+        // The triangle above, with what it reads and writes held here.
+        const bool keepPositive = !cullCw, keepNegative = !cullCcw;
+        uint32_t* t = tv.data();
+        size_t k = tri;
+        for (UINT i = 0; i < primCount; ++i) {
+          if (!(idx(3 * i, v0) & idx(3 * i + 1, v1) & idx(3 * i + 2, v2))) continue;
+          uint32_t na = num[v0], nb = num[v1], nc = num[v2];
+          if (!((na | nb | nc) & 0x80000000u)) {
+            t[3 * k] = na;
+            t[3 * k + 1] = nb;
+            t[3 * k + 2] = nc;
+            float area = Area2(&pv[v0].r.x, &pv[v1].r.x, &pv[v2].r.x);
+            // As keeps(): neither a number nor zero passes either comparison.
+            k += ((area > 0.0f) & keepPositive) | ((area < 0.0f) & keepNegative);
+            continue;
+          }
+          tri = k;
           triangle(v0, v1, v2);
+          k = tri;
+          t = tv.data();
+        }
+        tri = k;
+        break;
       }
-      break;
-    case D3DPT_TRIANGLEFAN:
-      if (!vertexIndex(0, v0)) break;
-      for (UINT i = 0; i < primCount; ++i)
-        if (vertexIndex(i + 1, v1) && vertexIndex(i + 2, v2)) triangle(v1, v2, v0);
-      break;
-    default: break;
+      case D3DPT_TRIANGLESTRIP:
+        for (UINT i = 0; i < primCount; ++i) {
+          if (!(idx(i, v0) & idx(i + 1, v1) & idx(i + 2, v2))) continue;
+          // Odd triangles are reversed so every triangle keeps the strip's winding.
+          if (i & 1)
+            triangle(v0, v2, v1);
+          else
+            triangle(v0, v1, v2);
+        }
+        break;
+      case D3DPT_TRIANGLEFAN:
+        if (!idx(0, v0)) break;
+        for (UINT i = 0; i < primCount; ++i)
+          if (idx(i + 1, v1) & idx(i + 2, v2)) triangle(v1, v2, v0);
+        break;
+      default: break;
+    }
+  };
+  // In 64 bits, then unsigned: a negative vertex number fails the one comparison too.
+  const uint64_t limit = vertexCount;
+  if (!indices) {
+    assemble([&](UINT n, uint32_t& v) {
+      v = n;
+      return (uint64_t)n < limit;
+    });
+  } else if (index32) {
+    const uint32_t* ix = (const uint32_t*)indices;
+    assemble([&](UINT n, uint32_t& v) {
+      int64_t w = (int64_t)ix[n] + indexBias;
+      v = (uint32_t)w;
+      return (uint64_t)w < limit;
+    });
+  } else {
+    const uint16_t* ix = (const uint16_t*)indices;
+    assemble([&](UINT n, uint32_t& v) {
+      int64_t w = (int64_t)ix[n] + indexBias;
+      v = (uint32_t)w;
+      return (uint64_t)w < limit;
+    });
   }
-  if (!b.tris.empty()) {
-    size_t kept = CullTriangles(out.data() + first, words, b.tris.data(), b.tris.size() / 3, cull);
-    b.tris.resize(3 * kept);
+  if (tri) {
+    const uint32_t* t = tv.data();
     if (fill == D3DFILL_WIREFRAME) {
-      for (size_t i = 0; i < kept; ++i) {
-        const uint32_t* t = &b.tris[3 * i];
-        uint32_t e[6] = {t[0], t[1], t[1], t[2], t[2], t[0]};
+      for (size_t i = 0; i < tri; ++i) {
+        uint32_t e[6] = {t[3 * i], t[3 * i + 1], t[3 * i + 1], t[3 * i + 2], t[3 * i + 2], t[3 * i]};
         b.lines.insert(b.lines.end(), e, e + 6);
       }
     } else if (fill == D3DFILL_POINT) {
-      b.points.insert(b.points.end(), b.tris.begin(), b.tris.end());
-    } else if (kept) {
-      RasterSubmitTriangles(raster, ps, pixelSerial, first, b.tris.data(), (int)kept);
-      g_counters.trianglesDrawn += kept;
+      b.points.insert(b.points.end(), t, t + 3 * tri);
+    } else {
+      RasterSubmitTriangles(raster, ps, pixelSerial, first, t, (int)tri);
+      g_counters.trianglesDrawn += tri;
     }
   }
   // Lines and points name their vertices by offset in the store.
