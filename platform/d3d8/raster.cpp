@@ -9,7 +9,6 @@
 #include <emmintrin.h>
 #include <math.h>
 #include <string.h>
-#include <xmmintrin.h>
 
 #include <condition_variable>
 #include <mutex>

@@ -556,11 +556,12 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   // Triangles go to b.tris in order (tri numbers of it used), culled as they come: back faces by
   // the cull mode, and those without area or with a position that is not a number. b.tris only
   // grows, so it is not filled anew for every draw.
-  const bool cullCw = cull == D3DCULL_CW, cullCcw = cull == D3DCULL_CCW;
+  const bool keepPositive = cull != D3DCULL_CW, keepNegative = cull != D3DCULL_CCW;
   auto keeps = [&](const float* p, const float* q, const float* r) {
     float area = Area2(p, q, r);
-    // Clockwise on screen (y down) has positive area.
-    return (area == area) & (area != 0.0f) & !(cullCw & (area > 0.0f)) & !(cullCcw & (area < 0.0f));
+    // Clockwise on screen (y down) has positive area; neither a number nor zero passes either
+    // comparison.
+    return ((area > 0.0f) & keepPositive) | ((area < 0.0f) & keepNegative);
   };
   std::vector<uint32_t>& tv = b.tris;
   size_t tri = 0;
@@ -656,31 +657,10 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
         for (UINT i = 0; i < primCount; ++i)
           if (idx(i, v0) && idx(i + 1, v1)) line(v0, v1);
         break;
-      case D3DPT_TRIANGLELIST: {
-        // The triangle above, with what it reads and writes held here.
-        const bool keepPositive = !cullCw, keepNegative = !cullCcw;
-        uint32_t* t = tv.data();
-        size_t k = tri;
-        for (UINT i = 0; i < primCount; ++i) {
-          if (!(idx(3 * i, v0) & idx(3 * i + 1, v1) & idx(3 * i + 2, v2))) continue;
-          uint32_t na = num[v0], nb = num[v1], nc = num[v2];
-          if (!((na | nb | nc) & 0x80000000u)) {
-            t[3 * k] = na;
-            t[3 * k + 1] = nb;
-            t[3 * k + 2] = nc;
-            float area = Area2(&pv[v0].r.x, &pv[v1].r.x, &pv[v2].r.x);
-            // As keeps(): neither a number nor zero passes either comparison.
-            k += ((area > 0.0f) & keepPositive) | ((area < 0.0f) & keepNegative);
-            continue;
-          }
-          tri = k;
-          triangle(v0, v1, v2);
-          k = tri;
-          t = tv.data();
-        }
-        tri = k;
+      case D3DPT_TRIANGLELIST:
+        for (UINT i = 0; i < primCount; ++i)
+          if (idx(3 * i, v0) & idx(3 * i + 1, v1) & idx(3 * i + 2, v2)) triangle(v0, v1, v2);
         break;
-      }
       case D3DPT_TRIANGLESTRIP:
         for (UINT i = 0; i < primCount; ++i) {
           if (!(idx(i, v0) & idx(i + 1, v1) & idx(i + 2, v2))) continue;
