@@ -323,6 +323,34 @@ static void SnapVertices(const float* v, size_t words, size_t n, int64_t* sx, in
 }
 
 // A state's clip rectangle (half open).
+// Twice the area of a triangle of snapped positions, made positive by swapping its second and
+// third vertices when it is negative (then true): clockwise on screen, as the edge functions take it.
+static inline bool MakeClockwise(int64_t* x, int64_t* y, int64_t& area) {
+  area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+  if (area >= 0) return false;
+  std::swap(x[1], x[2]);
+  std::swap(y[1], y[2]);
+  area = -area;
+  return true;
+}
+
+// Edge functions of a clockwise triangle: E(X, Y) = A X + B Y + C is at least zero at the pixel
+// centres (X, Y) it covers, pixel centres on an edge belonging to it when that is a top or a left
+// edge.
+static inline void EdgeFunctions(const int64_t* x, const int64_t* y, int64_t* A, int64_t* B, int64_t* C) {
+  static const int kNext[3] = {1, 2, 0};
+#pragma GCC unroll 3
+  for (int e = 0; e < 3; ++e) {
+    int a = e, b = kNext[e];
+    int64_t dx = x[b] - x[a], dy = y[b] - y[a];
+    A[e] = -dy * 256;
+    B[e] = dx * 256;
+    C[e] = dy * x[a] - dx * y[a];
+    bool topLeft = dy < 0 || (dy == 0 && dx > 0);
+    if (!topLeft) C[e] -= 1;
+  }
+}
+
 struct ClipRect {
   int x0, y0, x1, y1;
 };
@@ -345,6 +373,17 @@ static inline bool BoundTriangle(const ClipRect& s, int64_t x0, int64_t x1, int6
   if (bx1 > s.x1 - 1) bx1 = s.x1 - 1;
   if (by1 > s.y1 - 1) by1 = s.y1 - 1;
   if (bx0 > bx1 || by0 > by1) return false;
+  if (maxx - minx < 512 && maxy - miny < 512 && (bx1 - bx0) + (by1 - by0) <= 1) {
+    // A triangle within two pixels each way, its bounds holding one or two pixel centres, often
+    // covers neither: one that does not is left out of the queue.
+    int64_t x[3] = {x0, x1, x2}, y[3] = {y0, y1, y2}, area, A[3], B[3], C[3];
+    MakeClockwise(x, y, area);
+    EdgeFunctions(x, y, A, B, C);
+    auto covers = [&](int64_t X, int64_t Y) {
+      return A[0] * X + B[0] * Y + C[0] >= 0 && A[1] * X + B[1] * Y + C[1] >= 0 && A[2] * X + B[2] * Y + C[2] >= 0;
+    };
+    if (!covers(bx0, by0) && !covers(bx1, by1)) return false;
+  }
   b[0] = (int)bx0;
   b[1] = (int)bx1;
   b[2] = (int)by0;
@@ -354,35 +393,17 @@ static inline bool BoundTriangle(const ClipRect& s, int64_t x0, int64_t x1, int6
 
 // Edge functions of a queued triangle, its vertices taken clockwise on screen.
 static void SetupEdges(const QTri& q, const float* store, Tri& t) {
-  int64_t* x = t.x;
-  int64_t* y = t.y;
   for (int i = 0; i < 3; ++i) {
-    x[i] = q.x[i];
-    y[i] = q.y[i];
+    t.x[i] = q.x[i];
+    t.y[i] = q.y[i];
     t.v[i] = store + q.v[i];
   }
-  t.area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-  if (t.area < 0) {
-    std::swap(x[1], x[2]);
-    std::swap(y[1], y[2]);
-    std::swap(t.v[1], t.v[2]);
-    t.area = -t.area;
-  }
+  if (MakeClockwise(t.x, t.y, t.area)) std::swap(t.v[1], t.v[2]);
   t.minX = q.x0;
   t.maxX = q.x1;
   t.minY = q.y0;
   t.maxY = q.y1;
-  static const int kNext[3] = {1, 2, 0};
-#pragma GCC unroll 3
-  for (int e = 0; e < 3; ++e) {
-    int a = e, b = kNext[e];
-    int64_t dx = x[b] - x[a], dy = y[b] - y[a];
-    t.A[e] = -dy * 256;
-    t.B[e] = dx * 256;
-    t.C[e] = dy * x[a] - dx * y[a];
-    bool topLeft = dy < 0 || (dy == 0 && dx > 0);
-    if (!topLeft) t.C[e] -= 1;
-  }
+  EdgeFunctions(t.x, t.y, t.A, t.B, t.C);
 }
 
 // Attribute planes of a triangle from its snapped positions. For the span loops (spans) the planes

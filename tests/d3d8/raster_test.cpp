@@ -78,10 +78,10 @@ static bool Inside(const int64_t* x, const int64_t* y, int px, int py) {
 }
 
 TEST(D3D8Raster, NarrowWideAndLongTrianglesCoverTheCentresTheirEdgesEnclose) {
-  // Tiny triangles, narrow ones up to eight columns (tested a row at a time), wide ones, and
-  // triangles reaching far past the target that cover only its first columns (their edge
-  // functions over those columns exceed 32 bits), at random positions on the 1/256 grid and added
-  // into the target so that each pixel counts the triangles covering it.
+  // Tiny triangles (some with edges through pixel centres), narrow ones up to eight columns (tested
+  // a row at a time), wide ones, and triangles reaching far past the target that cover only its
+  // first columns (their edge functions over those columns exceed 32 bits), at random positions on
+  // the 1/256 grid and added into the target so that each pixel counts the triangles covering it.
   const int width = 24, height = 600;
   TestDevice t(width, height);
   t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
@@ -91,7 +91,7 @@ TEST(D3D8Raster, NarrowWideAndLongTrianglesCoverTheCentresTheirEdgesEnclose) {
   auto coord = [&](int lo, int hi) { return (int64_t)std::uniform_int_distribution<int>(lo * 256, hi * 256)(rng); };
   std::vector<int> want(width * height, 0);
   std::vector<TLVertex> v;
-  for (int i = 0; i < 800; ++i) {
+  for (int i = 0; i < 1600; ++i) {
     const int kind = i % 4;
     const int64_t cx = coord(-4, width + 4), cy = coord(-4, height + 4);
     const int size = kind == 0 ? 3 : kind == 1 ? 8 : 30;
@@ -106,9 +106,19 @@ TEST(D3D8Raster, NarrowWideAndLongTrianglesCoverTheCentresTheirEdgesEnclose) {
       x[1] = coord(0, 6);
       x[2] = coord(0, 6);
     }
+    if (i % 8 == 1) {
+      // Within a pixel or two, corners on pixel centres and halfway: edges through centres.
+      const int64_t px = cx & ~255, py = cy & ~255;
+      for (int k = 0; k < 3; ++k) {
+        x[k] = px + 128 * std::uniform_int_distribution<int>(0, 3)(rng);
+        y[k] = py + 128 * std::uniform_int_distribution<int>(0, 3)(rng);
+      }
+    }
     for (int k = 0; k < 3; ++k) v.push_back(TL((float)x[k] / 256.0f, (float)y[k] / 256.0f, 0x010101));
-    for (int py = 0; py < height; ++py)
-      for (int px = 0; px < width; ++px) want[py * width + px] += Inside(x, y, px, py);
+    const int64_t top = std::max<int64_t>(0, *std::min_element(y, y + 3) / 256 - 1);
+    const int64_t bottom = std::min<int64_t>(height - 1, *std::max_element(y, y + 3) / 256 + 1);
+    for (int64_t py = top; py <= bottom; ++py)
+      for (int px = 0; px < width; ++px) want[py * width + px] += Inside(x, y, px, (int)py);
   }
   t.Draw(v.data(), (int)v.size() / 3);
   int wrong = 0;
