@@ -40,17 +40,6 @@ std::vector<uint8_t> Vertices(int count, int floats, uint32_t seed) {
   return v;
 }
 
-void Perspective(TestDevice& t) {
-  D3DMATRIX proj;
-  memset(&proj, 0, sizeof(proj));
-  proj._11 = 1;
-  proj._22 = 1;
-  proj._33 = 100.0f / 99.0f;
-  proj._34 = 1;
-  proj._43 = -100.0f / 99.0f;
-  t.dev->SetTransform(D3DTS_PROJECTION, &proj);
-}
-
 struct Case {
   DWORD fvf;
   int floats;  // position and the floats after it, before the colour
@@ -86,7 +75,7 @@ void ListMatchesTriangles(bool index32) {
         std::vector<uint16_t> idx16(idx.begin(), idx.end());
         for (DWORD cull : culls) {
           TestDevice t(40, 32);
-          Perspective(t);
+          t.Perspective();
           t.dev->SetRenderState(D3DRS_CULLMODE, cull);
           t.dev->SetVertexShader(cs.fvf);
           t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
@@ -132,7 +121,7 @@ TEST(D3D8Assembly, StripsAndFansDrawAsTheirTriangles) {
   for (DWORD cull : {D3DCULL_NONE, D3DCULL_CW, D3DCULL_CCW}) {
     for (D3DPRIMITIVETYPE type : {D3DPT_TRIANGLESTRIP, D3DPT_TRIANGLEFAN}) {
       TestDevice t(40, 32);
-      Perspective(t);
+      t.Perspective();
       t.dev->SetRenderState(D3DRS_CULLMODE, cull);
       t.dev->SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
       t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);

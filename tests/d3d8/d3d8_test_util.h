@@ -113,6 +113,17 @@ struct TestDevice {
                      TL(x1, y0, c, u1, v0, z), TL(x1, y1, c, u1, v1, z), TL(x0, y1, c, u0, v1, z)};
     Draw(q, 2);
   }
+  // A perspective projection with the near plane at 1 and the far plane at 100.
+  void Perspective() {
+    D3DMATRIX proj;
+    memset(&proj, 0, sizeof(proj));
+    proj._11 = 1;
+    proj._22 = 1;
+    proj._33 = 100.0f / 99.0f;
+    proj._34 = 1;
+    proj._43 = -100.0f / 99.0f;
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+  }
   // A texture of one format filled from 32-bit values through its real memory layout.
   IDirect3DTexture8* Texture(int w, int h, D3DFORMAT f, const void* bytes, int bytesPerRow) {
     IDirect3DTexture8* t = nullptr;

@@ -300,15 +300,7 @@ TEST(D3D8Vertex, MultiplyTransformPutsTheNewMatrixFirst) {
 
 TEST(D3D8Vertex, TrianglesCrossingTheNearPlaneAreClipped) {
   TestDevice t(16, 16);
-  // Perspective with near 1 and far 100.
-  D3DMATRIX proj;
-  memset(&proj, 0, sizeof(proj));
-  proj._11 = 1;
-  proj._22 = 1;
-  proj._33 = 100.0f / 99.0f;
-  proj._34 = 1;
-  proj._43 = -100.0f / 99.0f;
-  t.dev->SetTransform(D3DTS_PROJECTION, &proj);
+  t.Perspective();
   struct V {
     float x, y, z;
     DWORD c;
