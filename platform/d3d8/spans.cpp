@@ -193,16 +193,19 @@ static inline VU GatherNear(const uint32_t* base, VI i, int end) {
 // Rows become columns: r[k] lane j becomes r[j] lane k.
 static inline void Transpose(VF* r) {
   __m256 t[8], u[8];
+#pragma GCC unroll 4
   for (int k = 0; k < 8; k += 2) {
     t[k] = _mm256_unpacklo_ps((__m256)r[k], (__m256)r[k + 1]);  // lanes 0, 1, 4, 5 of rows k, k + 1
     t[k + 1] = _mm256_unpackhi_ps((__m256)r[k], (__m256)r[k + 1]);  // lanes 2, 3, 6, 7
   }
+#pragma GCC unroll 2
   for (int k = 0; k < 8; k += 4) {
     u[k] = _mm256_shuffle_ps(t[k], t[k + 2], 0x44);  // lanes 0 and 4 of rows k .. k + 3
     u[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], 0xee);  // 1 and 5
     u[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0x44);  // 2 and 6
     u[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0xee);  // 3 and 7
   }
+#pragma GCC unroll 4
   for (int j = 0; j < 4; ++j) {
     r[j] = (VF)_mm256_permute2f128_ps(u[j], u[j + 4], 0x20);
     r[j + 4] = (VF)_mm256_permute2f128_ps(u[j], u[j + 4], 0x31);
