@@ -156,6 +156,9 @@ static inline void GatherPairs(const uint32_t* base, VI i, VU& first, VU& second
   }
 }
 static inline bool Any(VI m) { return _mm_movemask_epi8((__m128i)m) != 0; }
+// a > b ? a : b and a < b ? a : b, lane by lane (b where a is not a number).
+static inline VF MaxV(VF a, VF b) { return (VF)_mm_max_ps((__m128)a, (__m128)b); }
+static inline VF MinV(VF a, VF b) { return (VF)_mm_min_ps((__m128)a, (__m128)b); }
 // Texels at i, below end; four single loads whatever their spacing.
 static inline VU GatherNear(const uint32_t* base, VI i, int) { return Gather(base, i); }
 // Rows become columns: r[k] lane j becomes r[j] lane k.
@@ -180,6 +183,9 @@ static inline VU Gather(const uint32_t* base, VI i) {
   return (VU)_mm256_i32gather_epi32((const int*)base, (__m256i)i, 4);
 }
 static inline bool Any(VI m) { return _mm256_movemask_epi8((__m256i)m) != 0; }
+// a > b ? a : b and a < b ? a : b, lane by lane (b where a is not a number).
+static inline VF MaxV(VF a, VF b) { return (VF)_mm256_max_ps((__m256)a, (__m256)b); }
+static inline VF MinV(VF a, VF b) { return (VF)_mm256_min_ps((__m256)a, (__m256)b); }
 // Texels at i, below end. A texture stretched over more pixels than it has texels (the
 // backdrop) gives indices within eight of the first lane's: one load and a shuffle instead of a
 // gather.
