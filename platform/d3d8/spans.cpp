@@ -131,12 +131,14 @@ static FastSpan Classify(const PixelState& s) {
 }
 
 // The mip level for a footprint, exactly as the general sampler picks it (point or no mip filter).
+// A lod past the last level (even infinite or not a number, which the conversion to int would
+// turn negative) takes the last level.
 static inline int PickLevel(const StageDesc& sd, float lod) {
   int level = sd.maxMipLevel < sd.levelCount ? sd.maxMipLevel : sd.levelCount - 1;
   lod += sd.lodBias;
   if (!(lod <= 0.0f || sd.mipFilter == D3DTEXF_NONE || sd.levelCount == 1)) {
-    level += (int)floorf(lod + 0.5f);
-    if (level > sd.levelCount - 1) level = sd.levelCount - 1;
+    const float steps = floorf(lod + 0.5f);
+    level = steps < (float)(sd.levelCount - 1 - level) ? level + (int)steps : sd.levelCount - 1;
   }
   return level;
 }
@@ -154,8 +156,20 @@ static inline void GatherPairs(const uint32_t* base, VI i, VU& first, VU& second
   }
 }
 static inline bool Any(VI m) { return _mm_movemask_epi8((__m128i)m) != 0; }
+// a > b ? a : b and a < b ? a : b, lane by lane (b where a is not a number).
+static inline VF MaxV(VF a, VF b) { return (VF)_mm_max_ps((__m128)a, (__m128)b); }
+static inline VF MinV(VF a, VF b) { return (VF)_mm_min_ps((__m128)a, (__m128)b); }
 // Texels at i, below end; four single loads whatever their spacing.
 static inline VU GatherNear(const uint32_t* base, VI i, int) { return Gather(base, i); }
+// Rows become columns: r[k] lane j becomes r[j] lane k.
+static inline void Transpose(VF* r) {
+  __m128 a = (__m128)r[0], b = (__m128)r[1], c = (__m128)r[2], d = (__m128)r[3];
+  _MM_TRANSPOSE4_PS(a, b, c, d);
+  r[0] = (VF)a;
+  r[1] = (VF)b;
+  r[2] = (VF)c;
+  r[3] = (VF)d;
+}
 
 #include "span_kernel.inc"
 }  // namespace sse2
@@ -169,6 +183,9 @@ static inline VU Gather(const uint32_t* base, VI i) {
   return (VU)_mm256_i32gather_epi32((const int*)base, (__m256i)i, 4);
 }
 static inline bool Any(VI m) { return _mm256_movemask_epi8((__m256i)m) != 0; }
+// a > b ? a : b and a < b ? a : b, lane by lane (b where a is not a number).
+static inline VF MaxV(VF a, VF b) { return (VF)_mm256_max_ps((__m256)a, (__m256)b); }
+static inline VF MinV(VF a, VF b) { return (VF)_mm256_min_ps((__m256)a, (__m256)b); }
 // Texels at i, below end. A texture stretched over more pixels than it has texels (the
 // backdrop) gives indices within eight of the first lane's: one load and a shuffle instead of a
 // gather.
@@ -180,6 +197,27 @@ static inline VU GatherNear(const uint32_t* base, VI i, int end) {
     return (VU)_mm256_permutevar8x32_epi32(run, (__m256i)rel);
   }
   return Gather(base, i);
+}
+// Rows become columns: r[k] lane j becomes r[j] lane k.
+static inline void Transpose(VF* r) {
+  __m256 t[8], u[8];
+#pragma GCC unroll 4
+  for (int k = 0; k < 8; k += 2) {
+    t[k] = _mm256_unpacklo_ps((__m256)r[k], (__m256)r[k + 1]);  // lanes 0, 1, 4, 5 of rows k, k + 1
+    t[k + 1] = _mm256_unpackhi_ps((__m256)r[k], (__m256)r[k + 1]);  // lanes 2, 3, 6, 7
+  }
+#pragma GCC unroll 2
+  for (int k = 0; k < 8; k += 4) {
+    u[k] = _mm256_shuffle_ps(t[k], t[k + 2], 0x44);  // lanes 0 and 4 of rows k .. k + 3
+    u[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], 0xee);  // 1 and 5
+    u[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0x44);  // 2 and 6
+    u[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0xee);  // 3 and 7
+  }
+#pragma GCC unroll 4
+  for (int j = 0; j < 4; ++j) {
+    r[j] = (VF)_mm256_permute2f128_ps(u[j], u[j + 4], 0x20);
+    r[j + 4] = (VF)_mm256_permute2f128_ps(u[j], u[j + 4], 0x31);
+  }
 }
 // The texels at i and i + 1 of every lane, loaded together as 64-bit pairs.
 static inline void GatherPairs(const uint32_t* base, VI i, VU& first, VU& second) {

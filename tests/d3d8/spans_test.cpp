@@ -2,8 +2,11 @@
 // processor offers: the same pixels for each state they take (filters, colour and alpha
 // operations, a second stage adding or modulating another texture, the specular colour
 // interpolated or flat, vertex fog, each blend, alpha test, 16-, 24- and 32-bit depth, mip levels
-// changing along a row in perspective, Gouraud and flat colour without a texture).
+// changing along a row in perspective, the level of affine rows whose coordinates are not finite,
+// Gouraud and flat colour without a texture).
 #include "d3d8_test_util.h"
+
+#include <math.h>
 
 #include <vector>
 
@@ -136,6 +139,17 @@ std::vector<uint32_t> Scene(D3DFORMAT depth) {
       t.Draw(tri, 1);
       // Quads 1..9 pixels wide: every way a row can end inside a group of pixels.
       t.Quad(x + 5.0f, y + 2.0f, x + 6.0f + (float)(i % 9), y + 5.0f, 0xa0c0e0ffu, 0.1f, 0.2f, 0.9f, 0.6f, z);
+    }
+    // Affine coordinates (w the same at every vertex) with one vertex at infinity: every row
+    // starts at a coordinate that is not a number, where the general pipeline's footprint gives
+    // the top level, while the level the span loops find once for a triangle's finite rows comes
+    // from infinite slopes (and must not be used). Each case draws it in a place of its own.
+    {
+      const DWORD c = 0xe0ffffffu;
+      const float x = 1.0f + 14.0f * (float)n;
+      TLVertex edge[3] = {TL(x, 2, c, 0.5f, 0.25f, 0.25f, 0.5f), TL(x + 14, 2, c, 0.75f, 0.25f, 0.25f, 0.5f),
+                          TL(x, 14, c, INFINITY, 0.75f, 0.25f, 0.5f)};
+      t.Draw(edge, 1);
     }
     ++n;
   }
