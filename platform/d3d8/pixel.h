@@ -79,6 +79,20 @@ static inline float AttrAt(const float* planes, int k, float ox, float oy) {
   return planes[3 * k] + planes[3 * k + 1] * ox + planes[3 * k + 2] * oy;
 }
 
+// The mip level of a footprint (lod: log2 of texels per pixel on the top level) with a point or no
+// mip filter.
+// A lod past the last level (even infinite or not a number, which the conversion to int would
+// turn negative) takes the last level.
+static inline int PickLevel(const StageDesc& sd, float lod) {
+  int level = sd.maxMipLevel < sd.levelCount ? sd.maxMipLevel : sd.levelCount - 1;
+  lod += sd.lodBias;
+  if (!(lod <= 0.0f || sd.mipFilter == D3DTEXF_NONE || sd.levelCount == 1)) {
+    const float steps = floorf(lod + 0.5f);
+    level = steps < (float)(sd.levelCount - 1 - level) ? level + (int)steps : sd.levelCount - 1;
+  }
+  return level;
+}
+
 // Samples a stage's texture at (u, v) with its sampler states; lod as the texture stages use it.
 uint32_t SampleStage(const StageDesc& sd, float u, float v, float lod);
 

@@ -697,23 +697,19 @@ static uint32_t SampleLevel(const StageDesc& sd, const TextureLevelCache& lv, fl
 // differing filters).
 static uint32_t Sample(const StageDesc& sd, float u, float v, float lod) {
   if (!sd.levels || sd.levelCount <= 0) return 0xffffffffu;  // no texture: opaque white
-  int base = sd.maxMipLevel < sd.levelCount ? sd.maxMipLevel : sd.levelCount - 1;
-  lod += sd.lodBias;
-  if (lod <= 0.0f || sd.mipFilter == D3DTEXF_NONE || sd.levelCount == 1) {
-    int filter = lod <= 0.0f ? sd.magFilter : sd.minFilter;
-    return SampleLevel(sd, sd.levels[base], u, v, filter);
-  }
-  if (sd.mipFilter == D3DTEXF_POINT) {
-    int level = base + (int)floorf(lod + 0.5f);
-    if (level > sd.levelCount - 1) level = sd.levelCount - 1;
-    return SampleLevel(sd, sd.levels[level], u, v, sd.minFilter);
-  }
-  int l0 = base + (int)floorf(lod);
-  float frac = lod - floorf(lod);
-  if (l0 >= sd.levelCount - 1) return SampleLevel(sd, sd.levels[sd.levelCount - 1], u, v, sd.minFilter);
-  uint32_t a = SampleLevel(sd, sd.levels[l0], u, v, sd.minFilter);
-  uint32_t b = SampleLevel(sd, sd.levels[l0 + 1], u, v, sd.minFilter);
-  int f = (int)(frac * 256.0f);
+  const float biased = lod + sd.lodBias;
+  const int filter = biased <= 0.0f ? sd.magFilter : sd.minFilter;
+  const bool blendLevels = !(biased <= 0.0f || sd.levelCount == 1) && sd.mipFilter != D3DTEXF_NONE &&
+                           sd.mipFilter != D3DTEXF_POINT;
+  if (!blendLevels) return SampleLevel(sd, sd.levels[PickLevel(sd, lod)], u, v, filter);
+  // Levels are counted in floats: a footprint past their range (or not a number) takes the last.
+  const int base = sd.maxMipLevel < sd.levelCount ? sd.maxMipLevel : sd.levelCount - 1, last = sd.levelCount - 1;
+  const float whole = floorf(biased);
+  if (!(whole < (float)(last - base))) return SampleLevel(sd, sd.levels[last], u, v, filter);
+  const int l0 = base + (int)whole;
+  uint32_t a = SampleLevel(sd, sd.levels[l0], u, v, filter);
+  uint32_t b = SampleLevel(sd, sd.levels[l0 + 1], u, v, filter);
+  int f = (int)((biased - whole) * 256.0f);
   return Lerp4(a, b, a, b, f, 0, sd.bump != 0);
 }
 

@@ -130,19 +130,6 @@ static FastSpan Classify(const PixelState& s) {
   return f;
 }
 
-// The mip level for a footprint, exactly as the general sampler picks it (point or no mip filter).
-// A lod past the last level (even infinite or not a number, which the conversion to int would
-// turn negative) takes the last level.
-static inline int PickLevel(const StageDesc& sd, float lod) {
-  int level = sd.maxMipLevel < sd.levelCount ? sd.maxMipLevel : sd.levelCount - 1;
-  lod += sd.lodBias;
-  if (!(lod <= 0.0f || sd.mipFilter == D3DTEXF_NONE || sd.levelCount == 1)) {
-    const float steps = floorf(lod + 0.5f);
-    level = steps < (float)(sd.levelCount - 1 - level) ? level + (int)steps : sd.levelCount - 1;
-  }
-  return level;
-}
-
 namespace sse2 {
 constexpr int W = 4;
 MARLIX_LANE_TYPES

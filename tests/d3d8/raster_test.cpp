@@ -433,6 +433,17 @@ TEST(D3D8Raster, MipLevelsFollowTheFootprint) {
   t.dev->SetTextureStageState(0, D3DTSS_MAXMIPLEVEL, 1);
   t.Quad(0, 0, 8, 8, 0);
   EXPECT_EQ(0x00ff00u, t.Rgb(3, 3));
+  // A footprint past the range of floats takes the last level, in the general pipeline too and
+  // with either mip filter.
+  t.dev->SetTextureStageState(0, D3DTSS_MAXMIPLEVEL, 0);
+  MarlixD3D8SetFastPaths(0);
+  for (DWORD mip : {D3DTEXF_POINT, D3DTEXF_LINEAR}) {
+    t.dev->SetTextureStageState(0, D3DTSS_MIPFILTER, mip);
+    t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
+    t.Quad(0, 0, 8, 8, 0, 0, 0, 1e20f, 1e20f);
+    EXPECT_EQ(0xffff00u, t.Rgb(3, 3)) << "mip filter " << mip;
+  }
+  MarlixD3D8SetFastPaths(1);
   t.dev->SetTexture(0, nullptr);
   tex->Release();
 }
