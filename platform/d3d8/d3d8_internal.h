@@ -21,15 +21,6 @@
 #define MARLIX_AVX2_END _Pragma("GCC pop_options")
 #endif
 
-// The vector types of such a kernel's W lanes: float, int32, uint32, double, and uint16 (two a
-// lane).
-#define MARLIX_LANE_TYPES                                      \
-  typedef float VF __attribute__((vector_size(4 * W)));       \
-  typedef int32_t VI __attribute__((vector_size(4 * W)));     \
-  typedef uint32_t VU __attribute__((vector_size(4 * W)));    \
-  typedef double VD __attribute__((vector_size(8 * W)));      \
-  typedef uint16_t VH __attribute__((vector_size(4 * W)));
-
 namespace mxd3d {
 
 // A colour or fog value held to 0..1; not-a-number (from a shader's arithmetic) counts as 0.

@@ -5,6 +5,7 @@
 // opaque, translucent (SRCALPHA / INVSRCALPHA), additive or modulating blends. The loops are
 // compiled twice, for SSE2 (4 pixels at a time) and AVX2 (8): the processor picks one at the first
 // use, and narrow triangles take the SSE2 loops in any case.
+#include "lanes.h"
 #include "pixel.h"
 
 #include <immintrin.h>
@@ -131,8 +132,6 @@ static FastSpan Classify(const PixelState& s) {
 }
 
 namespace sse2 {
-constexpr int W = 4;
-MARLIX_LANE_TYPES
 
 static inline VU Gather(const uint32_t* base, VI i) { return VU{base[i[0]], base[i[1]], base[i[2]], base[i[3]]}; }
 // The texels at i and i + 1 of every lane.
@@ -148,23 +147,12 @@ static inline VF MaxV(VF a, VF b) { return (VF)_mm_max_ps((__m128)a, (__m128)b);
 static inline VF MinV(VF a, VF b) { return (VF)_mm_min_ps((__m128)a, (__m128)b); }
 // Texels at i, below end; four single loads whatever their spacing.
 static inline VU GatherNear(const uint32_t* base, VI i, int) { return Gather(base, i); }
-// Rows become columns: r[k] lane j becomes r[j] lane k.
-static inline void Transpose(VF* r) {
-  __m128 a = (__m128)r[0], b = (__m128)r[1], c = (__m128)r[2], d = (__m128)r[3];
-  _MM_TRANSPOSE4_PS(a, b, c, d);
-  r[0] = (VF)a;
-  r[1] = (VF)b;
-  r[2] = (VF)c;
-  r[3] = (VF)d;
-}
 
 #include "span_kernel.inc"
 }  // namespace sse2
 
 MARLIX_AVX2_BEGIN
 namespace avx2 {
-constexpr int W = 8;
-MARLIX_LANE_TYPES
 
 static inline VU Gather(const uint32_t* base, VI i) {
   return (VU)_mm256_i32gather_epi32((const int*)base, (__m256i)i, 4);
@@ -184,27 +172,6 @@ static inline VU GatherNear(const uint32_t* base, VI i, int end) {
     return (VU)_mm256_permutevar8x32_epi32(run, (__m256i)rel);
   }
   return Gather(base, i);
-}
-// Rows become columns: r[k] lane j becomes r[j] lane k.
-static inline void Transpose(VF* r) {
-  __m256 t[8], u[8];
-#pragma GCC unroll 4
-  for (int k = 0; k < 8; k += 2) {
-    t[k] = _mm256_unpacklo_ps((__m256)r[k], (__m256)r[k + 1]);  // lanes 0, 1, 4, 5 of rows k, k + 1
-    t[k + 1] = _mm256_unpackhi_ps((__m256)r[k], (__m256)r[k + 1]);  // lanes 2, 3, 6, 7
-  }
-#pragma GCC unroll 2
-  for (int k = 0; k < 8; k += 4) {
-    u[k] = _mm256_shuffle_ps(t[k], t[k + 2], 0x44);  // lanes 0 and 4 of rows k .. k + 3
-    u[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], 0xee);  // 1 and 5
-    u[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0x44);  // 2 and 6
-    u[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0xee);  // 3 and 7
-  }
-#pragma GCC unroll 4
-  for (int j = 0; j < 4; ++j) {
-    r[j] = (VF)_mm256_permute2f128_ps(u[j], u[j + 4], 0x20);
-    r[j + 4] = (VF)_mm256_permute2f128_ps(u[j], u[j + 4], 0x31);
-  }
 }
 // The texels at i and i + 1 of every lane, loaded together as 64-bit pairs.
 static inline void GatherPairs(const uint32_t* base, VI i, VU& first, VU& second) {

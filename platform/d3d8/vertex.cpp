@@ -2,6 +2,7 @@
 // lighting, texture-coordinate generation and texture transforms, vertex fog, primitive assembly,
 // clipping against the view volume, viewport mapping, culling; the results go to the rasteriser.
 #include "device.h"
+#include "lanes.h"
 #include "vshader.h"
 
 #include <immintrin.h>
@@ -227,81 +228,22 @@ static void SetupVertex(Device& d, VSetup& s, int shaderSets) {
 
 // The kernel, compiled for SSE2 (4 vertices at a time) and AVX2 (8), on the span loops' choice.
 namespace sse2 {
-constexpr int W = 4;
-MARLIX_LANE_TYPES
 static inline VF Sqrt(VF v) { return (VF)_mm_sqrt_ps((__m128)v); }
 static inline VI Fetch(const uint8_t* p, size_t stride) {
   int32_t w[W];
   for (int k = 0; k < W; ++k) memcpy(&w[k], p + k * stride, 4);
   return VI{w[0], w[1], w[2], w[3]};
 }
-// c[j] takes float j of the rows at p, p + stride, ... (W floats each, as bits).
-static inline void LoadRows(const uint8_t* p, size_t stride, VF* c) {
-  __m128 r0 = _mm_loadu_ps((const float*)p), r1 = _mm_loadu_ps((const float*)(p + stride));
-  __m128 r2 = _mm_loadu_ps((const float*)(p + 2 * stride)), r3 = _mm_loadu_ps((const float*)(p + 3 * stride));
-  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-  c[0] = (VF)r0;
-  c[1] = (VF)r1;
-  c[2] = (VF)r2;
-  c[3] = (VF)r3;
-}
-// Row k (W floats at out + k * stride) takes lane k of c[0], ..., c[W - 1].
-static inline void StoreRows(const VF* c, float* out, size_t stride) {
-  __m128 r0 = (__m128)c[0], r1 = (__m128)c[1], r2 = (__m128)c[2], r3 = (__m128)c[3];
-  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-  _mm_storeu_ps(out, r0);
-  _mm_storeu_ps(out + stride, r1);
-  _mm_storeu_ps(out + 2 * stride, r2);
-  _mm_storeu_ps(out + 3 * stride, r3);
-}
-
 #include "vertex_kernel.inc"
 }  // namespace sse2
 
 MARLIX_AVX2_BEGIN
 namespace avx2 {
-constexpr int W = 8;
-MARLIX_LANE_TYPES
 static inline VF Sqrt(VF v) { return (VF)_mm256_sqrt_ps((__m256)v); }
 static inline VI Fetch(const uint8_t* p, size_t stride) {
   const __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32((int)stride));
   return (VI)_mm256_i32gather_epi32((const int*)p, at, 1);
 }
-// The eight rows r0..r7 transposed: o[j] takes float j of every row.
-#define MARLIX_TRANSPOSE8(r0, r1, r2, r3, r4, r5, r6, r7, o)                                                         \
-  do {                                                                                                              \
-    __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpackhi_ps(r0, r1);                                        \
-    __m256 t2 = _mm256_unpacklo_ps(r2, r3), t3 = _mm256_unpackhi_ps(r2, r3);                                        \
-    __m256 t4 = _mm256_unpacklo_ps(r4, r5), t5 = _mm256_unpackhi_ps(r4, r5);                                        \
-    __m256 t6 = _mm256_unpacklo_ps(r6, r7), t7 = _mm256_unpackhi_ps(r6, r7);                                        \
-    __m256 s0 = _mm256_shuffle_ps(t0, t2, 0x44), s1 = _mm256_shuffle_ps(t0, t2, 0xee);                             \
-    __m256 s2 = _mm256_shuffle_ps(t1, t3, 0x44), s3 = _mm256_shuffle_ps(t1, t3, 0xee);                             \
-    __m256 s4 = _mm256_shuffle_ps(t4, t6, 0x44), s5 = _mm256_shuffle_ps(t4, t6, 0xee);                             \
-    __m256 s6 = _mm256_shuffle_ps(t5, t7, 0x44), s7 = _mm256_shuffle_ps(t5, t7, 0xee);                             \
-    o(0, _mm256_permute2f128_ps(s0, s4, 0x20));                                                                     \
-    o(1, _mm256_permute2f128_ps(s1, s5, 0x20));                                                                     \
-    o(2, _mm256_permute2f128_ps(s2, s6, 0x20));                                                                     \
-    o(3, _mm256_permute2f128_ps(s3, s7, 0x20));                                                                     \
-    o(4, _mm256_permute2f128_ps(s0, s4, 0x31));                                                                     \
-    o(5, _mm256_permute2f128_ps(s1, s5, 0x31));                                                                     \
-    o(6, _mm256_permute2f128_ps(s2, s6, 0x31));                                                                     \
-    o(7, _mm256_permute2f128_ps(s3, s7, 0x31));                                                                     \
-  } while (0)
-// c[j] takes float j of the rows at p, p + stride, ... (W floats each, as bits).
-static inline void LoadRows(const uint8_t* p, size_t stride, VF* c) {
-  auto row = [&](int k) { return _mm256_loadu_ps((const float*)(p + k * stride)); };
-#define MARLIX_TO_LANES(j, v) c[j] = (VF)(v)
-  MARLIX_TRANSPOSE8(row(0), row(1), row(2), row(3), row(4), row(5), row(6), row(7), MARLIX_TO_LANES);
-#undef MARLIX_TO_LANES
-}
-// Row k (W floats at out + k * stride) takes lane k of c[0], ..., c[W - 1].
-static inline void StoreRows(const VF* c, float* out, size_t stride) {
-#define MARLIX_TO_ROWS(k, v) _mm256_storeu_ps(out + (k) * stride, v)
-  MARLIX_TRANSPOSE8((__m256)c[0], (__m256)c[1], (__m256)c[2], (__m256)c[3], (__m256)c[4], (__m256)c[5], (__m256)c[6],
-                    (__m256)c[7], MARLIX_TO_ROWS);
-#undef MARLIX_TO_ROWS
-}
-#undef MARLIX_TRANSPOSE8
 
 #include "vertex_kernel.inc"
 }  // namespace avx2
@@ -659,11 +601,11 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
         break;
       case D3DPT_TRIANGLELIST:
         for (UINT i = 0; i < primCount; ++i)
-          if (idx(3 * i, v0) & idx(3 * i + 1, v1) & idx(3 * i + 2, v2)) triangle(v0, v1, v2);
+          if (idx(3 * i, v0) && idx(3 * i + 1, v1) && idx(3 * i + 2, v2)) triangle(v0, v1, v2);
         break;
       case D3DPT_TRIANGLESTRIP:
         for (UINT i = 0; i < primCount; ++i) {
-          if (!(idx(i, v0) & idx(i + 1, v1) & idx(i + 2, v2))) continue;
+          if (!(idx(i, v0) && idx(i + 1, v1) && idx(i + 2, v2))) continue;
           // Odd triangles are reversed so every triangle keeps the strip's winding.
           if (i & 1)
             triangle(v0, v2, v1);
@@ -674,7 +616,7 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
       case D3DPT_TRIANGLEFAN:
         if (!idx(0, v0)) break;
         for (UINT i = 0; i < primCount; ++i)
-          if (idx(i + 1, v1) & idx(i + 2, v2)) triangle(v1, v2, v0);
+          if (idx(i + 1, v1) && idx(i + 2, v2)) triangle(v1, v2, v0);
         break;
       default: break;
     }
