@@ -322,7 +322,6 @@ static void SnapVertices(const float* v, size_t words, size_t n, int64_t* sx, in
   for (; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
 }
 
-// A state's clip rectangle (half open).
 // Twice the area of a triangle of snapped positions, made positive by swapping its second and
 // third vertices when it is negative (then true): clockwise on screen, as the edge functions take it.
 static inline bool MakeClockwise(int64_t* x, int64_t* y, int64_t& area) {
@@ -351,6 +350,7 @@ static inline void EdgeFunctions(const int64_t* x, const int64_t* y, int64_t* A,
   }
 }
 
+// A state's clip rectangle (half open).
 struct ClipRect {
   int x0, y0, x1, y1;
 };
