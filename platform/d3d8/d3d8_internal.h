@@ -8,6 +8,8 @@
 
 #include <stdint.h>
 #include <atomic>
+#include <memory>
+#include <utility>
 #include <vector>
 
 // The kernels written once for SSE2 and AVX2 compile their AVX2 copy between these two: clang
@@ -22,6 +24,29 @@
 #endif
 
 namespace mxd3d {
+
+// An allocator whose resize leaves the new elements unset, for a buffer written as soon as it grows.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    typedef UnsetAllocator<U> other;
+  };
+  UnsetAllocator() = default;
+  template <class U>
+  UnsetAllocator(const UnsetAllocator<U>&) {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new ((void*)p) U;
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... a) {
+    ::new ((void*)p) U(std::forward<A>(a)...);
+  }
+};
+
+// The queue's store of packed vertices (StoredWords floats each).
+typedef std::vector<float, UnsetAllocator<float>> VertexStore;
 
 // A colour or fog value held to 0..1; not-a-number (from a shader's arithmetic) counts as 0.
 static inline float Clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
@@ -305,7 +330,7 @@ Raster* RasterCreate();
 void RasterDestroy(Raster* r);
 // The vertex store of the queue: vertex processing appends packed screen-space vertices here and
 // then queues primitives by their offsets in it (valid until the next flush).
-std::vector<float>& RasterVertexStore(Raster* r);
+VertexStore& RasterVertexStore(Raster* r);
 // Queues triangles of the vertices stored from offset first on, which tris names by number (three
 // a triangle; vertex n starts at first + n * StoredWords). Culling is done by the caller. serial
 // names the state: draws with the same nonzero serial share one copy of it in the queue.

@@ -27,6 +27,7 @@ static std::atomic<bool> g_queued{true};
 // positions (1/256 pixel) and the pixels it may cover, clipped; by the rows a band thread passes
 // over the triangles of the other band without reading their vertices.
 struct QTri {
+  QTri() {}  // left unset: submission writes every field
   uint32_t v[3];
   int state;
   int64_t x[3], y[3];
@@ -77,7 +78,7 @@ struct Segment {
   std::vector<Cmd> cmds;
   std::vector<PixelState> states;
   std::vector<QTri> tris;
-  std::vector<float> verts;  // packed vertices (StoredWords floats each)
+  VertexStore verts;
   std::vector<Line> lines;
   std::vector<Point> points;
   std::vector<ClearCmd> clears;
@@ -451,7 +452,7 @@ static void SetupPlanes(const PixelState& s, Tri& t, bool spans) {
   for (int k = AT_TEX; k < n; ++k) plane(k);
 }
 
-std::vector<float>& RasterVertexStore(Raster* r) { return Current(r)->verts; }
+VertexStore& RasterVertexStore(Raster* r) { return Current(r)->verts; }
 
 void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial, size_t first, const uint32_t* tris,
                            int count) {

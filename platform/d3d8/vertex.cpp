@@ -439,7 +439,7 @@ HRESULT Device::DrawVertices(D3DPRIMITIVETYPE type, UINT primCount, const uint8_
   g_counters.primitives += primCount;
   // The pixel state first: building it may finish queued drawing, which empties the store.
   const PixelState& ps = CurrentPixelState();
-  std::vector<float>& out = RasterVertexStore(raster);
+  VertexStore& out = RasterVertexStore(raster);
   const size_t words = (size_t)StoredWords(ps);
   // The work arrays only grow: they are not filled anew for every draw.
   if (b.verts.size() < vertexCount) {
