@@ -381,9 +381,9 @@ static inline bool BoundTriangle(const ClipRect& s, int64_t x0, int64_t x1, int6
     MakeClockwise(x, y, area);
     EdgeFunctions(x, y, A, B, C);
     auto covers = [&](int64_t X, int64_t Y) {
-      return A[0] * X + B[0] * Y + C[0] >= 0 && A[1] * X + B[1] * Y + C[1] >= 0 && A[2] * X + B[2] * Y + C[2] >= 0;
+      return (A[0] * X + B[0] * Y + C[0] >= 0) & (A[1] * X + B[1] * Y + C[1] >= 0) & (A[2] * X + B[2] * Y + C[2] >= 0);
     };
-    if (!covers(bx0, by0) && !covers(bx1, by1)) return false;
+    if (!(covers(bx0, by0) | covers(bx1, by1))) return false;
   }
   b[0] = (int)bx0;
   b[1] = (int)bx1;
