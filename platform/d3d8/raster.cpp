@@ -256,16 +256,9 @@ static int AddState(Segment* r, const PixelState& s, uint64_t serial = 0) {
   return (int)r->states.size() - 1;
 }
 
-static void AddCmd(Segment* r, int kind, int first) {
-  if (!r->cmds.empty() && r->cmds.back().kind == kind && r->cmds.back().first + r->cmds.back().count == first) {
-    r->cmds.back().count++;
-    return;
-  }
-  r->cmds.push_back(Cmd{kind, first, 1});
-}
-
-// AddCmd for the count items from first on, at once.
-static void AddCmds(Segment* r, int kind, int first, int count) {
+// Queues the count items of one kind from first on, joining the last command when it runs on
+// into them.
+static void AddCmd(Segment* r, int kind, int first, int count = 1) {
   if (count <= 0) return;
   if (!r->cmds.empty() && r->cmds.back().kind == kind && r->cmds.back().first + r->cmds.back().count == first) {
     r->cmds.back().count += count;
@@ -456,6 +449,7 @@ VertexStore& RasterVertexStore(Raster* r) { return Current(r)->verts; }
 
 void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial, size_t first, const uint32_t* tris,
                            int count) {
+  if (count <= 0) return;
   Segment* r = rr->cur;
   int si = AddState(r, state, serial);
   // Each stored vertex is snapped once, whatever the number of triangles that share it; numbers
@@ -471,7 +465,6 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     ok.resize(n);
   }
   SnapVertices(r->verts.data() + first, words, n, sx.data(), sy.data(), ok.data());
-  if (count <= 0) return;
   // Room for every triangle first (growing as push_back does), so that appending is only a copy.
   // The kept triangles all join one command.
   std::vector<QTri>& tv = r->tris;
@@ -508,7 +501,7 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     q.y1 = bound[3];
   }
   const size_t kept = tv.size() - base;
-  AddCmds(r, CMD_TRIS, (int)base, (int)kept);
+  AddCmd(r, CMD_TRIS, (int)base, (int)kept);
 }
 
 void RasterSubmitStored(Raster* rr, const PixelState& state, uint64_t serial, const uint32_t* idx, int count,
