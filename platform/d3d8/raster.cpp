@@ -23,14 +23,14 @@ static const int kOneBandRows = 400;
 static std::atomic<bool> g_queued{true};
 
 // ---- queued work ----------------------------------------------------------------------------
-// A queued triangle: three vertices of the queue's vertex store (offsets), their snapped
-// positions (1/256 pixel) and the pixels it may cover, clipped; by the rows a band thread passes
-// over the triangles of the other band without reading their vertices.
+// A queued triangle: three vertices of the queue's vertex store (offsets), clockwise on screen,
+// their snapped positions (1/256 pixel) and the pixels it may cover, clipped; by the rows a band
+// thread passes over the triangles of the other band without reading their vertices.
 struct QTri {
   QTri() {}  // left unset: submission writes every field
   uint32_t v[3];
   int state;
-  int64_t x[3], y[3];
+  int32_t x[3], y[3];
   int x0, x1, y0, y1;
 };
 
@@ -111,7 +111,7 @@ struct Raster {
   std::condition_variable work[2], finished;  // work: one for each band thread
   bool quit = false;
   bool started = false;
-  std::vector<int64_t> snapX, snapY;  // the recording thread's snapped positions of a draw
+  std::vector<int32_t> snapX, snapY;  // the recording thread's snapped positions of a draw
   std::vector<uint8_t> snapOk;
   std::vector<Segment*> joined;  // segments the recording thread helps to draw at a flush
 };
@@ -267,37 +267,38 @@ static void AddCmd(Segment* r, int kind, int first, int count = 1) {
   r->cmds.push_back(Cmd{kind, first, count});
 }
 
-// Nearest 1/256 of a pixel (|v| < 1e7, checked by the caller).
-static inline int64_t Snap(float v) {
+// Snapped positions are whole 1/256 pixels within 2^30 of the origin (4e6 pixels, beyond any
+// target: the vertex stage clips to the view and drops pre-transformed positions past 1e6). Their
+// differences then fit 31 bits, and twice a triangle's area and its edge functions fit 63.
+static const float kSnapLimit = 4e6f;
+
+// Nearest 1/256 of a pixel of positions within the limit.
+static inline int32_t Snap(float v) {
   float f = v * 256.0f + 0.5f;
-  int64_t i = (int64_t)f;
+  int32_t i = (int32_t)f;
   return (float)i > f ? i - 1 : i;
 }
 
-// Snaps a stored vertex's position to 1/256 pixel; false for positions far outside any target (or
-// not numbers), which make no pixels and would overflow.
-static inline bool SnapVertex(const float* v, int64_t& x, int64_t& y) {
-  if (!(fabsf(v[RV_X]) < 1e7f) || !(fabsf(v[RV_Y]) < 1e7f)) return false;
+// Snaps a stored vertex's position; false for positions past the limit (or not numbers), which
+// make no pixels.
+static inline bool SnapVertex(const float* v, int32_t& x, int32_t& y) {
+  if (!(fabsf(v[RV_X]) < kSnapLimit) || !(fabsf(v[RV_Y]) < kSnapLimit)) return false;
   x = Snap(v[RV_X]);
   y = Snap(v[RV_Y]);
   return true;
 }
 
-// SnapVertex for the n stored vertices from v on (words floats each), four at a time where all
-// four lie within 8e6 pixels of the origin: their snapped values then fit 32 bits, and the
-// conversions give exactly those of Snap.
-static void SnapVertices(const float* v, size_t words, size_t n, int64_t* sx, int64_t* sy, uint8_t* ok) {
+// SnapVertex for the n stored vertices from v on (words floats each), four at a time: the
+// conversions give exactly those of Snap, and lanes past the limit are only marked.
+static void SnapVertices(const float* v, size_t words, size_t n, int32_t* sx, int32_t* sy, uint8_t* ok) {
   size_t i = 0;
-  const __m128 lim = _mm_set1_ps(8e6f), absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  const __m128 lim = _mm_set1_ps(kSnapLimit), absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
   const __m128 scale = _mm_set1_ps(256.0f), half = _mm_set1_ps(0.5f);
-  auto snap4 = [&](__m128 f, int64_t* out) {
+  auto snap4 = [&](__m128 f) {
     f = _mm_add_ps(_mm_mul_ps(f, scale), half);
     __m128i k = _mm_cvttps_epi32(f);
     // Truncation rounds up below zero: one less where the integer lies above the value.
-    k = _mm_add_epi32(k, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(k), f)));
-    __m128i sign = _mm_srai_epi32(k, 31);
-    _mm_storeu_si128((__m128i*)out, _mm_unpacklo_epi32(k, sign));
-    _mm_storeu_si128((__m128i*)(out + 2), _mm_unpackhi_epi32(k, sign));
+    return _mm_add_epi32(k, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(k), f)));
   };
   for (; i + 4 <= n; i += 4) {
     const float* p = v + i * words;
@@ -305,26 +306,19 @@ static void SnapVertices(const float* v, size_t words, size_t n, int64_t* sx, in
     __m128 y = _mm_setr_ps(p[RV_Y], p[words + RV_Y], p[2 * words + RV_Y], p[3 * words + RV_Y]);
     // Not-a-number fails the comparison too.
     __m128 in = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(x, absMask), lim), _mm_cmplt_ps(_mm_and_ps(y, absMask), lim));
-    if (_mm_movemask_ps(in) != 15) {
-      for (size_t k = i; k < i + 4; ++k) ok[k] = SnapVertex(v + k * words, sx[k], sy[k]);
-      continue;
-    }
-    snap4(x, sx + i);
-    snap4(y, sy + i);
-    memset(ok + i, 1, 4);
+    _mm_storeu_si128((__m128i*)(sx + i), snap4(x));
+    _mm_storeu_si128((__m128i*)(sy + i), snap4(y));
+    const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(_mm_castps_si128(in), _mm_setzero_si128()), _mm_setzero_si128());
+    const uint32_t marks = (uint32_t)_mm_cvtsi128_si32(bytes) & 0x01010101u;
+    memcpy(ok + i, &marks, 4);
   }
   for (; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
 }
 
-// Twice the area of a triangle of snapped positions, made positive by swapping its second and
-// third vertices when it is negative (then true): clockwise on screen, as the edge functions take it.
-static inline bool MakeClockwise(int64_t* x, int64_t* y, int64_t& area) {
-  area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-  if (area >= 0) return false;
-  std::swap(x[1], x[2]);
-  std::swap(y[1], y[2]);
-  area = -area;
-  return true;
+// Twice the area of a triangle of snapped positions: positive when it runs clockwise on screen,
+// as the edge functions take it.
+static inline int64_t TwiceArea(int64_t x0, int64_t y0, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
+  return (x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0);
 }
 
 // Edge functions of a clockwise triangle: E(X, Y) = A X + B Y + C is at least zero at the pixel
@@ -349,16 +343,11 @@ struct ClipRect {
   int x0, y0, x1, y1;
 };
 
-// Bounds the pixels a triangle of snapped positions may cover (b: first and last column, first
-// and last row); false when it covers no pixel centre inside the clip rectangle.
-static inline bool BoundTriangle(const ClipRect& s, int64_t x0, int64_t x1, int64_t x2, int64_t y0, int64_t y1,
-                                 int64_t y2, int b[4]) {
-  // No area: compared in unsigned arithmetic, which wraps where the products do not fit.
-  const uint64_t ex1 = (uint64_t)x1 - (uint64_t)x0, ey2 = (uint64_t)y2 - (uint64_t)y0;
-  const uint64_t ex2 = (uint64_t)x2 - (uint64_t)x0, ey1 = (uint64_t)y1 - (uint64_t)y0;
-  if (ex1 * ey2 == ex2 * ey1) return false;
-  int64_t minx = std::min(x0, std::min(x1, x2)), maxx = std::max(x0, std::max(x1, x2));
-  int64_t miny = std::min(y0, std::min(y1, y2)), maxy = std::max(y0, std::max(y1, y2));
+// Bounds the pixels a clockwise triangle of snapped positions may cover (b: first and last column,
+// first and last row); false when it covers no pixel centre inside the clip rectangle.
+static inline bool BoundTriangle(const ClipRect& s, const int64_t* x, const int64_t* y, int b[4]) {
+  int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
+  int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
   // The first and last pixel centres inside the bounds (arithmetic shifts round down).
   int64_t bx0 = (minx + 255) >> 8, bx1 = maxx >> 8;
   int64_t by0 = (miny + 255) >> 8, by1 = maxy >> 8;
@@ -370,8 +359,7 @@ static inline bool BoundTriangle(const ClipRect& s, int64_t x0, int64_t x1, int6
   if (maxx - minx < 512 && maxy - miny < 512 && (bx1 - bx0) + (by1 - by0) <= 1) {
     // A triangle within two pixels each way, its bounds holding one or two pixel centres, often
     // covers neither: one that does not is left out of the queue.
-    int64_t x[3] = {x0, x1, x2}, y[3] = {y0, y1, y2}, area, A[3], B[3], C[3];
-    MakeClockwise(x, y, area);
+    int64_t A[3], B[3], C[3];
     EdgeFunctions(x, y, A, B, C);
     auto covers = [&](int64_t X, int64_t Y) {
       return (A[0] * X + B[0] * Y + C[0] >= 0) & (A[1] * X + B[1] * Y + C[1] >= 0) & (A[2] * X + B[2] * Y + C[2] >= 0);
@@ -385,14 +373,14 @@ static inline bool BoundTriangle(const ClipRect& s, int64_t x0, int64_t x1, int6
   return true;
 }
 
-// Edge functions of a queued triangle, its vertices taken clockwise on screen.
+// Edge functions of a queued triangle.
 static void SetupEdges(const QTri& q, const float* store, Tri& t) {
   for (int i = 0; i < 3; ++i) {
     t.x[i] = q.x[i];
     t.y[i] = q.y[i];
     t.v[i] = store + q.v[i];
   }
-  if (MakeClockwise(t.x, t.y, t.area)) std::swap(t.v[1], t.v[2]);
+  t.area = TwiceArea(q.x[0], q.y[0], q.x[1], q.y[1], q.x[2], q.y[2]);
   t.minX = q.x0;
   t.maxX = q.x1;
   t.minY = q.y0;
@@ -456,8 +444,8 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
   // past the store and vertices that do not snap leave their triangles out.
   size_t words = (size_t)StoredWords(state), size = r->verts.size();
   size_t n = size > first ? (size - first) / words : 0;
-  std::vector<int64_t>& sx = rr->snapX;
-  std::vector<int64_t>& sy = rr->snapY;
+  std::vector<int32_t>& sx = rr->snapX;
+  std::vector<int32_t>& sy = rr->snapY;
   std::vector<uint8_t>& ok = rr->snapOk;
   if (sx.size() < n) {
     sx.resize(n);
@@ -470,18 +458,22 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
   std::vector<QTri>& tv = r->tris;
   const size_t base = tv.size();
   if (tv.capacity() < base + (size_t)count) tv.reserve(std::max(2 * tv.capacity(), base + (size_t)count));
-  const int64_t* X = sx.data();
-  const int64_t* Y = sy.data();
+  const int32_t* X = sx.data();
+  const int32_t* Y = sy.data();
   const uint8_t* good = ok.data();
   // Held here: the triangles written could otherwise be taken to change the state's integers.
   const ClipRect clip = {state.clipX0, state.clipY0, state.clipX1, state.clipY1};
   for (int i = 0; i < count; ++i) {
     const uint32_t* t = tris + 3 * i;
-    const uint32_t a = t[0], b = t[1], c = t[2];
+    uint32_t a = t[0], b = t[1], c = t[2];
     if (a >= n || b >= n || c >= n || !(good[a] & good[b] & good[c])) continue;
-    const int64_t x0 = X[a], x1 = X[b], x2 = X[c], y0 = Y[a], y1 = Y[b], y2 = Y[c];
+    const int64_t area = TwiceArea(X[a], Y[a], X[b], Y[b], X[c], Y[c]);
+    if (area == 0) continue;
+    // Queued clockwise: the second and third vertices swap places when the area is negative.
+    if (area < 0) std::swap(b, c);
+    const int64_t x[3] = {X[a], X[b], X[c]}, y[3] = {Y[a], Y[b], Y[c]};
     int bound[4];
-    if (!BoundTriangle(clip, x0, x1, x2, y0, y1, y2, bound)) continue;
+    if (!BoundTriangle(clip, x, y, bound)) continue;
     // Written in place, field by field: a triangle built aside and copied in whole is read back
     // in wider pieces than it was written, which stalls.
     QTri& q = tv.emplace_back();
@@ -489,12 +481,12 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     q.v[1] = (uint32_t)(first + b * words);
     q.v[2] = (uint32_t)(first + c * words);
     q.state = si;
-    q.x[0] = x0;
-    q.x[1] = x1;
-    q.x[2] = x2;
-    q.y[0] = y0;
-    q.y[1] = y1;
-    q.y[2] = y2;
+    q.x[0] = (int32_t)x[0];
+    q.x[1] = (int32_t)x[1];
+    q.x[2] = (int32_t)x[2];
+    q.y[0] = (int32_t)y[0];
+    q.y[1] = (int32_t)y[1];
+    q.y[2] = (int32_t)y[2];
     q.x0 = bound[0];
     q.x1 = bound[1];
     q.y0 = bound[2];
