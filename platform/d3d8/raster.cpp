@@ -1299,13 +1299,20 @@ static void DoClear(const Segment* r, const ClearCmd& c, int band, int bands) {
 }
 
 static void RunBand(Segment* r, int band, int bands) {
+  enum { kPrefetch = 8 };
   std::vector<SpanPair> fast(r->states.size());
   for (size_t i = 0; i < r->states.size(); ++i) fast[i] = ChooseSpans(r->states[i]);
   uint64_t shaded = 0;
+  const float* store = r->verts.data();
   for (const Cmd& c : r->cmds) {
     for (int i = c.first; i < c.first + c.count; ++i) {
       switch (c.kind) {
-        case CMD_TRIS: DrawTriangle(r, r->tris[i], band, bands, fast.data(), shaded); break;
+        case CMD_TRIS:
+          // The vertices of a triangle a few ahead are fetched while this one is drawn.
+          if (i + kPrefetch < c.first + c.count)
+            for (uint32_t v : r->tris[i + kPrefetch].v) __builtin_prefetch(store + v);
+          DrawTriangle(r, r->tris[i], band, bands, fast.data(), shaded);
+          break;
         case CMD_LINE: DrawLine(r, r->lines[i], band, bands); break;
         case CMD_POINT: DrawPoint(r, r->points[i], band, bands); break;
         default: DoClear(r, r->clears[i], band, bands); break;
