@@ -32,6 +32,9 @@ struct QTri {
   int state;
   int32_t x[3], y[3];
   int x0, x1, y0, y1;
+  // Bounds holding at most 2 x 2 pixel centres: those covered, bit 2 (Y - y0) + (X - x0);
+  // 0 for larger bounds, whose rows drawing finds.
+  unsigned cover;
 };
 
 typedef int32_t V4 __attribute__((vector_size(16)));
@@ -344,8 +347,9 @@ struct ClipRect {
 };
 
 // Bounds the pixels a clockwise triangle of snapped positions may cover (b: first and last column,
-// first and last row); false when it covers no pixel centre inside the clip rectangle.
-static inline bool BoundTriangle(const ClipRect& s, const int64_t* x, const int64_t* y, int b[4]) {
+// first and last row), and for bounds of at most 2 x 2 pixel centres those it covers (QTri::cover,
+// else 0); false when it covers no pixel centre inside the clip rectangle.
+static inline bool BoundTriangle(const ClipRect& s, const int64_t* x, const int64_t* y, int b[4], unsigned& cover) {
   int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
   int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
   // The first and last pixel centres inside the bounds (arithmetic shifts round down).
@@ -356,15 +360,24 @@ static inline bool BoundTriangle(const ClipRect& s, const int64_t* x, const int6
   if (bx1 > s.x1 - 1) bx1 = s.x1 - 1;
   if (by1 > s.y1 - 1) by1 = s.y1 - 1;
   if (bx0 > bx1 || by0 > by1) return false;
-  if (maxx - minx < 512 && maxy - miny < 512 && (bx1 - bx0) + (by1 - by0) <= 1) {
-    // A triangle within two pixels each way, its bounds holding one or two pixel centres, often
-    // covers neither: one that does not is left out of the queue.
+  cover = 0;
+  if (bx1 - bx0 <= 1 && by1 - by0 <= 1) {
+    // Most triangles of a small target: their few centres are tested here, once, and a triangle
+    // covering none is left out of the queue.
     int64_t A[3], B[3], C[3];
     EdgeFunctions(x, y, A, B, C);
-    auto covers = [&](int64_t X, int64_t Y) {
-      return (A[0] * X + B[0] * Y + C[0] >= 0) & (A[1] * X + B[1] * Y + C[1] >= 0) & (A[2] * X + B[2] * Y + C[2] >= 0);
-    };
-    if (!(covers(bx0, by0) | covers(bx1, by1))) return false;
+    unsigned in[4] = {1, 1, 1, 1};
+#pragma GCC unroll 3
+    for (int e = 0; e < 3; ++e) {
+      const int64_t k = A[e] * bx0 + B[e] * by0 + C[e];
+      in[0] &= k >= 0;
+      in[1] &= k + A[e] >= 0;
+      in[2] &= k + B[e] >= 0;
+      in[3] &= k + A[e] + B[e] >= 0;
+    }
+    const unsigned inside = (bx1 > bx0 ? 3u : 1u) * (by1 > by0 ? 5u : 1u);  // the centres in the bounds
+    cover = (in[0] | in[1] << 1 | in[2] << 2 | in[3] << 3) & inside;
+    if (!cover) return false;
   }
   b[0] = (int)bx0;
   b[1] = (int)bx1;
@@ -373,8 +386,8 @@ static inline bool BoundTriangle(const ClipRect& s, const int64_t* x, const int6
   return true;
 }
 
-// Edge functions of a queued triangle.
-static void SetupEdges(const QTri& q, const float* store, Tri& t) {
+// The vertices, area and bounds of a queued triangle.
+static void SetupVertices(const QTri& q, const float* store, Tri& t) {
   for (int i = 0; i < 3; ++i) {
     t.x[i] = q.x[i];
     t.y[i] = q.y[i];
@@ -385,7 +398,6 @@ static void SetupEdges(const QTri& q, const float* store, Tri& t) {
   t.maxX = q.x1;
   t.minY = q.y0;
   t.maxY = q.y1;
-  EdgeFunctions(t.x, t.y, t.A, t.B, t.C);
 }
 
 // Attribute planes of a triangle from its snapped positions. For the span loops (spans) the planes
@@ -473,7 +485,8 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     if (area < 0) std::swap(b, c);
     const int64_t x[3] = {X[a], X[b], X[c]}, y[3] = {Y[a], Y[b], Y[c]};
     int bound[4];
-    if (!BoundTriangle(clip, x, y, bound)) continue;
+    unsigned cover;
+    if (!BoundTriangle(clip, x, y, bound, cover)) continue;
     // Written in place, field by field: a triangle built aside and copied in whole is read back
     // in wider pieces than it was written, which stalls.
     QTri& q = tv.emplace_back();
@@ -491,6 +504,7 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     q.x1 = bound[1];
     q.y0 = bound[2];
     q.y1 = bound[3];
+    q.cover = cover;
   }
   const size_t kept = tv.size() - base;
   AddCmd(r, CMD_TRIS, (int)base, (int)kept);
@@ -1137,8 +1151,7 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   const bool narrow = q.x1 - q.x0 < kNarrowSpan;
   SpanFn fast = narrow ? pair.narrowAffine : pair.affine;
   Tri t;
-  SetupEdges(q, r->verts.data(), t);
-  const RowCover cover(t);
+  SetupVertices(q, r->verts.data(), t);
   const float* pl = t.planes;
   int n = AttrCount(s);
   float a[AT_TEX + 3 * MAX_STAGES];
@@ -1147,15 +1160,7 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
   enum { kBatch = 64 };
   int rows[3 * kBatch];
   int batched = 0;
-  for (int y = t.minY; y <= t.maxY; ++y) {
-    if (!OwnsRow(y, band, bands)) {
-      // Skip to the next row this thread owns.
-      int next = ((y >> kBandShift) + 1) << kBandShift;
-      y = next - 1;
-      continue;
-    }
-    int x0, x1;
-    if (!cover.Row(y, x0, x1)) continue;
+  auto draw = [&](int y, int x0, int x1) __attribute__((always_inline)) {
     if (!planes) {
       // At the first row with a pixel: many small triangles cover no pixel centre at all.
       SetupPlanes(s, t, fast != nullptr);
@@ -1174,13 +1179,34 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
         fast(s, pl, t.x0, t.y0, rows, batched);
         batched = 0;
       }
-      continue;
+      return;
     }
     float ox = (float)x0 - t.x0, oy = (float)y - t.y0;
     for (int k = 0; k < n; ++k) a[k] = AttrAt(pl, k, ox, oy);
     for (int x = x0; x <= x1; ++x) {
       ShadePixel(s, x, y, a, pl);
       for (int k = 0; k < n; ++k) a[k] += pl[3 * k + 1];
+    }
+  };
+  if (q.cover) {
+    // Found at submission: the covered centres of one or two rows, in each a run of one or two.
+    for (int row = 0; row < 2; ++row) {
+      const unsigned bits = (q.cover >> (2 * row)) & 3;
+      const int y = q.y0 + row;
+      if (bits && OwnsRow(y, band, bands)) draw(y, q.x0 + !(bits & 1), q.x0 + (int)(bits >> 1));
+    }
+  } else {
+    EdgeFunctions(t.x, t.y, t.A, t.B, t.C);
+    const RowCover cover(t);
+    for (int y = t.minY; y <= t.maxY; ++y) {
+      if (!OwnsRow(y, band, bands)) {
+        // Skip to the next row this thread owns.
+        int next = ((y >> kBandShift) + 1) << kBandShift;
+        y = next - 1;
+        continue;
+      }
+      int x0, x1;
+      if (cover.Row(y, x0, x1)) draw(y, x0, x1);
     }
   }
   if (batched) fast(s, pl, t.x0, t.y0, rows, batched);
