@@ -87,6 +87,7 @@ struct Segment {
   std::vector<ClearCmd> clears;
   uint64_t lastSerial = 0;  // serial of states.back(), 0 when unknown
   int bands = 2;            // band threads drawing it (1: the first draws every row)
+  uint64_t after = 0;       // two bands: the segments the first thread finishes before the second draws this one
   bool Empty() const { return cmds.empty(); }
   void Clear() {
     lastSerial = 0;
@@ -108,6 +109,7 @@ struct Raster {
   uint64_t base = 0, count = 0;     // numbers of the first kept and of the next segment
   uint64_t done[2] = {0, 0};        // segments each band thread has finished
   uint64_t taken = 0;               // segments the first band thread has begun
+  uint64_t lastOneBand = 0;         // the number of the last one-band segment published, plus one
   std::vector<Segment*> spare;
   std::thread workers[2];
   std::mutex mu;
@@ -126,8 +128,14 @@ static void WorkerMain(Raster* r, int band) {
       std::unique_lock<std::mutex> lk(r->mu);
       r->work[band].wait(lk, [&] { return r->quit || r->done[band] < r->count; });
       if (r->quit) return;
-      g = r->published[(size_t)(r->done[band] - r->base)];
-      if (band == 0) r->taken = r->done[0] + 1;
+      const uint64_t number = r->done[band];
+      g = r->published[(size_t)(number - r->base)];
+      if (band == 0) r->taken = number + 1;
+      // Where one band thread draws every row, the other must not draw those rows out of order:
+      // a one-band segment waits for the second thread to finish the segments before it, and a
+      // two-band one after a one-band segment waits for the first thread to finish that.
+      if (band == 0 && g->bands == 1) r->finished.wait(lk, [&] { return r->done[1] >= number; });
+      if (band == 1 && g->bands == 2) r->finished.wait(lk, [&] { return r->done[0] >= g->after; });
     }
     if (band < g->bands) RunBand(g, band, g->bands);
     {
@@ -175,6 +183,8 @@ static void Publish(Raster* r) {
   g->bands = 1;
   for (const PixelState& s : g->states)
     if (s.clipY1 > kOneBandRows) g->bands = 2;
+  for (const ClearCmd& c : g->clears)
+    if (c.rect.bottom > kOneBandRows) g->bands = 2;
   if (!r->started) {
     r->workers[0] = std::thread(WorkerMain, r, 0);
     r->workers[1] = std::thread(WorkerMain, r, 1);
@@ -187,6 +197,8 @@ static void Publish(Raster* r) {
     // The second thread has nothing to draw in a one-band segment: when it waits for work it
     // counts as done with it at once, and is not woken.
     bool skip = g->bands == 1 && r->done[1] == r->count;
+    if (g->bands == 1) r->lastOneBand = r->count + 1;
+    g->after = r->lastOneBand;
     r->published.push_back(g);
     r->count++;
     if (skip) r->done[1]++;
@@ -223,13 +235,14 @@ void RasterFlush(Raster* r) {
   Publish(r);
   if (!r->started) return;
   std::unique_lock<std::mutex> lk(r->mu);
-  // One-band segments the first thread has not begun, and the second has passed over, are split
-  // into two bands: this thread draws the second band of each, once the first thread has finished
-  // the segment before them (which covers every row).
+  // When the second thread has passed over every segment, those the first has not begun are all
+  // one-band (the second draws a two-band segment only after the first has finished the segments
+  // before it). They are split into two bands: this thread draws the second band of each, once
+  // the first thread has finished the segment before them (which covers every row).
   const uint64_t from = r->taken;
   std::vector<Segment*>& joined = r->joined;
   joined.clear();
-  for (uint64_t i = from; i < r->count && i < r->done[1]; ++i) {
+  for (uint64_t i = from; i < r->count && r->done[1] == r->count; ++i) {
     Segment* g = r->published[(size_t)(i - r->base)];
     if (g->bands != 1) break;
     g->bands = 2;

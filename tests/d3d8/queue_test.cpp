@@ -153,6 +153,33 @@ std::vector<uint32_t> ManySmallTriangles() {
   return Pixels(t);
 }
 
+// A tall target (its rows shared by the two threads in bands) drawn in turns through a viewport of
+// its top rows (which one thread draws alone) and through the whole of it, the turns overlapping
+// and blended, so that any turn drawn out of order shows.
+std::vector<uint32_t> ViewportTurns() {
+  const int width = 96, height = 720;
+  TestDevice t(width, height, D3DFMT_D16);
+  t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff000000u, 1.0f, 0);
+  t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  std::vector<TLVertex> v;
+  for (int turn = 0; turn < 6; ++turn) {
+    const D3DVIEWPORT8 top = {0, 0, (DWORD)width, 300, 0.0f, 1.0f}, whole = {0, 0, (DWORD)width, (DWORD)height, 0.0f, 1.0f};
+    t.dev->SetViewport(turn % 2 ? &whole : &top);
+    v.clear();
+    for (int i = 0; i < 2500; ++i) {
+      const float x = (float)((i * 37) % 90) - 4.0f, y = (float)((i * 53 + turn * 7) % 280);
+      const DWORD c = 0x60000000u | (DWORD)((i + turn * 7919) * 2654435761u & 0xffffffu);
+      v.push_back(TL(x, y, c));
+      v.push_back(TL(x + 14.0f, y + 3.5f, c));
+      v.push_back(TL(x + 2.5f, y + 16.0f, c));
+    }
+    t.Draw(v.data(), (int)v.size() / 3);
+  }
+  return Pixels(t);
+}
+
 }  // namespace
 
 TEST(D3D8Queue, QueuedFrameMatchesTheFrameDrawnCallByCall) {
@@ -208,6 +235,21 @@ TEST(D3D8Queue, SegmentsSharedAtTheFlushKeepTheirOrder) {
   MarlixD3D8SetThreads(2);
   for (int run = 0; run < 3; ++run) {
     std::vector<uint32_t> queued = ManySmallTriangles();
+    ASSERT_EQ(direct.size(), queued.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < direct.size(); ++i) differ += direct[i] != queued[i];
+    EXPECT_EQ(0u, differ) << "run " << run;
+  }
+}
+
+TEST(D3D8Queue, RowsOneThreadDrawsAloneKeepTheirOrderWithRowsBothDraw) {
+  MarlixD3D8SetQueued(0);
+  MarlixD3D8SetThreads(1);
+  std::vector<uint32_t> direct = ViewportTurns();
+  MarlixD3D8SetQueued(1);
+  MarlixD3D8SetThreads(2);
+  for (int run = 0; run < 3; ++run) {
+    std::vector<uint32_t> queued = ViewportTurns();
     ASSERT_EQ(direct.size(), queued.size());
     size_t differ = 0;
     for (size_t i = 0; i < direct.size(); ++i) differ += direct[i] != queued[i];
