@@ -161,15 +161,22 @@ static inline bool Any(VI m) { return _mm256_movemask_epi8((__m256i)m) != 0; }
 // a > b ? a : b and a < b ? a : b, lane by lane (b where a is not a number).
 static inline VF MaxV(VF a, VF b) { return (VF)_mm256_max_ps((__m256)a, (__m256)b); }
 static inline VF MinV(VF a, VF b) { return (VF)_mm256_min_ps((__m256)a, (__m256)b); }
-// Texels at i, below end. A texture stretched over more pixels than it has texels (the
-// backdrop) gives indices within eight of the first lane's: one load and a shuffle instead of a
-// gather.
+// Texels at i, below end. A texture stretched over the pixels (the backdrop) gives indices
+// within eight of the first lane's where it has fewer texels than the pixels, and within sixteen
+// where it has up to twice as many: one load and a shuffle, or two of each, instead of a gather.
 static inline VU GatherNear(const uint32_t* base, VI i, int end) {
   const int first = i[0];
   const VI rel = i - first;
-  if (_mm256_movemask_epi8((__m256i)((VU)rel >= 8u)) == 0 && first <= end - W) {
+  const int beyond8 = _mm256_movemask_epi8((__m256i)((VU)rel >= 8u));
+  if (beyond8 == 0 && first <= end - W) {
     __m256i run = _mm256_loadu_si256((const __m256i*)(base + first));
     return (VU)_mm256_permutevar8x32_epi32(run, (__m256i)rel);
+  }
+  if (_mm256_movemask_epi8((__m256i)((VU)rel >= 16u)) == 0 && first <= end - 2 * W) {
+    // vpermd takes the low three bits of each index: the lanes past eight pick from the second run.
+    const __m256i lo = _mm256_permutevar8x32_epi32(_mm256_loadu_si256((const __m256i*)(base + first)), (__m256i)rel);
+    const __m256i hi = _mm256_permutevar8x32_epi32(_mm256_loadu_si256((const __m256i*)(base + first + W)), (__m256i)rel);
+    return (VU)_mm256_blendv_epi8(lo, hi, (__m256i)(rel >= 8));
   }
   return Gather(base, i);
 }
