@@ -210,7 +210,51 @@ size_t Differ(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
   return n;
 }
 
+// A point-sampled texture stretched over quads as a backdrop is, blended by the vertex alpha, from
+// fewer texels than pixels to more than twice as many along the rows: across the wrap at u = 0
+// and up to the last texel of the texture.
+std::vector<uint32_t> Stretched() {
+  TestDevice t(133, 97);
+  IDirect3DTexture8* tex = Levels(t.dev, 64);
+  t.dev->SetTexture(0, tex);
+  t.dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  t.dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  t.dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  t.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  t.dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_POINT);
+  t.dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_POINT);
+  t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  t.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff304050u, 1.0f, 0);
+  for (int k = 0; k < 12; ++k) {
+    const float x = 1.0f + (float)(k % 3) * 44.0f, y = (float)(k / 3) * 24.0f;
+    const float texels = 0.6f + 0.16f * (float)k;  // a pixel's step along the rows, in texels
+    const float u0 = k % 4 == 3 ? 0.999f - texels * 40.0f / 64.0f : -0.2f + 0.05f * (float)k;
+    t.Quad(x, y, x + 40.0f, y + 20.0f, 0xc0ffffffu - (DWORD)k * 0x0a000000u, u0, 0.1f, u0 + texels * 40.0f / 64.0f,
+           0.4f);
+  }
+  std::vector<uint32_t> px;
+  for (int y = 0; y < 97; ++y)
+    for (int x = 0; x < 133; ++x) px.push_back(t.Raw(x, y));
+  t.dev->SetTexture(0, nullptr);
+  tex->Release();
+  return px;
+}
+
 }  // namespace
+
+TEST(D3D8Spans, StretchedTexturesGiveThePixelsOfTheGeneralPipelineOnEveryInstructionSet) {
+  MarlixD3D8SetFastPaths(0);
+  std::vector<uint32_t> general = Stretched();
+  MarlixD3D8SetFastPaths(1);
+  ASSERT_EQ(MARLIX_SPANS_SSE2, MarlixD3D8SetSpanPath(MARLIX_SPANS_SSE2));
+  EXPECT_EQ(0u, Differ(general, Stretched())) << "SSE2 spans";
+  if (MarlixD3D8SetSpanPath(MARLIX_SPANS_AVX2) == MARLIX_SPANS_AVX2) {
+    EXPECT_EQ(0u, Differ(general, Stretched())) << "AVX2 spans";
+  }
+}
 
 TEST(D3D8Spans, SpanLoopsGiveThePixelsOfTheGeneralPipelineOnEveryInstructionSet) {
   for (D3DFORMAT depth : {D3DFMT_D16, D3DFMT_D24S8, D3DFMT_D32}) {
