@@ -88,9 +88,17 @@ struct Segment {
   uint64_t lastSerial = 0;  // serial of states.back(), 0 when unknown
   int bands = 2;            // band threads drawing it (1: the first draws every row)
   uint64_t after = 0;       // two bands: the segments the first thread finishes before the second draws this one
+  // A one-band segment the first thread is drawing at a flush: the recording thread asks for the
+  // rest to be shared, and the first thread answers with the item (Resume) from which it draws
+  // only its band.
+  std::atomic<bool> splitAsked{false};
+  bool splitAnswered = false;  // under the raster's mutex, as splitAt
+  uint64_t splitAt = 0;
   bool Empty() const { return cmds.empty(); }
   void Clear() {
     lastSerial = 0;
+    splitAsked = false;
+    splitAnswered = false;
     cmds.clear();
     states.clear();
     tris.clear();
@@ -101,7 +109,11 @@ struct Segment {
   }
 };
 
-static void RunBand(Segment* g, int band, int bands);
+struct Raster;
+// Where drawing a segment starts or resumes: command cmd, its item number item (Resume(0, 0), the
+// start: the first command runs from item 0 of its kind).
+static inline uint64_t Resume(size_t cmd, int item) { return (uint64_t)cmd << 32 | (uint32_t)item; }
+static void RunBand(Segment* g, int band, int bands, uint64_t from = 0, Raster* watch = nullptr);
 
 struct Raster {
   Segment* cur = nullptr;
@@ -138,7 +150,8 @@ static void WorkerMain(Raster* r, int band) {
       if (band == 0 && g->bands == 1) r->finished.wait(lk, [&] { return r->done[1] >= number; });
       if (band == 1 && g->bands == 2) r->finished.wait(lk, [&] { return r->done[0] >= g->after; });
     }
-    if (band < g->bands) RunBand(g, band, g->bands);
+    // A one-band segment may be shared at a flush.
+    if (band < g->bands) RunBand(g, band, g->bands, 0, g->bands == 1 ? r : nullptr);
     {
       std::lock_guard<std::mutex> lk(r->mu);
       r->done[band]++;
@@ -242,22 +255,35 @@ void RasterFlush(Raster* r) {
   r->sinceFlush = 0;
   if (!r->started) return;
   std::unique_lock<std::mutex> lk(r->mu);
-  // When the second thread has passed over every segment, those the first has not begun are all
-  // one-band (the second draws a two-band segment only after the first has finished the segments
-  // before it). They are split into two bands: this thread draws the second band of each, once
-  // the first thread has finished the segment before them (which covers every row).
+  // When the second thread has passed over every segment, those the first has not finished are
+  // all one-band (the second draws a two-band segment only after the first has finished the
+  // segments before it). This thread shares them: it draws the second band of the rest of the one
+  // the first thread is drawing, from where that one answers, and then of each it has not begun.
   const uint64_t from = r->taken;
   std::vector<Segment*>& joined = r->joined;
   joined.clear();
-  for (uint64_t i = from; i < r->count && r->done[1] == r->count; ++i) {
-    Segment* g = r->published[(size_t)(i - r->base)];
-    if (g->bands != 1) break;
-    g->bands = 2;
-    joined.push_back(g);
+  Segment* busy = nullptr;
+  if (r->done[1] == r->count) {
+    if (r->done[0] < from) {
+      busy = r->published[(size_t)(from - 1 - r->base)];
+      if (busy->bands == 1)
+        busy->splitAsked.store(true, std::memory_order_release);
+      else
+        busy = nullptr;
+    }
+    for (uint64_t i = from; i < r->count; ++i) {
+      Segment* g = r->published[(size_t)(i - r->base)];
+      if (g->bands != 1) break;
+      g->bands = 2;
+      joined.push_back(g);
+    }
   }
-  if (!joined.empty()) {
-    r->finished.wait(lk, [&] { return r->done[0] >= from; });
+  if (busy || !joined.empty()) {
+    r->finished.wait(lk, [&] { return r->done[0] >= from || (busy && busy->splitAnswered); });
+    const bool split = busy && busy->splitAnswered;
+    const uint64_t at = split ? busy->splitAt : 0;
     lk.unlock();
+    if (split) RunBand(busy, 1, 2, at);
     for (Segment* g : joined) RunBand(g, 1, 2);
     lk.lock();
   }
@@ -1344,14 +1370,29 @@ static void DoClear(const Segment* r, const ClearCmd& c, int band, int bands) {
   }
 }
 
-static void RunBand(Segment* r, int band, int bands) {
+// Draws the rows of one band of a segment (all rows: one band), from an item on. watch: the
+// raster of a one-band segment the first thread draws, which the recording thread may ask to share.
+static void RunBand(Segment* r, int band, int bands, uint64_t from, Raster* watch) {
   enum { kPrefetch = 8 };
   std::vector<SpanPair> fast(r->states.size());
   for (size_t i = 0; i < r->states.size(); ++i) fast[i] = ChooseSpans(r->states[i]);
   uint64_t shaded = 0;
   const float* store = r->verts.data();
-  for (const Cmd& c : r->cmds) {
-    for (int i = c.first; i < c.first + c.count; ++i) {
+  for (size_t k = (size_t)(from >> 32); k < r->cmds.size(); ++k) {
+    const Cmd& c = r->cmds[k];
+    const int first = k == (size_t)(from >> 32) ? (int)(uint32_t)from : c.first;
+    for (int i = first; i < c.first + c.count; ++i) {
+      if (watch && r->splitAsked.load(std::memory_order_acquire)) {
+        // Asked to share: from this item on this thread draws the first of two bands.
+        {
+          std::lock_guard<std::mutex> lk(watch->mu);
+          r->splitAt = Resume(k, i);
+          r->splitAnswered = true;
+        }
+        watch->finished.notify_all();
+        watch = nullptr;
+        bands = 2;
+      }
       switch (c.kind) {
         case CMD_TRIS:
           // The vertices of a triangle a few ahead are fetched while this one is drawn.
