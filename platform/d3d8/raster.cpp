@@ -41,7 +41,7 @@ typedef int32_t V4 __attribute__((vector_size(16)));
 
 // A triangle set up for drawing (by each thread that draws rows of it, identically).
 struct Tri {
-  int64_t A[3], B[3], C[3];  // E(X, Y) = A X + B Y + C >= 0 inside, pixel centres at integers
+  int64_t A[3], B[3], C[3];  // E = A (X - minX) + B (Y - minY) + C >= 0 inside, pixel centres at integers
   int minX, maxX, minY, maxY;
   int64_t x[3], y[3], area;  // snapped positions, clockwise on screen, and twice the area
   const float* v[3];         // their vertices
@@ -370,10 +370,11 @@ static inline int64_t TwiceArea(int64_t x0, int64_t y0, int64_t x1, int64_t y1, 
   return (x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0);
 }
 
-// Edge functions of a clockwise triangle: E(X, Y) = A X + B Y + C is at least zero at the pixel
-// centres (X, Y) it covers, pixel centres on an edge belonging to it when that is a top or a left
-// edge.
-static inline void EdgeFunctions(const int64_t* x, const int64_t* y, int64_t* A, int64_t* B, int64_t* C) {
+// Edge functions of a clockwise triangle, from the pixel centre (X0, Y0): E(X, Y) =
+// A (X - X0) + B (Y - Y0) + C is at least zero at the pixel centres (X, Y) it covers, pixel centres
+// on an edge belonging to it when that is a top or a left edge.
+static inline void EdgeFunctions(const int64_t* x, const int64_t* y, int64_t X0, int64_t Y0, int64_t* A, int64_t* B,
+                                 int64_t* C) {
   static const int kNext[3] = {1, 2, 0};
 #pragma GCC unroll 3
   for (int e = 0; e < 3; ++e) {
@@ -381,7 +382,7 @@ static inline void EdgeFunctions(const int64_t* x, const int64_t* y, int64_t* A,
     int64_t dx = x[b] - x[a], dy = y[b] - y[a];
     A[e] = -dy * 256;
     B[e] = dx * 256;
-    C[e] = dy * x[a] - dx * y[a];
+    C[e] = dy * (x[a] - 256 * X0) - dx * (y[a] - 256 * Y0);
     bool topLeft = dy < 0 || (dy == 0 && dx > 0);
     if (!topLeft) C[e] -= 1;
   }
@@ -411,11 +412,11 @@ static inline bool BoundTriangle(const ClipRect& s, const int64_t* x, const int6
     // Most triangles of a small target: their few centres are tested here, once, and a triangle
     // covering none is left out of the queue.
     int64_t A[3], B[3], C[3];
-    EdgeFunctions(x, y, A, B, C);
+    EdgeFunctions(x, y, bx0, by0, A, B, C);
     unsigned in[4] = {1, 1, 1, 1};
 #pragma GCC unroll 3
     for (int e = 0; e < 3; ++e) {
-      const int64_t k = A[e] * bx0 + B[e] * by0 + C[e];
+      const int64_t k = C[e];
       in[0] &= k >= 0;
       in[1] &= k + A[e] >= 0;
       in[2] &= k + B[e] >= 0;
@@ -1111,21 +1112,18 @@ class RowCover {
  public:
   explicit RowCover(const Tri& t) : t_(t) {
     eight_ = t.maxX - t.minX < 8;
-    int64_t base[3];
     if (eight_) {
       // The largest magnitude over the bounds is at a corner.
       int64_t most = 0;
 #pragma GCC unroll 3
-      for (int e = 0; e < 3; ++e) {
-        base[e] = t.A[e] * t.minX + t.B[e] * t.minY + t.C[e];
-        most |= std::abs(base[e]) + 7 * std::abs(t.A[e]) + (t.maxY - t.minY) * std::abs(t.B[e]);
-      }
+      for (int e = 0; e < 3; ++e)
+        most |= std::abs(t.C[e]) + 7 * std::abs(t.A[e]) + (t.maxY - t.minY) * std::abs(t.B[e]);
       eight_ = most < ((int64_t)1 << 31);
     }
 #pragma GCC unroll 3
     for (int e = 0; e < 3; ++e) {
       if (eight_) {
-        base_[e] = (int32_t)base[e];
+        base_[e] = (int32_t)t.C[e];
         stepY_[e] = (int32_t)t.B[e];
         const int32_t a = (int32_t)t.A[e];
         colA_[e][0] = V4{0, a, 2 * a, 3 * a};
@@ -1152,9 +1150,10 @@ class RowCover {
       x1 = t_.minX + 31 - __builtin_clz(bits);
       return true;
     }
-    int64_t lo = t_.minX, hi = t_.maxX;
+    // Columns from minX.
+    int64_t lo = 0, hi = t_.maxX - t_.minX;
     for (int e = 0; e < 3; ++e) {
-      int64_t A = t_.A[e], K = t_.B[e] * y + t_.C[e];
+      int64_t A = t_.A[e], K = t_.B[e] * (y - t_.minY) + t_.C[e];
       if (A > 0) {
         const double v = (double)-K * invA_[e];  // near the first X with A X + K >= 0: its ceiling
         int64_t x = (int64_t)v;
@@ -1174,8 +1173,8 @@ class RowCover {
       }
       if (lo > hi) return false;
     }
-    x0 = (int)lo;
-    x1 = (int)hi;
+    x0 = t_.minX + (int)lo;
+    x1 = t_.minX + (int)hi;
     return true;
   }
 
@@ -1242,7 +1241,7 @@ static void DrawTriangle(const Segment* r, const QTri& q, int band, int bands, c
       if (bits && OwnsRow(y, band, bands)) draw(y, q.x0 + !(bits & 1), q.x0 + (int)(bits >> 1));
     }
   } else {
-    EdgeFunctions(t.x, t.y, t.A, t.B, t.C);
+    EdgeFunctions(t.x, t.y, t.minX, t.minY, t.A, t.B, t.C);
     const RowCover cover(t);
     for (int y = t.minY; y <= t.maxY; ++y) {
       if (!OwnsRow(y, band, bands)) {
