@@ -447,14 +447,32 @@ static void SetupVertices(const QTri& q, const float* store, Tri& t) {
   t.maxY = q.y1;
 }
 
+// The planes of the texture coordinates of stages [0, stages), each taken over w (times 1/w).
+template <typename Plane>
+static inline void TexturePlanes(int stages, const float* const* v, Plane plane) {
+  auto stage = [&](int k) {
+    plane(k, v[0][RV_TEX + k] * v[0][RV_RHW], v[1][RV_TEX + k] * v[1][RV_RHW], v[2][RV_TEX + k] * v[2][RV_RHW]);
+  };
+  // The usual counts unrolled.
+  switch (stages) {
+    case 0: return;
+    case 1:
+      for (int k = 0; k < 3; ++k) stage(k);
+      return;
+    case 2:
+      for (int k = 0; k < 6; ++k) stage(k);
+      return;
+    default:
+      for (int k = 0; k < 3 * stages; ++k) stage(k);
+  }
+}
+
 // Attribute planes of a triangle from its snapped positions. For the span loops (spans) the planes
 // they never read are left out: 1/w, and the specular colour and fog factor of a state without them.
 static void SetupPlanes(const PixelState& s, Tri& t, bool spans) {
   const int64_t* x = t.x;
   const int64_t* y = t.y;
   const float* const* v = t.v;
-  const float* v0 = v[0];
-  const int64_t area = t.area;
   float fx[3], fy[3];
   for (int i = 0; i < 3; ++i) {
     fx[i] = (float)x[i] / 256.0f;
@@ -462,34 +480,27 @@ static void SetupPlanes(const PixelState& s, Tri& t, bool spans) {
   }
   t.x0 = fx[0];
   t.y0 = fy[0];
-  float ex1 = fx[1] - fx[0], ey1 = fy[1] - fy[0], ex2 = fx[2] - fx[0], ey2 = fy[2] - fy[0];
-  float inv = 1.0f / (float)((double)area / 65536.0);
-  int n = AttrCount(s);
+  const float ex1 = fx[1] - fx[0], ey1 = fy[1] - fy[0], ex2 = fx[2] - fx[0], ey2 = fy[2] - fy[0];
+  const float inv = 1.0f / (float)((double)t.area / 65536.0);
   float* p = t.planes;
-  const bool noSpecular = spans && !s.specular && !s.fog;
-  float a[3][AT_TEX + 3 * MAX_STAGES];
-  for (int i = 0; i < 3; ++i) {
-    const float* q = v[i];
-    const float* c = s.flat ? v0 : q;  // flat shading: the colours of the first vertex
-    a[i][AT_Z] = q[RV_Z];
-    a[i][AT_RHW] = q[RV_RHW];
-    for (int k = 0; k < 4; ++k) a[i][AT_DIFF + k] = c[RV_DIFF + k];
-    if (!noSpecular) {
-      for (int k = 0; k < 3; ++k) a[i][AT_SPEC + k] = c[RV_SPEC + k];
-      a[i][AT_SPEC + 3] = q[RV_SPEC + 3];  // the fog factor is always interpolated
-    }
-    for (int k = 0; k < 3 * s.texStages; ++k) a[i][AT_TEX + k] = q[RV_TEX + k] * q[RV_RHW];
-  }
-  auto plane = [&](int k) {
-    float d1 = a[1][k] - a[0][k], d2 = a[2][k] - a[0][k];
-    p[3 * k] = a[0][k];
+  // Attribute k from its values at the three vertices.
+  auto plane = [&](int k, float a0, float a1, float a2) __attribute__((always_inline)) {
+    const float d1 = a1 - a0, d2 = a2 - a0;
+    p[3 * k] = a0;
     p[3 * k + 1] = (d1 * ey2 - d2 * ey1) * inv;
     p[3 * k + 2] = (d2 * ex1 - d1 * ex2) * inv;
   };
-  plane(AT_Z);
-  if (!spans) plane(AT_RHW);
-  for (int k = AT_DIFF; k < (noSpecular ? AT_SPEC : AT_TEX); ++k) plane(k);
-  for (int k = AT_TEX; k < n; ++k) plane(k);
+  // Flat shading: the colours of the first vertex (the fog factor is always interpolated).
+  const float* c[3] = {v[0], s.flat ? v[0] : v[1], s.flat ? v[0] : v[2]};
+  plane(AT_Z, v[0][RV_Z], v[1][RV_Z], v[2][RV_Z]);
+  if (!spans) plane(AT_RHW, v[0][RV_RHW], v[1][RV_RHW], v[2][RV_RHW]);
+  for (int k = 0; k < 4; ++k) plane(AT_DIFF + k, c[0][RV_DIFF + k], c[1][RV_DIFF + k], c[2][RV_DIFF + k]);
+  if (!spans || s.specular || s.fog) {
+    for (int k = 0; k < 3; ++k) plane(AT_SPEC + k, c[0][RV_SPEC + k], c[1][RV_SPEC + k], c[2][RV_SPEC + k]);
+    plane(AT_SPEC + 3, v[0][RV_SPEC + 3], v[1][RV_SPEC + 3], v[2][RV_SPEC + 3]);
+  }
+  TexturePlanes(s.texStages, v, [&](int k, float a0, float a1, float a2)
+                                    __attribute__((always_inline)) { plane(AT_TEX + k, a0, a1, a2); });
 }
 
 VertexStore& RasterVertexStore(Raster* r) { return Current(r)->verts; }
