@@ -7,6 +7,7 @@
 #include "pshader.h"
 
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <math.h>
 #include <string.h>
 
@@ -396,7 +397,7 @@ struct ClipRect {
 // Bounds the pixels a clockwise triangle of snapped positions may cover (b: first and last column,
 // first and last row), and for bounds of at most 2 x 2 pixel centres those it covers (QTri::cover,
 // else 0); false when it covers no pixel centre inside the clip rectangle.
-static inline bool BoundTriangle(const ClipRect& s, const int64_t* x, const int64_t* y, int b[4], unsigned& cover) {
+static inline bool BoundTriangle(const ClipRect& s, const int64_t* x, const int64_t* y, int64_t b[4], unsigned& cover) {
   int64_t minx = std::min(x[0], std::min(x[1], x[2])), maxx = std::max(x[0], std::max(x[1], x[2]));
   int64_t miny = std::min(y[0], std::min(y[1], y[2])), maxy = std::max(y[0], std::max(y[1], y[2]));
   // The first and last pixel centres inside the bounds (arithmetic shifts round down).
@@ -426,12 +427,107 @@ static inline bool BoundTriangle(const ClipRect& s, const int64_t* x, const int6
     cover = (in[0] | in[1] << 1 | in[2] << 2 | in[3] << 3) & inside;
     if (!cover) return false;
   }
-  b[0] = (int)bx0;
-  b[1] = (int)bx1;
-  b[2] = (int)by0;
-  b[3] = (int)by1;
+  b[0] = bx0;
+  b[1] = bx1;
+  b[2] = by0;
+  b[3] = by1;
   return true;
 }
+
+// Four triangles prepared for the queue at once, lane by lane as one is by TwiceArea and
+// BoundTriangle: their vertex numbers and positions (clockwise), bounds and covered centres.
+struct FourTriangles {
+  alignas(32) int64_t x[3][4], y[3][4];
+  alignas(32) int64_t bound[4][4];  // first and last column, first and last row
+  alignas(32) int64_t cover[4];
+  uint32_t v[3][4];
+};
+
+MARLIX_AVX2_BEGIN
+namespace avx2 {
+
+static inline __m256i Min64(__m256i a, __m256i b) { return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi64(a, b)); }
+static inline __m256i Max64(__m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, _mm256_cmpgt_epi64(a, b)); }
+// v >> 8 rounded down, for |v| < 2^30 (AVX2 shifts 64-bit lanes only logically).
+static inline __m256i Shift8(__m256i v) {
+  const __m256i bias = _mm256_set1_epi64x((int64_t)1 << 30);
+  return _mm256_sub_epi64(_mm256_srli_epi64(_mm256_add_epi64(v, bias), 8), _mm256_set1_epi64x((int64_t)1 << 22));
+}
+
+// The four triangles of the vertex numbers t[0..11], all of them snapped: the lanes to queue.
+// Snapped positions lie within 2^30 of the origin, so their differences, and a pixel centre's
+// offset from them, fit the 32 bits of the products.
+static int PrepareFour(const ClipRect& clip, const int32_t* X, const int32_t* Y, const uint32_t* t, FourTriangles& f) {
+  auto at = [&](const int32_t* P, int k) {
+    return _mm256_setr_epi64x(P[t[k]], P[t[3 + k]], P[t[6 + k]], P[t[9 + k]]);
+  };
+  const __m256i x0 = at(X, 0), y0 = at(Y, 0), bx = at(X, 1), by = at(Y, 1), cx = at(X, 2), cy = at(Y, 2);
+  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi64x(1), none = _mm256_set1_epi64x(-1);
+  const __m256i area = _mm256_sub_epi64(_mm256_mul_epi32(_mm256_sub_epi64(bx, x0), _mm256_sub_epi64(cy, y0)),
+                                        _mm256_mul_epi32(_mm256_sub_epi64(cx, x0), _mm256_sub_epi64(by, y0)));
+  // Clockwise: the second and third vertices swap places where the area is negative.
+  const __m256i swap = _mm256_cmpgt_epi64(zero, area);
+  const int swapped = _mm256_movemask_pd(_mm256_castsi256_pd(swap));
+  const __m256i x1 = _mm256_blendv_epi8(bx, cx, swap), x2 = _mm256_blendv_epi8(cx, bx, swap);
+  const __m256i y1 = _mm256_blendv_epi8(by, cy, swap), y2 = _mm256_blendv_epi8(cy, by, swap);
+  // Bounds, clipped.
+  const __m256i bx0 = Max64(Shift8(_mm256_add_epi64(Min64(x0, Min64(x1, x2)), _mm256_set1_epi64x(255))),
+                            _mm256_set1_epi64x(clip.x0));
+  const __m256i bx1 = Min64(Shift8(Max64(x0, Max64(x1, x2))), _mm256_set1_epi64x(clip.x1 - 1));
+  const __m256i by0 = Max64(Shift8(_mm256_add_epi64(Min64(y0, Min64(y1, y2)), _mm256_set1_epi64x(255))),
+                            _mm256_set1_epi64x(clip.y0));
+  const __m256i by1 = Min64(Shift8(Max64(y0, Max64(y1, y2))), _mm256_set1_epi64x(clip.y1 - 1));
+  const __m256i empty = _mm256_or_si256(_mm256_cmpgt_epi64(bx0, bx1), _mm256_cmpgt_epi64(by0, by1));
+  const __m256i two = _mm256_set1_epi64x(2);
+  const __m256i small = _mm256_and_si256(_mm256_cmpgt_epi64(two, _mm256_sub_epi64(bx1, bx0)),
+                                         _mm256_cmpgt_epi64(two, _mm256_sub_epi64(by1, by0)));
+  // The edge functions from (bx0, by0), as EdgeFunctions makes them, at the four centres.
+  const __m256i ox = _mm256_slli_epi64(bx0, 8), oy = _mm256_slli_epi64(by0, 8);
+  const __m256i xs[3] = {x0, x1, x2}, ys[3] = {y0, y1, y2};
+  __m256i in[4] = {none, none, none, none};
+  for (int e = 0; e < 3; ++e) {
+    const __m256i xa = xs[e], ya = ys[e], xb = xs[(e + 1) % 3], yb = ys[(e + 1) % 3];
+    const __m256i dx = _mm256_sub_epi64(xb, xa), dy = _mm256_sub_epi64(yb, ya);
+    const __m256i topLeft = _mm256_or_si256(_mm256_cmpgt_epi64(zero, dy),
+                                            _mm256_and_si256(_mm256_cmpeq_epi64(dy, zero), _mm256_cmpgt_epi64(dx, zero)));
+    __m256i k = _mm256_sub_epi64(_mm256_mul_epi32(dy, _mm256_sub_epi64(xa, ox)), _mm256_mul_epi32(dx, _mm256_sub_epi64(ya, oy)));
+    k = _mm256_add_epi64(k, _mm256_andnot_si256(topLeft, none));
+    const __m256i A = _mm256_slli_epi64(_mm256_sub_epi64(zero, dy), 8), B = _mm256_slli_epi64(dx, 8);
+    in[0] = _mm256_and_si256(in[0], _mm256_cmpgt_epi64(k, none));
+    in[1] = _mm256_and_si256(in[1], _mm256_cmpgt_epi64(_mm256_add_epi64(k, A), none));
+    in[2] = _mm256_and_si256(in[2], _mm256_cmpgt_epi64(_mm256_add_epi64(k, B), none));
+    in[3] = _mm256_and_si256(in[3], _mm256_cmpgt_epi64(_mm256_add_epi64(_mm256_add_epi64(k, A), B), none));
+  }
+  // The centres in the bounds: the second column and row where the bounds hold them.
+  const __m256i col = _mm256_cmpgt_epi64(bx1, bx0), row = _mm256_cmpgt_epi64(by1, by0);
+  __m256i cover = _mm256_and_si256(in[0], one);
+  cover = _mm256_or_si256(cover, _mm256_and_si256(_mm256_and_si256(in[1], col), _mm256_set1_epi64x(2)));
+  cover = _mm256_or_si256(cover, _mm256_and_si256(_mm256_and_si256(in[2], row), _mm256_set1_epi64x(4)));
+  cover = _mm256_or_si256(cover,
+                          _mm256_and_si256(_mm256_and_si256(in[3], _mm256_and_si256(col, row)), _mm256_set1_epi64x(8)));
+  cover = _mm256_and_si256(cover, small);
+  const __m256i drop = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi64(area, zero), empty),
+                                       _mm256_andnot_si256(_mm256_cmpgt_epi64(cover, zero), small));
+  for (int k = 0; k < 3; ++k) {
+    _mm256_store_si256((__m256i*)f.x[k], xs[k]);
+    _mm256_store_si256((__m256i*)f.y[k], ys[k]);
+  }
+  _mm256_store_si256((__m256i*)f.bound[0], bx0);
+  _mm256_store_si256((__m256i*)f.bound[1], bx1);
+  _mm256_store_si256((__m256i*)f.bound[2], by0);
+  _mm256_store_si256((__m256i*)f.bound[3], by1);
+  _mm256_store_si256((__m256i*)f.cover, cover);
+  for (int i = 0; i < 4; ++i) {
+    const bool s = (swapped >> i) & 1;
+    f.v[0][i] = t[3 * i];
+    f.v[1][i] = t[3 * i + (s ? 2 : 1)];
+    f.v[2][i] = t[3 * i + (s ? 1 : 2)];
+  }
+  return ~_mm256_movemask_pd(_mm256_castsi256_pd(drop)) & 15;
+}
+
+}  // namespace avx2
+MARLIX_AVX2_END
 
 // The vertices, area and bounds of a queued triangle.
 static void SetupVertices(const QTri& q, const float* store, Tri& t) {
@@ -533,20 +629,10 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
   const uint8_t* good = ok.data();
   // Held here: the triangles written could otherwise be taken to change the state's integers.
   const ClipRect clip = {state.clipX0, state.clipY0, state.clipX1, state.clipY1};
-  for (int i = 0; i < count; ++i) {
-    const uint32_t* t = tris + 3 * i;
-    uint32_t a = t[0], b = t[1], c = t[2];
-    if (a >= n || b >= n || c >= n || !(good[a] & good[b] & good[c])) continue;
-    const int64_t area = TwiceArea(X[a], Y[a], X[b], Y[b], X[c], Y[c]);
-    if (area == 0) continue;
-    // Queued clockwise: the second and third vertices swap places when the area is negative.
-    if (area < 0) std::swap(b, c);
-    const int64_t x[3] = {X[a], X[b], X[c]}, y[3] = {Y[a], Y[b], Y[c]};
-    int bound[4];
-    unsigned cover;
-    if (!BoundTriangle(clip, x, y, bound, cover)) continue;
-    // Written in place, field by field: a triangle built aside and copied in whole is read back
-    // in wider pieces than it was written, which stalls.
+  // Written in place, field by field: a triangle built aside and copied in whole is read back in
+  // wider pieces than it was written, which stalls.
+  auto queue = [&](uint32_t a, uint32_t b, uint32_t c, const int64_t* x, const int64_t* y, const int64_t* bound,
+                   unsigned cover) __attribute__((always_inline)) {
     QTri& q = tv.emplace_back();
     q.v[0] = (uint32_t)(first + a * words);
     q.v[1] = (uint32_t)(first + b * words);
@@ -558,12 +644,45 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     q.y[0] = (int32_t)y[0];
     q.y[1] = (int32_t)y[1];
     q.y[2] = (int32_t)y[2];
-    q.x0 = bound[0];
-    q.x1 = bound[1];
-    q.y0 = bound[2];
-    q.y1 = bound[3];
+    q.x0 = (int)bound[0];
+    q.x1 = (int)bound[1];
+    q.y0 = (int)bound[2];
+    q.y1 = (int)bound[3];
     q.cover = cover;
+  };
+  auto one = [&](const uint32_t* t) {
+    uint32_t a = t[0], b = t[1], c = t[2];
+    if (a >= n || b >= n || c >= n || !(good[a] & good[b] & good[c])) return;
+    const int64_t area = TwiceArea(X[a], Y[a], X[b], Y[b], X[c], Y[c]);
+    if (area == 0) return;
+    // Queued clockwise: the second and third vertices swap places when the area is negative.
+    if (area < 0) std::swap(b, c);
+    const int64_t x[3] = {X[a], X[b], X[c]}, y[3] = {Y[a], Y[b], Y[c]};
+    int64_t bound[4];
+    unsigned cover;
+    if (BoundTriangle(clip, x, y, bound, cover)) queue(a, b, c, x, y, bound, cover);
+  };
+  int i = 0;
+  if (MarlixD3D8GetSpanPath() == MARLIX_SPANS_AVX2) {
+    // Four at a time where all twelve vertices are stored and snapped.
+    FourTriangles f;
+    for (; i + 4 <= count; i += 4) {
+      const uint32_t* t = tris + 3 * i;
+      bool fit = true;
+      for (int k = 0; k < 12; ++k) fit &= t[k] < n && good[t[k]];
+      if (!fit) {
+        for (int k = 0; k < 4; ++k) one(t + 3 * k);
+        continue;
+      }
+      for (int keep = avx2::PrepareFour(clip, X, Y, t, f); keep; keep &= keep - 1) {
+        const int l = __builtin_ctz((unsigned)keep);
+        const int64_t x[3] = {f.x[0][l], f.x[1][l], f.x[2][l]}, y[3] = {f.y[0][l], f.y[1][l], f.y[2][l]};
+        const int64_t bound[4] = {f.bound[0][l], f.bound[1][l], f.bound[2][l], f.bound[3][l]};
+        queue(f.v[0][l], f.v[1][l], f.v[2][l], x, y, bound, (unsigned)f.cover[l]);
+      }
+    }
   }
+  for (; i < count; ++i) one(tris + 3 * i);
   const size_t kept = tv.size() - base;
   AddCmd(r, CMD_TRIS, (int)base, (int)kept);
 }

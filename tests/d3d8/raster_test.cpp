@@ -81,53 +81,57 @@ TEST(D3D8Raster, NarrowWideAndLongTrianglesCoverTheCentresTheirEdgesEnclose) {
   // Tiny triangles (some with edges through pixel centres), narrow ones up to eight columns (tested
   // a row at a time), wide ones, and triangles reaching far past the target that cover only its
   // first columns (their edge functions over those columns exceed 32 bits), at random positions on
-  // the 1/256 grid and added into the target so that each pixel counts the triangles covering it.
-  const int width = 24, height = 600;
-  TestDevice t(width, height);
-  t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-  t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
-  t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
-  std::mt19937 rng(7);
-  auto coord = [&](int lo, int hi) { return (int64_t)std::uniform_int_distribution<int>(lo * 256, hi * 256)(rng); };
-  std::vector<int> want(width * height, 0);
-  std::vector<TLVertex> v;
-  for (int i = 0; i < 1600; ++i) {
-    const int kind = i % 4;
-    const int64_t cx = coord(-4, width + 4), cy = coord(-4, height + 4);
-    const int size = kind == 0 ? 3 : kind == 1 ? 8 : 30;
-    int64_t x[3], y[3];
-    for (int k = 0; k < 3; ++k) {
-      x[k] = cx + coord(-size, size) / 2;
-      y[k] = cy + coord(-size, size) / 2;
-    }
-    if (kind == 3) {
-      x[0] = coord(-1200, -600);
-      y[0] = coord(-600, height + 600);
-      x[1] = coord(0, 6);
-      x[2] = coord(0, 6);
-    }
-    if (i % 8 == 1) {
-      // Within a pixel or two, corners on pixel centres and halfway: edges through centres.
-      const int64_t px = cx & ~255, py = cy & ~255;
+  // the 1/256 grid and added into the target so that each pixel counts the triangles covering it;
+  // queued one at a time and, where the processor has AVX2, four at a time.
+  for (int path : {MARLIX_SPANS_SSE2, MARLIX_SPANS_AVX2}) {
+    if (MarlixD3D8SetSpanPath(path) != path) continue;
+    const int width = 24, height = 600;
+    TestDevice t(width, height);
+    t.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    t.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    t.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    std::mt19937 rng(7);
+    auto coord = [&](int lo, int hi) { return (int64_t)std::uniform_int_distribution<int>(lo * 256, hi * 256)(rng); };
+    std::vector<int> want(width * height, 0);
+    std::vector<TLVertex> v;
+    for (int i = 0; i < 1600; ++i) {
+      const int kind = i % 4;
+      const int64_t cx = coord(-4, width + 4), cy = coord(-4, height + 4);
+      const int size = kind == 0 ? 3 : kind == 1 ? 8 : 30;
+      int64_t x[3], y[3];
       for (int k = 0; k < 3; ++k) {
-        x[k] = px + 128 * std::uniform_int_distribution<int>(0, 3)(rng);
-        y[k] = py + 128 * std::uniform_int_distribution<int>(0, 3)(rng);
+        x[k] = cx + coord(-size, size) / 2;
+        y[k] = cy + coord(-size, size) / 2;
       }
+      if (kind == 3) {
+        x[0] = coord(-1200, -600);
+        y[0] = coord(-600, height + 600);
+        x[1] = coord(0, 6);
+        x[2] = coord(0, 6);
+      }
+      if (i % 8 == 1) {
+        // Within a pixel or two, corners on pixel centres and halfway: edges through centres.
+        const int64_t px = cx & ~255, py = cy & ~255;
+        for (int k = 0; k < 3; ++k) {
+          x[k] = px + 128 * std::uniform_int_distribution<int>(0, 3)(rng);
+          y[k] = py + 128 * std::uniform_int_distribution<int>(0, 3)(rng);
+        }
+      }
+      for (int k = 0; k < 3; ++k) v.push_back(TL((float)x[k] / 256.0f, (float)y[k] / 256.0f, 0x010101));
+      const int64_t top = std::max<int64_t>(0, *std::min_element(y, y + 3) / 256 - 1);
+      const int64_t bottom = std::min<int64_t>(height - 1, *std::max_element(y, y + 3) / 256 + 1);
+      for (int64_t py = top; py <= bottom; ++py)
+        for (int px = 0; px < width; ++px) want[py * width + px] += Inside(x, y, px, (int)py);
     }
-    for (int k = 0; k < 3; ++k) v.push_back(TL((float)x[k] / 256.0f, (float)y[k] / 256.0f, 0x010101));
-    const int64_t top = std::max<int64_t>(0, *std::min_element(y, y + 3) / 256 - 1);
-    const int64_t bottom = std::min<int64_t>(height - 1, *std::max_element(y, y + 3) / 256 + 1);
-    for (int64_t py = top; py <= bottom; ++py)
-      for (int px = 0; px < width; ++px) want[py * width + px] += Inside(x, y, px, (int)py);
+    t.Draw(v.data(), (int)v.size() / 3);
+    int wrong = 0;
+    for (int py = 0; py < height; ++py)
+      for (int px = 0; px < width; ++px)
+        if (t.Rgb(px, py) != 0x010101u * (uint32_t)want[py * width + px] && ++wrong <= 5)
+          ADD_FAILURE() << "pixel " << px << "," << py << ": " << std::hex << t.Rgb(px, py) << std::dec << ", "
+                        << want[py * width + px] << " triangles cover it";
+    EXPECT_EQ(0, wrong) << (path == MARLIX_SPANS_AVX2 ? "AVX2" : "SSE2");
   }
-  t.Draw(v.data(), (int)v.size() / 3);
-  int wrong = 0;
-  for (int py = 0; py < height; ++py)
-    for (int px = 0; px < width; ++px)
-      if (t.Rgb(px, py) != 0x010101u * (uint32_t)want[py * width + px] && ++wrong <= 5)
-        ADD_FAILURE() << "pixel " << px << "," << py << ": " << std::hex << t.Rgb(px, py) << std::dec << ", "
-                      << want[py * width + px] << " triangles cover it";
-  EXPECT_EQ(0, wrong);
 }
 
 TEST(D3D8Raster, CullingFollowsScreenWinding) {
