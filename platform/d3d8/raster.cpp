@@ -132,7 +132,6 @@ struct Raster {
   std::vector<int32_t> snapX, snapY;  // the recording thread's snapped positions of a draw
   std::vector<uint8_t> snapOk;
   std::vector<Segment*> joined;  // segments the recording thread helps to draw at a flush
-  int sinceFlush = 0;            // segments published since the last flush
 };
 
 static void WorkerMain(Raster* r, int band) {
@@ -237,23 +236,17 @@ static void Publish(Raster* r) {
   r->cur = next;
 }
 
-// Publishes the current segment once it holds a good amount of work: small enough that the
-// threads start drawing while the frame is still being recorded, and smaller still for the first
-// segments after a flush, so that drawing starts soon after the frame does.
+// Publishes the current segment once it holds a good amount of work.
 static Segment* Current(Raster* r) {
   Segment* g = r->cur;
-  const size_t limit = (size_t)256 << std::min(r->sinceFlush, 3);
-  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > limit ||
-      g->verts.size() > 8192 * 12) {
+  // Small enough that the threads start drawing while the frame is still being recorded.
+  if (g->tris.size() + g->clears.size() * 512 + g->lines.size() + g->points.size() > 2048 || g->verts.size() > 8192 * 12)
     Publish(r);
-    r->sinceFlush++;
-  }
   return r->cur;
 }
 
 void RasterFlush(Raster* r) {
   Publish(r);
-  r->sinceFlush = 0;
   if (!r->started) return;
   std::unique_lock<std::mutex> lk(r->mu);
   // When the second thread has passed over every segment, those the first has not finished are
