@@ -332,9 +332,11 @@ static inline bool SnapVertex(const float* v, int32_t& x, int32_t& y) {
 }
 
 // SnapVertex for the n stored vertices from v on (words floats each), four at a time: the
-// conversions give exactly those of Snap, and lanes past the limit are only marked.
-static void SnapVertices(const float* v, size_t words, size_t n, int32_t* sx, int32_t* sy, uint8_t* ok) {
+// conversions give exactly those of Snap, and lanes past the limit are only marked. True when
+// every vertex snapped.
+static bool SnapVertices(const float* v, size_t words, size_t n, int32_t* sx, int32_t* sy, uint8_t* ok) {
   size_t i = 0;
+  bool all = true;
   const __m128 lim = _mm_set1_ps(kSnapLimit), absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
   const __m128 scale = _mm_set1_ps(256.0f), half = _mm_set1_ps(0.5f);
   auto snap4 = [&](__m128 f) {
@@ -354,8 +356,10 @@ static void SnapVertices(const float* v, size_t words, size_t n, int32_t* sx, in
     const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(_mm_castps_si128(in), _mm_setzero_si128()), _mm_setzero_si128());
     const uint32_t marks = (uint32_t)_mm_cvtsi128_si32(bytes) & 0x01010101u;
     memcpy(ok + i, &marks, 4);
+    all &= marks == 0x01010101u;
   }
-  for (; i < n; ++i) ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
+  for (; i < n; ++i) all &= ok[i] = SnapVertex(v + i * words, sx[i], sy[i]);
+  return all;
 }
 
 // Twice the area of a triangle of snapped positions: positive when it runs clockwise on screen,
@@ -445,6 +449,18 @@ static inline __m256i Max64(__m256i a, __m256i b) { return _mm256_blendv_epi8(b,
 static inline __m256i Shift8(__m256i v) {
   const __m256i bias = _mm256_set1_epi64x((int64_t)1 << 30);
   return _mm256_sub_epi64(_mm256_srli_epi64(_mm256_add_epi64(v, bias), 8), _mm256_set1_epi64x((int64_t)1 << 22));
+}
+
+// Whether the twelve vertex numbers from t are all below n.
+static inline bool Below(const uint32_t* t, size_t n) {
+  // Unsigned order through the signed compares.
+  const __m256i flip = _mm256_set1_epi32((int)0x80000000u);
+  const __m256i limit = _mm256_xor_si256(_mm256_set1_epi32((int)(uint32_t)std::min<size_t>(n, 0xffffffffu)), flip);
+  const __m256i first = _mm256_xor_si256(_mm256_loadu_si256((const __m256i*)t), flip);
+  const __m256i last = _mm256_xor_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i*)(t + 8))), flip);
+  const int below = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, first))) |
+                    (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, last))) & 15) << 8;
+  return below == 0xfff;
 }
 
 // The four triangles of the vertex numbers t[0..11], all of them snapped: the lanes to queue.
@@ -611,7 +627,7 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     sy.resize(n);
     ok.resize(n);
   }
-  SnapVertices(r->verts.data() + first, words, n, sx.data(), sy.data(), ok.data());
+  const bool allSnapped = SnapVertices(r->verts.data() + first, words, n, sx.data(), sy.data(), ok.data());
   // Room for every triangle first (growing as push_back does), so that appending is only a copy.
   // The kept triangles all join one command.
   std::vector<QTri>& tv = r->tris;
@@ -661,8 +677,8 @@ void RasterSubmitTriangles(Raster* rr, const PixelState& state, uint64_t serial,
     FourTriangles f;
     for (; i + 4 <= count; i += 4) {
       const uint32_t* t = tris + 3 * i;
-      bool fit = true;
-      for (int k = 0; k < 12; ++k) fit &= t[k] < n && good[t[k]];
+      bool fit = avx2::Below(t, n);
+      for (int k = 0; k < 12 && fit && !allSnapped; ++k) fit = good[t[k]];
       if (!fit) {
         for (int k = 0; k < 4; ++k) one(t + 3 * k);
         continue;
