@@ -599,7 +599,20 @@ static void SetupPlanes(const PixelState& s, Tri& t, bool spans) {
   const float* c[3] = {v[0], s.flat ? v[0] : v[1], s.flat ? v[0] : v[2]};
   plane(AT_Z, v[0][RV_Z], v[1][RV_Z], v[2][RV_Z]);
   if (!spans) plane(AT_RHW, v[0][RV_RHW], v[1][RV_RHW], v[2][RV_RHW]);
-  for (int k = 0; k < 4; ++k) plane(AT_DIFF + k, c[0][RV_DIFF + k], c[1][RV_DIFF + k], c[2][RV_DIFF + k]);
+  {
+    // The four diffuse channels at once, in the same operations, stored as value, d/dx, d/dy each.
+    const __m128 a0 = _mm_loadu_ps(c[0] + RV_DIFF);
+    const __m128 d1 = _mm_sub_ps(_mm_loadu_ps(c[1] + RV_DIFF), a0), d2 = _mm_sub_ps(_mm_loadu_ps(c[2] + RV_DIFF), a0);
+    const __m128 vinv = _mm_set1_ps(inv);
+    const __m128 X = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(d1, _mm_set1_ps(ey2)), _mm_mul_ps(d2, _mm_set1_ps(ey1))), vinv);
+    const __m128 Y = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(d2, _mm_set1_ps(ex1)), _mm_mul_ps(d1, _mm_set1_ps(ex2))), vinv);
+    const __m128 vx0 = _mm_unpacklo_ps(a0, X), vx1 = _mm_unpackhi_ps(a0, X);  // v0 x0 v1 x1, v2 x2 v3 x3
+    float* q = p + 3 * AT_DIFF;
+    _mm_storeu_ps(q, _mm_shuffle_ps(vx0, _mm_shuffle_ps(Y, vx0, _MM_SHUFFLE(2, 2, 0, 0)), _MM_SHUFFLE(2, 0, 1, 0)));
+    _mm_storeu_ps(q + 4, _mm_shuffle_ps(_mm_shuffle_ps(vx0, Y, _MM_SHUFFLE(1, 1, 3, 3)), vx1, _MM_SHUFFLE(1, 0, 2, 0)));
+    _mm_storeu_ps(q + 8, _mm_shuffle_ps(_mm_shuffle_ps(Y, vx1, _MM_SHUFFLE(2, 2, 2, 2)),
+                                        _mm_shuffle_ps(vx1, Y, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(2, 0, 2, 0)));
+  }
   if (!spans || s.specular || s.fog) {
     for (int k = 0; k < 3; ++k) plane(AT_SPEC + k, c[0][RV_SPEC + k], c[1][RV_SPEC + k], c[2][RV_SPEC + k]);
     plane(AT_SPEC + 3, v[0][RV_SPEC + 3], v[1][RV_SPEC + 3], v[2][RV_SPEC + 3]);
