@@ -20,11 +20,15 @@
 // rows stay in registers.
 #define MARLIX_LANE_COMMON                                                     \
   static inline VF SplatF(float v) { return VF{} + v; }                        \
-  /* c[j] takes float j of the W rows of W floats at p, p + stride, ... */     \
+  /* c[j] takes float j of the W rows of W floats at p, p + stride, ... The    \
+     rows are loaded into registers: copied to c in halves, as a compiler may    \
+     copy memory, they would be read back whole before those stores are done. */ \
   static inline void LoadRows(const uint8_t* p, size_t stride, VF* c) {        \
+    VF r[W];                                                                   \
     _Pragma("GCC unroll 8") for (int k = 0; k < W; ++k)                        \
-      memcpy(&c[k], p + k * stride, sizeof(VF));                               \
-    Transpose(c);                                                              \
+      memcpy(&r[k], p + k * stride, sizeof(VF));                               \
+    Transpose(r);                                                              \
+    _Pragma("GCC unroll 8") for (int k = 0; k < W; ++k) c[k] = r[k];           \
   }                                                                            \
   /* Row k (W floats at out + k * stride) takes lane k of c[0], ..., c[W - 1]. */ \
   static inline void StoreRows(const VF* c, float* out, size_t stride) {       \
