@@ -558,26 +558,6 @@ static void SetupVertices(const QTri& q, const float* store, Tri& t) {
   t.maxY = q.y1;
 }
 
-// The planes of the texture coordinates of stages [0, stages), each taken over w (times 1/w).
-template <typename Plane>
-static inline void TexturePlanes(int stages, const float* const* v, Plane plane) {
-  auto stage = [&](int k) {
-    plane(k, v[0][RV_TEX + k] * v[0][RV_RHW], v[1][RV_TEX + k] * v[1][RV_RHW], v[2][RV_TEX + k] * v[2][RV_RHW]);
-  };
-  // The usual counts unrolled.
-  switch (stages) {
-    case 0: return;
-    case 1:
-      for (int k = 0; k < 3; ++k) stage(k);
-      return;
-    case 2:
-      for (int k = 0; k < 6; ++k) stage(k);
-      return;
-    default:
-      for (int k = 0; k < 3 * stages; ++k) stage(k);
-  }
-}
-
 // Attribute planes of a triangle from its snapped positions. For the span loops (spans) the planes
 // they never read are left out: 1/w, and the specular colour and fog factor of a state without them.
 static void SetupPlanes(const PixelState& s, Tri& t, bool spans) {
@@ -623,8 +603,21 @@ static void SetupPlanes(const PixelState& s, Tri& t, bool spans) {
     for (int k = 0; k < 3; ++k) plane(AT_SPEC + k, c[0][RV_SPEC + k], c[1][RV_SPEC + k], c[2][RV_SPEC + k]);
     plane(AT_SPEC + 3, v[0][RV_SPEC + 3], v[1][RV_SPEC + 3], v[2][RV_SPEC + 3]);
   }
-  TexturePlanes(s.texStages, v, [&](int k, float a0, float a1, float a2)
-                                    __attribute__((always_inline)) { plane(AT_TEX + k, a0, a1, a2); });
+  // The texture coordinates, each taken over w (times 1/w); the usual stage counts unrolled.
+  auto tex = [&](int k) __attribute__((always_inline)) {
+    plane(AT_TEX + k, v[0][RV_TEX + k] * v[0][RV_RHW], v[1][RV_TEX + k] * v[1][RV_RHW], v[2][RV_TEX + k] * v[2][RV_RHW]);
+  };
+  switch (s.texStages) {
+    case 0: break;
+    case 1:
+      for (int k = 0; k < 3; ++k) tex(k);
+      break;
+    case 2:
+      for (int k = 0; k < 6; ++k) tex(k);
+      break;
+    default:
+      for (int k = 0; k < 3 * s.texStages; ++k) tex(k);
+  }
 }
 
 VertexStore& RasterVertexStore(Raster* r) { return Current(r)->verts; }
