@@ -83,6 +83,7 @@ TEST(D3D8Raster, NarrowWideAndLongTrianglesCoverTheCentresTheirEdgesEnclose) {
   // first columns (their edge functions over those columns exceed 32 bits), at random positions on
   // the 1/256 grid and added into the target so that each pixel counts the triangles covering it;
   // queued one at a time and, where the processor has AVX2, four at a time.
+  const int saved = MarlixD3D8GetSpanPath();
   for (int path : {MARLIX_SPANS_SSE2, MARLIX_SPANS_AVX2}) {
     if (MarlixD3D8SetSpanPath(path) != path) continue;
     const int width = 24, height = 600;
@@ -132,6 +133,7 @@ TEST(D3D8Raster, NarrowWideAndLongTrianglesCoverTheCentresTheirEdgesEnclose) {
                         << want[py * width + px] << " triangles cover it";
     EXPECT_EQ(0, wrong) << (path == MARLIX_SPANS_AVX2 ? "AVX2" : "SSE2");
   }
+  MarlixD3D8SetSpanPath(saved);
 }
 
 TEST(D3D8Raster, CullingFollowsScreenWinding) {

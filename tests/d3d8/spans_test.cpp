@@ -246,6 +246,7 @@ std::vector<uint32_t> Stretched() {
 }  // namespace
 
 TEST(D3D8Spans, StretchedTexturesGiveThePixelsOfTheGeneralPipelineOnEveryInstructionSet) {
+  const int saved = MarlixD3D8GetSpanPath();
   MarlixD3D8SetFastPaths(0);
   std::vector<uint32_t> general = Stretched();
   MarlixD3D8SetFastPaths(1);
@@ -254,6 +255,7 @@ TEST(D3D8Spans, StretchedTexturesGiveThePixelsOfTheGeneralPipelineOnEveryInstruc
   if (MarlixD3D8SetSpanPath(MARLIX_SPANS_AVX2) == MARLIX_SPANS_AVX2) {
     EXPECT_EQ(0u, Differ(general, Stretched())) << "AVX2 spans";
   }
+  MarlixD3D8SetSpanPath(saved);
 }
 
 TEST(D3D8Spans, SpanLoopsGiveThePixelsOfTheGeneralPipelineOnEveryInstructionSet) {
